@@ -1,0 +1,13 @@
+// Writes one entry of the package to its place in the output tree.
+#pragma once
+
+#include <cstdint>
+
+// Copies `size` bytes at `offset` of the package stream into
+// ./<package_name>/<path><filename>, creating directories as needed. `path` is
+// the group path, ending in a slash. Problems are printed as warnings; the
+// package stream is always left where it was.
+void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size);
+
+// Reports an entry whose group path holds an unsafe name, writing nothing.
+void RBD_RefuseFile(const char *path, const char *filename);

@@ -1,0 +1,60 @@
+// kestrun: extracts every entry of an RBD package into a directory tree named
+// after the package, under the working directory.
+#include "hostkit/hostkit.h"
+#include "package/loader.h"
+#include "types.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char banner[] = "Kestrel Software Presents\n"
+                      " kestrun (1.0.0)\n"
+                      " Developed by the kestrun authors\n";
+
+const char instructions[] = "Usage: kestrun \"input.rbd\"\n";
+
+// Output root name: the file name less its four-character extension. False
+// for names that would leave it empty of meaning or too long for its buffer:
+// shorter than the extension itself, "." or "..", or over 63 characters. A
+// name of exactly four characters keeps the empty root (the working directory).
+bool DerivePackageName(const char *filename) {
+    size_t length = std::strlen(filename);
+    if (length < 4 || length - 4 > RBD_MAX_PACKAGE_NAME) {
+        return false;
+    }
+    std::memcpy(package_name, filename, length - 4);
+    package_name[length - 4] = '\0';
+    return std::strcmp(package_name, ".") != 0 && std::strcmp(package_name, "..") != 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::printf("%s\n", banner);
+    if (argc < 2) {
+        std::printf("%s", instructions);
+        RBD_Exit(0);
+    }
+
+    const char *input = argv[1];
+    if (!hkFileExists(input)) {
+        std::printf("ERROR: Failed to find \"%s\", aborting!\n%s\n", input, hkGetError());
+        RBD_Exit(1);
+    }
+    const char *filename = hkGetFileName(input);
+    if (!DerivePackageName(filename)) {
+        std::printf("ERROR: Invalid package name \"%s\", aborting!\n", filename);
+        RBD_Exit(1);
+    }
+    hkInitialize(argc, argv);
+
+    RBDPackage *pack = RBD_LoadPackage(input);
+    if (pack == nullptr) {
+        std::printf("ERROR: Failed to load RBD package \"%s\", aborting!\n", input);
+        RBD_Exit(1);
+    }
+    std::puts("Done!");
+    RBD_Exit(0);
+}
