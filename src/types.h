@@ -28,11 +28,11 @@ struct RBDGroupHeader {
 };
 
 struct RBDFileHeader {
-    uint32_t flags;       // neither converted nor consulted
-    uint32_t size;        // entry length in bytes
-    uint32_t offset;      // absolute position of the entry's data
-    int8_t unused1[20];   // not read
-    uint8_t name_length;  // not consulted: the name is zero-terminated
+    uint32_t flags;      // neither converted nor consulted
+    uint32_t size;       // entry length in bytes
+    uint32_t offset;     // absolute position of the entry's data
+    int8_t unused1[20];  // not read
+    uint8_t name_length; // not consulted: the name is zero-terminated
     char name[63];
 };
 
@@ -89,9 +89,9 @@ struct RBDPackage {
 
 // Shared by the driver, the loader, the entry writer and the contents report.
 extern char package_name[RBD_MAX_PACKAGE_NAME + 1]; // output root directory name
-extern FILE *fp;                                   // the open package stream
-extern uint32_t num_indices;                       // index records consumed so far
-extern uint64_t package_size;                      // length of the package file
+extern FILE *fp;                                    // the open package stream
+extern uint32_t num_indices;                        // index records consumed so far
+extern uint64_t package_size;                       // length of the package file
 
 // Ends the process with `status` after flushing standard output. Every fatal
 // error goes through here so that there is one place where the run stops.

@@ -53,7 +53,8 @@ void RestorePosition(off_t cur_fpos) {
 // Moves the entry's bytes from the package into the open output file with one
 // read and one write.
 void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t size) {
-    if (static_cast<uint64_t>(offset) + size > package_size) {
+    // An empty entry reads nothing, wherever it claims to lie.
+    if (size > 0 && static_cast<uint64_t>(offset) + size > package_size) {
         std::puts("WARNING: Failed to read in data!");
         FinishOutput(fp_out, out_path, true);
         return;

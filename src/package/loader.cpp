@@ -85,8 +85,8 @@ void LoadFileGroup(RBDGroup *group, const char *group_path) {
             package_size) {
         Fail("ERROR: Failed to read in all file indices!");
     }
-    group->files = static_cast<RBDFileHeader *>(
-        std::calloc(count > 0 ? count : 1, sizeof(RBDFileHeader)));
+    group->files =
+        static_cast<RBDFileHeader *>(std::calloc(count > 0 ? count : 1, sizeof(RBDFileHeader)));
     if (group->files == nullptr) {
         Fail("ERROR: Failed to allocate RBDFileIndex container!");
     }
@@ -186,4 +186,14 @@ RBDPackage *RBD_LoadPackage(const char *path) {
     std::fclose(fp);
     fp = nullptr;
     return package;
+}
+
+void RBD_FreePackage(RBDPackage *package) {
+    RBDGroup *group = package->groups;
+    while (group != nullptr) {
+        RBDGroup *next = group->next;
+        FreeGroup(group);
+        group = next;
+    }
+    std::free(package);
 }

@@ -12,3 +12,6 @@ RBDPackage *RBD_LoadPackage(const char *path);
 // Reads the next group record and everything the group holds. Returns null
 // once the index counter has reached the end of the index.
 RBDGroup *RBD_LoadGroup(RBDPackage *package, RBDGroup *parent);
+
+// Gives back the package, its top-level groups and their file tables.
+void RBD_FreePackage(RBDPackage *package);

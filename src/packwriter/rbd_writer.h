@@ -34,9 +34,9 @@ struct PackEntry {
     uint32_t count = 0;     // group: child groups or file records that follow
     uint32_t num_files = 0; // group: the informational file count
     std::string name;
-    std::string data;                // file: the entry's bytes
-    std::optional<uint32_t> size;    // file: overrides data.size()
-    std::optional<uint32_t> offset;  // file: overrides the laid-out position
+    std::string data;               // file: the entry's bytes
+    std::optional<uint32_t> size;   // file: overrides data.size()
+    std::optional<uint32_t> offset; // file: overrides the laid-out position
 };
 
 PackEntry DirectoryGroup(const std::string &name, uint32_t child_groups);
@@ -44,8 +44,8 @@ PackEntry FileGroup(const std::string &name, uint32_t file_records);
 PackEntry FileEntry(const std::string &name, const std::string &data);
 
 struct PackLayout {
-    std::vector<PackEntry> entries;           // index records in file order
-    std::optional<uint32_t> header_count;     // defaults to entries.size()
+    std::vector<PackEntry> entries;       // index records in file order
+    std::optional<uint32_t> header_count; // defaults to entries.size()
     uint16_t version = 2;
     std::string comment = kRBDComment;
 };

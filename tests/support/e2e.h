@@ -1,0 +1,37 @@
+// Shared fixture of the end-to-end tests: a scratch directory holding the
+// working directory "work/", so that anything kestrun writes outside its
+// working directory is seen.
+#pragma once
+
+#include "rbd_writer.h"
+#include "run.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+extern const char kBanner[];
+
+class ExtractTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+
+    // Writes `bytes` as work/<name> and runs kestrun on it from work/.
+    RunResult RunBytes(const std::string &bytes, const std::string &name = "pkg.rbd",
+                       const RunOptions &options = {});
+    RunResult RunLayout(const PackLayout &layout, const std::string &name = "pkg.rbd",
+                        const RunOptions &options = {});
+
+    // Path of a file below the working directory.
+    std::string Work(const std::string &relative) const;
+    // The output tree below work/<root>, as ListTree gives it.
+    std::vector<std::string> Tree(const std::string &root = "pkg") const;
+    // Fails unless everything in the scratch directory is inside work/.
+    void ExpectNothingOutsideWork() const;
+
+    TempDir scratch_;
+};
+
+// "Writing ..." line for an entry of pkg.rbd.
+std::string WritingLine(const std::string &group_path, const std::string &name);

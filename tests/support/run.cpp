@@ -1,0 +1,137 @@
+#include "run.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::vector<std::string> CommandLine(const std::vector<std::string> &args) {
+    std::vector<std::string> command;
+    if (const char *wrapper = std::getenv("KESTRUN_WRAPPER")) {
+        std::istringstream words(wrapper);
+        for (std::string word; words >> word;) {
+            command.push_back(word);
+        }
+    }
+    const char *binary = std::getenv("KESTRUN_BIN");
+    if (binary == nullptr) {
+        throw std::runtime_error("KESTRUN_BIN is not set");
+    }
+    command.emplace_back(binary);
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+}
+
+[[noreturn]] void RunChild(const std::string &work_dir, const std::vector<std::string> &command,
+                           const RunOptions &options, int out_fd, int err_fd) {
+    dup2(out_fd, STDOUT_FILENO);
+    dup2(err_fd, STDERR_FILENO);
+    int null_fd = open("/dev/null", O_RDONLY);
+    dup2(null_fd, STDIN_FILENO);
+    if (chdir(work_dir.c_str()) != 0) {
+        _exit(126);
+    }
+    if (options.file_size_limit > 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{options.file_size_limit, options.file_size_limit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char *> argv;
+    for (const std::string &word : command) {
+        argv.push_back(const_cast<char *>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+// Reads both pipes until they close or the deadline passes.
+bool Drain(int out_fd, int err_fd, std::string &out, std::string &err, int timeout_seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string *sinks[2] = {&out, &err};
+    int open_count = 2;
+    char buffer[65536];
+    while (open_count > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+            return false;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool RunsWrapped() {
+    const char *wrapper = std::getenv("KESTRUN_WRAPPER");
+    return wrapper != nullptr && *wrapper != '\0';
+}
+
+RunResult RunKestrun(const std::string &work_dir, const std::vector<std::string> &args,
+                     const RunOptions &options) {
+    std::vector<std::string> command = CommandLine(args);
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        RunChild(work_dir, command, options, out_pipe[1], err_pipe[1]);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+
+    RunResult result;
+    if (!Drain(out_pipe[0], err_pipe[0], result.out, result.err, options.timeout_seconds)) {
+        result.timed_out = true;
+        kill(pid, SIGKILL);
+    }
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+
+    int wait_status = 0;
+    rusage usage{};
+    while (wait4(pid, &wait_status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    result.peak_rss_kib = usage.ru_maxrss;
+    if (WIFEXITED(wait_status) && !result.timed_out) {
+        result.status = WEXITSTATUS(wait_status);
+    } else if (WIFSIGNALED(wait_status)) {
+        result.signal = WTERMSIG(wait_status);
+    }
+    return result;
+}

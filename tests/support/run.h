@@ -1,0 +1,27 @@
+// Runs the built kestrun binary as a user would, in a given working directory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RunOptions {
+    unsigned long long file_size_limit = 0; // bytes; 0 for none. SIGXFSZ is ignored.
+    int timeout_seconds = 60;
+};
+
+struct RunResult {
+    int status = -1; // exit status, or -1 when ended by a signal or the timeout
+    int signal = 0;  // terminating signal, 0 if none
+    bool timed_out = false;
+    std::string out;       // everything written to standard output
+    std::string err;       // everything written to standard error
+    long peak_rss_kib = 0; // the child's peak resident memory
+};
+
+// The binary comes from KESTRUN_BIN; KESTRUN_WRAPPER (split on spaces), when
+// set, is put in front of it, e.g. to run a Windows build under an emulator.
+RunResult RunKestrun(const std::string &work_dir, const std::vector<std::string> &args,
+                     const RunOptions &options = {});
+
+// True when the binary under test runs through KESTRUN_WRAPPER.
+bool RunsWrapped();
