@@ -110,6 +110,29 @@ TEST_F(WriterTest, FullDiskRemovesTheTruncatedFile) {
     EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/next", "g/small"}));
 }
 
+TEST_F(WriterTest, EntryTooLargeForMemoryIsSkipped) {
+#ifdef KESTRUN_SANITIZED
+    GTEST_SKIP() << "the sanitizers' runtime reserves more address space than the limit";
+#endif
+    if (RunsWrapped()) {
+        GTEST_SKIP() << "address space limits are a POSIX process limit";
+    }
+    // A sparse package whose one entry is larger than the memory kestrun may use.
+    const uint32_t big = 512u << 20;
+    PackLayout layout = OneGroup({FileEntry("big", ""), FileEntry("next", "ok")});
+    layout.entries[1].size = big;
+    ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
+    std::filesystem::resize_file(Work("pkg.rbd"), 1024 + 3 * 96 + 2 + uint64_t{big});
+    RunOptions options;
+    options.memory_limit = 256u << 20;
+    RunResult run = RunKestrun(scratch_ / "work", {"pkg.rbd"}, options);
+    EXPECT_EQ(run.out, kBanner + WritingLine("g/", "big") +
+                           "WARNING: Failed to allocate memory for \"./pkg/g/big\"!\n" +
+                           WritingLine("g/", "next") + kTail);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/next"}));
+}
+
 TEST_F(WriterTest, UnsafeFileNamesAreRefused) {
     std::vector<std::string> names = {".", "..", "../escape", "a/b", "a\\b", "/abs", "C:", "c:x"};
     std::vector<PackEntry> files;

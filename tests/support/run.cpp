@@ -46,6 +46,10 @@ std::vector<std::string> CommandLine(const std::vector<std::string> &args) {
         rlimit limit{options.file_size_limit, options.file_size_limit};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.memory_limit > 0) {
+        rlimit limit{options.memory_limit, options.memory_limit};
+        setrlimit(RLIMIT_AS, &limit);
+    }
     std::vector<char *> argv;
     for (const std::string &word : command) {
         argv.push_back(const_cast<char *>(word.c_str()));
