@@ -2,10 +2,10 @@
 // after the package, under the working directory.
 #include "hostkit/hostkit.h"
 #include "package/loader.h"
+#include "package_name.h"
 #include "types.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -14,20 +14,6 @@ const char banner[] = "Kestrel Software Presents\n"
                       " Developed by the kestrun authors\n";
 
 const char instructions[] = "Usage: kestrun \"input.rbd\"\n";
-
-// Output root name: the file name less its four-character extension. False
-// for names that would leave it empty of meaning or too long for its buffer:
-// shorter than the extension itself, "." or "..", or over 63 characters. A
-// name of exactly four characters keeps the empty root (the working directory).
-bool DerivePackageName(const char *filename) {
-    size_t length = std::strlen(filename);
-    if (length < 4 || length - 4 > RBD_MAX_PACKAGE_NAME) {
-        return false;
-    }
-    std::memcpy(package_name, filename, length - 4);
-    package_name[length - 4] = '\0';
-    return std::strcmp(package_name, ".") != 0 && std::strcmp(package_name, "..") != 0;
-}
 
 } // namespace
 
@@ -44,7 +30,7 @@ int main(int argc, char **argv) {
         RBD_Exit(1);
     }
     const char *filename = hkGetFileName(input);
-    if (!DerivePackageName(filename)) {
+    if (!SetPackageName(filename)) {
         std::printf("ERROR: Invalid package name \"%s\", aborting!\n", filename);
         RBD_Exit(1);
     }
