@@ -1,0 +1,44 @@
+#include "contents.h"
+
+#include <cstdio>
+
+namespace {
+
+// Text fields are printed no further than their own size, whether or not the
+// loader left a zero byte in them.
+int FieldWidth(size_t field_size) {
+    return static_cast<int>(field_size);
+}
+
+void ListFiles(const RBDGroup *group) {
+    for (uint32_t i = 0; i < group->header.num_indices; ++i) {
+        const RBDFileHeader &file = group->files[i];
+        std::printf("  %.*s (file)\n   size:   %u\n   offset: %u\n", FieldWidth(sizeof file.name),
+                    file.name, file.size, file.offset);
+    }
+}
+
+} // namespace
+
+void RBD_ListContents(const RBDPackage *package) {
+    // Whatever the label says, this is the count of index records consumed,
+    // the final call that found the end included.
+    std::printf("total groups: %u\n", num_indices);
+
+    const RBDHeader &header = package->header;
+    std::printf("\n%s\n version: %X\n indices: %u\n comment: %.*s\n\n", package->path,
+                static_cast<unsigned>(header.version), header.num_indices,
+                FieldWidth(sizeof header.comments), header.comments);
+
+    // Only top-level groups are chained; children of a directory group were
+    // extracted during the load but are not listed here.
+    for (const RBDGroup *group = package->groups; group != nullptr; group = group->next) {
+        const RBDGroupHeader &group_header = group->header;
+        std::printf(" %.*s (group)\n  flags:   %u\n  indices: %u\n  files:   %u\n",
+                    FieldWidth(sizeof group_header.name), group_header.name, group_header.flags,
+                    group_header.num_indices, group_header.num_files);
+        if (group->files != nullptr) {
+            ListFiles(group);
+        }
+    }
+}
