@@ -25,17 +25,6 @@ const std::string kHeaderComment =
 
 // The loader keeps its package until the process ends; a test gives it back
 // so that the leak checker sees only real leaks.
-void FreePackage(RBDPackage *package) {
-    RBDGroup *group = package->groups;
-    while (group != nullptr) {
-        RBDGroup *next = group->next;
-        std::free(group->files);
-        std::free(group);
-        group = next;
-    }
-    std::free(package);
-}
-
 std::string Report(const RBDPackage *package) {
     testing::internal::CaptureStdout();
     RBD_ListContents(package);
@@ -48,7 +37,7 @@ class ContentsTest : public testing::Test {
   protected:
     void TearDown() override {
         if (package_ != nullptr) {
-            FreePackage(package_);
+            RBD_FreePackage(package_);
         }
     }
 
@@ -203,7 +192,7 @@ TEST(ContentsFields, UnterminatedTextStopsAtItsField) {
                                    " (group)\n  flags:   16777216\n  indices: 1\n  files:   0\n"
                                    "  " +
                                    std::string(63, 'f') + " (file)\n   size:   1\n   offset: 2\n");
-    FreePackage(package);
+    RBD_FreePackage(package);
 }
 
 } // namespace
