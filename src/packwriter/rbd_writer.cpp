@@ -24,6 +24,44 @@ void PutName(std::string &record, const std::string &name) {
     record.replace(kNameOffset, length, name, 0, length);
 }
 
+uint64_t EntryLength(const PackEntry &entry) {
+    return entry.source.empty() ? entry.data.size() : entry.source_size;
+}
+
+// Large enough to keep the copy cheap, small enough never to matter in memory.
+const size_t kCopyPiece = size_t{1} << 20;
+
+enum class CopyResult { kCopied, kSourceFailed, kOutputFailed };
+
+// Copies exactly `source_size` bytes of the entry's source file to `out`. A
+// file that has grown or shrunk since it was measured would leave the laid-out
+// offsets wrong, so that is a failure of the source too.
+CopyResult CopySource(const PackEntry &entry, FILE *out, std::vector<char> &buffer) {
+    FILE *in = std::fopen(entry.source.c_str(), "rb");
+    if (in == nullptr) {
+        return CopyResult::kSourceFailed;
+    }
+    CopyResult result = CopyResult::kCopied;
+    uint64_t left = entry.source_size;
+    while (left > 0) {
+        size_t piece = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
+        if (std::fread(buffer.data(), 1, piece, in) != piece) {
+            result = CopyResult::kSourceFailed;
+            break;
+        }
+        if (std::fwrite(buffer.data(), 1, piece, out) != piece) {
+            result = CopyResult::kOutputFailed;
+            break;
+        }
+        left -= piece;
+    }
+    if (result == CopyResult::kCopied && std::fgetc(in) != EOF) {
+        result = CopyResult::kSourceFailed;
+    }
+    std::fclose(in);
+    return result;
+}
+
 } // namespace
 
 std::string EncodeHeader(uint32_t num_indices, uint16_t version, const std::string &comment) {
@@ -81,22 +119,77 @@ PackEntry FileEntry(const std::string &name, const std::string &data) {
     return entry;
 }
 
-std::string BuildPackage(const PackLayout &layout) {
+std::vector<uint64_t> LayOutData(const PackLayout &layout) {
+    std::vector<uint64_t> offsets(layout.entries.size(), 0);
+    uint64_t next = kHeaderSize + uint64_t{kRecordSize} * layout.entries.size();
+    for (size_t i = 0; i < layout.entries.size(); ++i) {
+        const PackEntry &entry = layout.entries[i];
+        if (entry.is_file) {
+            offsets[i] = next;
+            next += EntryLength(entry);
+        }
+    }
+    return offsets;
+}
+
+std::string EncodeIndex(const PackLayout &layout) {
     uint32_t count = layout.header_count.value_or(static_cast<uint32_t>(layout.entries.size()));
-    std::string package = EncodeHeader(count, layout.version, layout.comment);
-    std::string data;
-    size_t data_start = kHeaderSize + kRecordSize * layout.entries.size();
-    for (const PackEntry &entry : layout.entries) {
+    std::string index = EncodeHeader(count, layout.version, layout.comment);
+    index.reserve(kHeaderSize + kRecordSize * layout.entries.size());
+    std::vector<uint64_t> offsets = LayOutData(layout);
+    for (size_t i = 0; i < layout.entries.size(); ++i) {
+        const PackEntry &entry = layout.entries[i];
         if (!entry.is_file) {
-            package += EncodeGroupRecord(entry.flags, entry.count, entry.num_files, entry.name);
+            index += EncodeGroupRecord(entry.flags, entry.count, entry.num_files, entry.name);
             continue;
         }
-        auto offset = static_cast<uint32_t>(data_start + data.size());
-        package += EncodeFileRecord(entry.size.value_or(static_cast<uint32_t>(entry.data.size())),
-                                    entry.offset.value_or(offset), entry.name, entry.flags);
-        data += entry.data;
+        auto size = static_cast<uint32_t>(EntryLength(entry));
+        auto offset = static_cast<uint32_t>(offsets[i]);
+        index += EncodeFileRecord(entry.size.value_or(size), entry.offset.value_or(offset),
+                                  entry.name, entry.flags);
     }
-    return package + data;
+    return index;
+}
+
+std::string BuildPackage(const PackLayout &layout) {
+    std::string package = EncodeIndex(layout);
+    for (const PackEntry &entry : layout.entries) {
+        if (entry.is_file && entry.source.empty()) {
+            package += entry.data;
+        }
+    }
+    return package;
+}
+
+bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_source) {
+    failed_source.clear();
+    std::string index = EncodeIndex(layout);
+    if (std::fwrite(index.data(), 1, index.size(), out) != index.size()) {
+        return false;
+    }
+    std::vector<char> buffer;
+    for (const PackEntry &entry : layout.entries) {
+        if (!entry.is_file) {
+            continue;
+        }
+        if (entry.source.empty()) {
+            if (std::fwrite(entry.data.data(), 1, entry.data.size(), out) != entry.data.size()) {
+                return false;
+            }
+            continue;
+        }
+        if (buffer.empty()) {
+            buffer.resize(kCopyPiece);
+        }
+        CopyResult copied = CopySource(entry, out, buffer);
+        if (copied != CopyResult::kCopied) {
+            if (copied == CopyResult::kSourceFailed) {
+                failed_source = entry.source;
+            }
+            return false;
+        }
+    }
+    return std::fflush(out) == 0;
 }
 
 bool WriteBytes(const std::string &path, const std::string &bytes) {

@@ -1,9 +1,11 @@
 // Builds RBD packages: the encoding of the header and of index records, and a
-// layout of a whole package in memory. Used by the tests, the sample maker and
+// layout of a whole package, either built in memory or streamed to a file with
+// each entry's bytes copied from disk. Used by the tests, the sample maker and
 // rbdpack; every field can be set, so a malformed package is one line away.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +39,10 @@ struct PackEntry {
     std::string data;               // file: the entry's bytes
     std::optional<uint32_t> size;   // file: overrides data.size()
     std::optional<uint32_t> offset; // file: overrides the laid-out position
+    // file: when set, the entry's bytes are `source_size` bytes read from this
+    // file as the package is streamed, and `data` is not used.
+    std::string source;
+    uint64_t source_size = 0;
 };
 
 PackEntry DirectoryGroup(const std::string &name, uint32_t child_groups);
@@ -50,8 +56,23 @@ struct PackLayout {
     std::string comment = kRBDComment;
 };
 
+// Where each record's data lies in the package, in the 64 bits that a caller
+// needs to see whether it fits the 32-bit offset field: the data of every file
+// record follows the index, in index order. 0 for group records.
+std::vector<uint64_t> LayOutData(const PackLayout &layout);
+
+// The header and every index record, with offsets as LayOutData places them.
+std::string EncodeIndex(const PackLayout &layout);
+
 // The whole package: header, index, then each file's data in index order.
+// Entries taken from a `source` file are left out of it.
 std::string BuildPackage(const PackLayout &layout);
+
+// Writes the whole package to `out` as BuildPackage lays it out, copying each
+// `source` file in pieces so that no entry needs to fit in memory. False on
+// failure; `failed_source` then names the source file that could not be read
+// whole or had changed size, and is empty when writing to `out` failed.
+bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_source);
 
 // Writes `bytes` to `path`; false on any failure.
 bool WriteBytes(const std::string &path, const std::string &bytes);

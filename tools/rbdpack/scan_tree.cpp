@@ -1,0 +1,229 @@
+#include "scan_tree.h"
+
+#include "../../src/extract/safe_name.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The longest name a record's 63-byte field holds with its terminating zero.
+const size_t kMaxName = 62;
+// kestrun's limit for a path it forms, "./<package_name>/<group path><name>".
+const size_t kMaxPath = 258;
+const uint64_t kMaxEntry = UINT32_MAX;
+
+struct FileItem {
+    std::string name;
+    fs::path path;
+    uint64_t size = 0;
+};
+
+// A directory that holds files somewhere below it.
+struct DirNode {
+    std::string name;
+    std::vector<DirNode> subdirs;
+    std::vector<FileItem> files;
+};
+
+struct Walk {
+    TreeScan &scan;
+    std::string root_prefix; // "./<package_name>/", what kestrun puts first
+};
+
+bool Refuse(Walk &walk, const char *what, const fs::path &path) {
+    walk.scan.error = std::string("ERROR: ") + what + ", \"" + path.string() + "\", aborting!";
+    return false;
+}
+
+bool RefuseUnreadable(Walk &walk, const fs::path &path, const std::error_code &ec) {
+    walk.scan.error =
+        "ERROR: Failed to read \"" + path.string() + "\": " + ec.message() + ", aborting!";
+    return false;
+}
+
+void Warn(Walk &walk, const char *what, const fs::path &path) {
+    walk.scan.warnings.push_back(std::string("WARNING: ") + what + " \"" + path.string() + "\"!");
+}
+
+// Names become one path component each when kestrun extracts them.
+bool CheckName(Walk &walk, const std::string &name, const fs::path &path) {
+    if (name.size() > kMaxName) {
+        return Refuse(walk, "Name longer than 62 bytes", path);
+    }
+    if (!IsSafeName(name.c_str())) {
+        return Refuse(walk, "Name that kestrun refuses as unsafe", path);
+    }
+    return true;
+}
+
+bool FitsPath(const Walk &walk, const std::string &relative) {
+    return walk.root_prefix.size() + relative.size() <= kMaxPath;
+}
+
+bool ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_path, DirNode &node);
+
+// Adds one directory entry to `node`, or skips or refuses it.
+bool ScanEntry(Walk &walk, const fs::directory_entry &entry, const std::string &group_path,
+               DirNode &node) {
+    const fs::path &path = entry.path();
+    std::error_code ec;
+    fs::file_status status = entry.symlink_status(ec);
+    if (ec) {
+        return RefuseUnreadable(walk, path, ec);
+    }
+    std::string name = path.filename().string();
+    if (fs::is_symlink(status)) {
+        Warn(walk, "Skipping symbolic link", path);
+        return true;
+    }
+    if (fs::is_directory(status)) {
+        if (!CheckName(walk, name, path)) {
+            return false;
+        }
+        DirNode child;
+        child.name = name;
+        if (!ScanDirectory(walk, path, group_path + name + "/", child)) {
+            return false;
+        }
+        if (child.subdirs.empty() && child.files.empty()) {
+            Warn(walk, "Skipping empty directory", path);
+        } else {
+            node.subdirs.push_back(std::move(child));
+        }
+        return true;
+    }
+    if (!fs::is_regular_file(status)) {
+        Warn(walk, "Skipping special file", path);
+        return true;
+    }
+    if (!CheckName(walk, name, path)) {
+        return false;
+    }
+    if (!FitsPath(walk, group_path + name)) {
+        return Refuse(walk, "Path too long for kestrun", path);
+    }
+    uint64_t size = entry.file_size(ec);
+    if (ec) {
+        return RefuseUnreadable(walk, path, ec);
+    }
+    if (size > kMaxEntry) {
+        return Refuse(walk, "Entry of 4 GiB or more", path);
+    }
+    node.files.push_back(FileItem{name, path, size});
+    return true;
+}
+
+bool ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_path, DirNode &node) {
+    // Any file below would make a longer path; this also bounds the recursion.
+    if (!FitsPath(walk, group_path)) {
+        return Refuse(walk, "Path too long for kestrun", path);
+    }
+    std::error_code ec;
+    std::vector<fs::directory_entry> entries;
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        entries.push_back(*it);
+    }
+    if (ec) {
+        return RefuseUnreadable(walk, path, ec);
+    }
+    // Byte order of the names makes the package the same on every run.
+    std::sort(entries.begin(), entries.end(),
+              [](const fs::directory_entry &a, const fs::directory_entry &b) {
+                  return a.path().filename().string() < b.path().filename().string();
+              });
+    for (const fs::directory_entry &entry : entries) {
+        if (!ScanEntry(walk, entry, group_path, node)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A directory with subdirectories is a directory group, and its own files go
+// to a file group of the same name right after everything below it, so that
+// both give the same group path and the index ends on a file record.
+uint32_t GroupsFor(const DirNode &node) {
+    return (node.subdirs.empty() ? 0 : 1) + (node.files.empty() ? 0 : 1);
+}
+
+void Emit(const DirNode &node, PackLayout &layout) {
+    if (!node.subdirs.empty()) {
+        uint32_t children = 0;
+        for (const DirNode &child : node.subdirs) {
+            children += GroupsFor(child);
+        }
+        layout.entries.push_back(DirectoryGroup(node.name, children));
+        for (const DirNode &child : node.subdirs) {
+            Emit(child, layout);
+        }
+    }
+    if (!node.files.empty()) {
+        layout.entries.push_back(FileGroup(node.name, static_cast<uint32_t>(node.files.size())));
+        for (const FileItem &file : node.files) {
+            PackEntry entry = FileEntry(file.name, std::string());
+            entry.source = file.path.string();
+            entry.source_size = file.size;
+            layout.entries.push_back(std::move(entry));
+        }
+    }
+}
+
+size_t CountFiles(const DirNode &node) {
+    size_t count = node.files.size();
+    for (const DirNode &child : node.subdirs) {
+        count += CountFiles(child);
+    }
+    return count;
+}
+
+// Offsets are 32 bits wide: every entry's data must start below 4 GiB.
+bool CheckOffsets(Walk &walk) {
+    std::vector<uint64_t> offsets = LayOutData(walk.scan.layout);
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        const PackEntry &entry = walk.scan.layout.entries[i];
+        if (entry.is_file && offsets[i] > UINT32_MAX) {
+            return Refuse(walk, "Data would start past 4 GiB", entry.source);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+TreeScan ScanTree(const std::string &dir, const std::string &package_name) {
+    TreeScan scan;
+    Walk walk{scan, "./" + package_name + "/"};
+    DirNode root;
+    if (!ScanDirectory(walk, fs::path(dir), "", root)) {
+        return scan;
+    }
+    // A file record belongs to a named group, so the top has no place for one.
+    if (!root.files.empty()) {
+        Refuse(walk, "File outside every subdirectory (a package keeps files in directories only)",
+               root.files.front().path);
+        return scan;
+    }
+    scan.file_count = CountFiles(root);
+    if (scan.file_count == 0) {
+        Refuse(walk, "No files to pack in", fs::path(dir));
+        return scan;
+    }
+    for (const DirNode &child : root.subdirs) {
+        Emit(child, scan.layout);
+    }
+    CheckOffsets(walk);
+    return scan;
+}
+
+bool DerivePackageName(const std::string &file_name, std::string &package_name) {
+    if (file_name.size() < 4 || file_name.size() - 4 > 63) {
+        return false;
+    }
+    package_name = file_name.substr(0, file_name.size() - 4);
+    return package_name != "." && package_name != "..";
+}
