@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""Generates the benchmark's directory trees, the same bytes on every run.
+
+make_tree.py small DIR [FILES DIRS]  many small files (0-16 KiB) in nested directories
+make_tree.py large DIR [COUNT MIB]   a few large entries
+"""
+import os
+import random
+import sys
+
+
+def small(root, files, dirs):
+    rng = random.Random(1998)
+    # Every directory hangs below a random earlier one, which gives a mix of
+    # wide and deep places; the top itself holds no files.
+    paths = []
+    for i in range(dirs):
+        parent = rng.choice(paths) if paths and rng.random() < 0.8 else ""
+        if parent.count("/") >= 12:
+            parent = ""
+        paths.append(os.path.join(parent, "dir%03d" % i))
+    for path in paths:
+        os.makedirs(os.path.join(root, path), exist_ok=True)
+    for i in range(files):
+        size = rng.randint(0, 16 * 1024)
+        path = os.path.join(root, rng.choice(paths), "file%05d.bin" % i)
+        with open(path, "wb") as out:
+            out.write(rng.randbytes(size))
+
+
+def large(root, count, mib):
+    os.makedirs(os.path.join(root, "big"), exist_ok=True)
+    rng = random.Random(2026)
+    block = rng.randbytes(1 << 20)
+    for i in range(count):
+        with open(os.path.join(root, "big", "entry%d.bin" % i), "wb") as out:
+            for j in range(mib):
+                # Vary each MiB a little so no two blocks are alike.
+                out.write(block[j % 997:] + block[:j % 997])
+
+
+def main():
+    kind, root = sys.argv[1], sys.argv[2]
+    numbers = [int(arg) for arg in sys.argv[3:]]
+    if kind == "small":
+        small(root, *(numbers or [20000, 300]))
+    elif kind == "large":
+        large(root, *(numbers or [4, 256]))
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    main()

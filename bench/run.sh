@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# Extraction speed and peak memory of kestrun against GNU tar and bsdtar, on
+# the same trees: many small files, and a few large entries. Every run
+# extracts into a fresh directory on a tmpfs (/dev/shm), with output thrown
+# away; the tools take turns, and each figure is the median of its runs.
+#
+#   bench/run.sh [--build DIR] [--runs N] [--disk] [--smoke]
+#
+#   --build DIR  where the built kestrun and rbdpack are (default build/release)
+#   --runs N     runs of each tool on each workload (default 7)
+#   --disk       also time the same extractions on the real disk (under DIR)
+#   --smoke      tiny trees, one run: checks that the script works
+#
+# It is a benchmark, not a test: it prints a table and always exits 0 unless
+# something fails to run. The machine may be shared, so expect some noise.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+build=build/release
+runs=7
+disk=0
+smoke=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    --disk) disk=1; shift ;;
+    --smoke) smoke=1; runs=1; shift ;;
+    *) sed -n '2,16p' "$0"; exit 1 ;;
+  esac
+done
+build=$(cd "$build" && pwd)
+for tool in "$build/kestrun" "$build/rbdpack" /usr/bin/time tar python3; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+tools=(kestrun gnutar)
+if command -v bsdtar >/dev/null; then
+  tools+=(bsdtar)
+else
+  echo "bsdtar not installed (Debian package libarchive-tools): left out" >&2
+fi
+
+shm=$(mktemp -d /dev/shm/kestrun-bench.XXXXXX)
+scratch=$shm
+trap 'rm -rf "$shm" "${diskdir:-}"' EXIT
+
+if [ "$smoke" = 1 ]; then
+  small_args=(200 20)
+  large_args=(2 4)
+else
+  small_args=(20000 300)
+  large_args=(4 256)
+fi
+
+echo "Building workloads in $shm ..."
+python3 bench/make_tree.py small "$shm/small.tree" "${small_args[@]}"
+python3 bench/make_tree.py large "$shm/large.tree" "${large_args[@]}"
+for load in small large; do
+  "$build/rbdpack" "$shm/$load.tree" "$shm/$load.rbd" >/dev/null
+  tar -cf "$shm/$load.tar" -C "$shm/$load.tree" .
+done
+
+# Runs one extraction in a fresh directory; prints "seconds peak-KiB".
+extract() {
+  local tool=$1 load=$2 where=$3
+  local out="$where/out" stats="$shm/time.txt"
+  rm -rf "$out"
+  mkdir -p "$out"
+  local start=$EPOCHREALTIME
+  case "$tool" in
+    kestrun) (cd "$out" && /usr/bin/time -v -o "$stats" "$build/kestrun" "$shm/$load.rbd") ;;
+    gnutar) /usr/bin/time -v -o "$stats" tar -xf "$shm/$load.tar" -C "$out" ;;
+    bsdtar) /usr/bin/time -v -o "$stats" bsdtar -xf "$shm/$load.tar" -C "$out" ;;
+  esac >/dev/null
+  local end=$EPOCHREALTIME
+  local peak
+  peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$stats")
+  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }') $peak"
+}
+
+# Every kestrun output is compared with its tree once, so a fast wrong
+# extraction can't pass unnoticed.
+check() {
+  local load=$1 where=$2
+  diff -r "$shm/$load.tree" "$where/out/$load" >/dev/null ||
+    { echo "kestrun output differs from the $load tree" >&2; exit 1; }
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Times every tool on both workloads under directory $1, labelled $2.
+measure() {
+  local where=$1 label=$2
+  local results="$shm/results.txt"
+  : >"$results"
+  for load in small large; do
+    for ((run = 1; run <= runs; run++)); do
+      # Turn about, so that no tool always runs right after the same other.
+      local order=("${tools[@]}")
+      if ((run % 2 == 0)); then
+        order=($(printf '%s\n' "${tools[@]}" | tac))
+      fi
+      for tool in "${order[@]}"; do
+        echo "$load $tool $(extract "$tool" "$load" "$where")" >>"$results"
+        if [ "$tool" = kestrun ] && [ "$run" = 1 ]; then
+          check "$load" "$where"
+        fi
+        rm -rf "$where/out"
+      done
+    done
+  done
+  echo
+  echo "== $label: median of $runs runs"
+  printf '%-8s %-8s %10s %12s %14s\n' workload tool wall-s vs-GNU-tar peak-MiB
+  for load in small large; do
+    local tar_wall
+    tar_wall=$(awk -v l="$load" '$1 == l && $2 == "gnutar" { print $3 }' "$results" | median)
+    for tool in "${tools[@]}"; do
+      local wall peak
+      wall=$(awk -v l="$load" -v t="$tool" '$1 == l && $2 == t { print $3 }' "$results" | median)
+      peak=$(awk -v l="$load" -v t="$tool" '$1 == l && $2 == t { print $4 }' "$results" | median)
+      printf '%-8s %-8s %10.3f %11.2fx %14.1f\n' "$load" "$tool" "$wall" \
+        "$(awk -v a="$wall" -v b="$tar_wall" 'BEGIN { print a / b }')" \
+        "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
+    done
+  done
+}
+
+echo "kestrun: $build/kestrun; $(tar --version | head -1); $(bsdtar --version 2>/dev/null || true)"
+echo "largest entry: $(find "$shm/large.tree" -type f -printf '%s\n' | sort -n | tail -1) bytes"
+measure "$scratch" "tmpfs (/dev/shm)"
+if [ "$disk" = 1 ]; then
+  diskdir=$(mktemp -d "$root/build/bench-disk.XXXXXX")
+  measure "$diskdir" "real disk ($diskdir)"
+fi
