@@ -12,6 +12,8 @@
 #define HK_API __attribute__((visibility("default")))
 #endif
 
+#include <stddef.h>
+
 extern "C" {
 
 // True when something other than a directory exists at `path`.
@@ -30,4 +32,12 @@ HK_API bool hkInitialize(int argc, char **argv);
 // Creates every missing directory along `path`. True when the whole path
 // exists as directories afterwards, also when nothing had to be created.
 HK_API bool hkCreatePath(const char *path);
+
+// A block of at least `size` bytes (one byte when `size` is 0) for one entry's
+// data, or null when it can't be had. Large blocks may come straight from the
+// operating system; plain malloc would do as well.
+HK_API void *hkAllocate(size_t size);
+
+// Gives back a block from hkAllocate; `size` is the size it was asked for.
+HK_API void hkRelease(void *block, size_t size);
 }

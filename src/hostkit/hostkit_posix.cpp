@@ -2,8 +2,11 @@
 #include "hostkit.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -27,6 +30,73 @@ bool MakeDirectory(const char *path) {
     }
     errno = ENOTDIR;
     return false;
+}
+
+// Creates every missing directory along `path`, from the top down.
+bool CreatePath(const char *path) {
+    if (IsDirectory(path)) {
+        return true;
+    }
+    std::string prefix(path);
+    for (size_t i = 1; i < prefix.size(); ++i) {
+        if (prefix[i] != '/' || prefix[i - 1] == '/') {
+            continue;
+        }
+        prefix[i] = '\0';
+        bool made = MakeDirectory(prefix.c_str());
+        prefix[i] = '/';
+        if (!made) {
+            return false;
+        }
+    }
+    if (!prefix.empty() && prefix.back() != '/') {
+        return MakeDirectory(prefix.c_str());
+    }
+    return IsDirectory(path);
+}
+
+// The last path that hkCreatePath found or made whole. Entries come group by
+// group, so nearly every call asks for the same directory as the one before;
+// the program only ever adds directories, never removes them.
+std::string last_path;
+
+// Blocks from this size up are mapped on their own, backed by transparent huge
+// pages where the system allows: a 256 MiB entry then costs 128 page faults
+// instead of 65536. Smaller ones come from malloc.
+const size_t kLargeBlock = size_t{4} << 20;
+const size_t kHugePage = size_t{2} << 20;
+
+size_t RoundUp(size_t size, size_t unit) {
+    return (size + unit - 1) / unit * unit;
+}
+
+void *MapLargeBlock(size_t size) {
+    if (size > SIZE_MAX - 2 * kHugePage) {
+        return nullptr;
+    }
+    size_t length = RoundUp(size, kHugePage);
+    // One huge page more than needed, so that an aligned start can be cut out.
+    size_t mapped = length + kHugePage;
+    void *start = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (start == MAP_FAILED) {
+        return nullptr;
+    }
+    auto base = reinterpret_cast<uintptr_t>(start);
+    uintptr_t aligned = RoundUp(base, kHugePage);
+    size_t head = aligned - base;
+    size_t tail = mapped - head - length;
+    if (head > 0) {
+        munmap(start, head);
+    }
+    if (tail > 0) {
+        munmap(reinterpret_cast<void *>(aligned + length), tail);
+    }
+    auto *block = reinterpret_cast<void *>(aligned);
+#ifdef MADV_HUGEPAGE
+    // Only advice: without huge pages the block works the same, just slower.
+    madvise(block, length, MADV_HUGEPAGE);
+#endif
+    return block;
 }
 
 } // namespace
@@ -59,24 +129,30 @@ bool hkInitialize(int argc, char **argv) {
 }
 
 bool hkCreatePath(const char *path) {
-    // Nearly every call names a directory made by an earlier entry.
-    if (IsDirectory(path)) {
+    if (last_path == path) {
         return true;
     }
-    std::string prefix(path);
-    for (size_t i = 1; i < prefix.size(); ++i) {
-        if (prefix[i] != '/' || prefix[i - 1] == '/') {
-            continue;
-        }
-        prefix[i] = '\0';
-        bool made = MakeDirectory(prefix.c_str());
-        prefix[i] = '/';
-        if (!made) {
-            return false;
-        }
+    bool made = CreatePath(path);
+    if (made) {
+        last_path = path;
     }
-    if (!prefix.empty() && prefix.back() != '/') {
-        return MakeDirectory(prefix.c_str());
+    return made;
+}
+
+void *hkAllocate(size_t size) {
+    if (size >= kLargeBlock) {
+        return MapLargeBlock(size);
     }
-    return IsDirectory(path);
+    return std::malloc(size > 0 ? size : 1);
+}
+
+void hkRelease(void *block, size_t size) {
+    if (block == nullptr) {
+        return;
+    }
+    if (size >= kLargeBlock) {
+        munmap(block, RoundUp(size, kHugePage));
+        return;
+    }
+    std::free(block);
 }
