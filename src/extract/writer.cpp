@@ -59,7 +59,7 @@ void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t siz
         FinishOutput(fp_out, out_path, true);
         return;
     }
-    void *data = std::malloc(size > 0 ? size : 1);
+    void *data = hkAllocate(size);
     if (data == nullptr) {
         std::printf("WARNING: Failed to allocate memory for \"%s\"!\n", out_path);
         DiscardOutput(fp_out, out_path);
@@ -67,14 +67,14 @@ void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t siz
     }
     off_t cur_fpos = ftello(fp);
     if (cur_fpos < 0) {
-        std::free(data);
+        hkRelease(data, size);
         DiscardOutput(fp_out, out_path);
         std::puts("ERROR: Failed to seek in package, aborting!");
         RBD_Exit(1);
     }
     if (fseeko(fp, static_cast<off_t>(offset), SEEK_SET) != 0) {
         std::puts("WARNING: Failed to seek in package!");
-        std::free(data);
+        hkRelease(data, size);
         DiscardOutput(fp_out, out_path);
         RestorePosition(cur_fpos);
         return;
@@ -85,7 +85,7 @@ void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t siz
     } else {
         std::puts("WARNING: Failed to read in data!");
     }
-    std::free(data);
+    hkRelease(data, size);
     RestorePosition(cur_fpos);
     FinishOutput(fp_out, out_path, written);
 }
@@ -121,5 +121,7 @@ void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint
         std::printf("WARNING: Failed to write to destination, \"%s\"!\n", out_path);
         return;
     }
+    // The entry goes out in one write: a stream buffer would only add a copy.
+    std::setvbuf(fp_out, nullptr, _IONBF, 0);
     CopyEntry(fp_out, out_path, offset, size);
 }

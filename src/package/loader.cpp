@@ -161,6 +161,10 @@ RBDPackage *RBD_LoadPackage(const char *path) {
         std::printf("ERROR: Failed to open package \"%s\", aborting!\n", path);
         RBD_Exit(1);
     }
+    // Every read is of a whole record, a whole file table or a whole entry,
+    // and entries send the stream elsewhere and back: a stream buffer would
+    // be refilled on every excursion and add a copy of every entry.
+    std::setvbuf(fp, nullptr, _IONBF, 0);
     auto *package = static_cast<RBDPackage *>(std::calloc(1, sizeof(RBDPackage)));
     if (package == nullptr) {
         Fail("ERROR: Failed to allocate memory for package container, aborting!");
