@@ -112,19 +112,23 @@ measure() {
   done
   echo
   echo "== $label: median of $runs runs"
-  printf '%-8s %-8s %10s %12s %14s\n' workload tool wall-s vs-GNU-tar peak-MiB
+  printf '%-8s %-8s %10s %10s %12s %14s\n' workload tool wall-s best-s vs-GNU-tar peak-MiB
   for load in small large; do
     local tar_wall
     tar_wall=$(awk -v l="$load" '$1 == l && $2 == "gnutar" { print $3 }' "$results" | median)
     for tool in "${tools[@]}"; do
-      local wall peak
+      local wall best peak
       wall=$(awk -v l="$load" -v t="$tool" '$1 == l && $2 == t { print $3 }' "$results" | median)
+      best=$(awk -v l="$load" -v t="$tool" '$1 == l && $2 == t { print $3 }' "$results" | sort -n | head -1)
       peak=$(awk -v l="$load" -v t="$tool" '$1 == l && $2 == t { print $4 }' "$results" | median)
-      printf '%-8s %-8s %10.3f %11.2fx %14.1f\n' "$load" "$tool" "$wall" \
+      printf '%-8s %-8s %10.3f %10.3f %11.2fx %14.1f\n' "$load" "$tool" "$wall" "$best" \
         "$(awk -v a="$wall" -v b="$tar_wall" 'BEGIN { print a / b }')" \
         "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
     done
   done
+  if [ -n "${BENCH_RAW:-}" ]; then
+    cp "$results" "$BENCH_RAW"
+  fi
 }
 
 echo "kestrun: $build/kestrun; $(tar --version | head -1); $(bsdtar --version 2>/dev/null || true)"
