@@ -15,7 +15,8 @@
 
 namespace {
 
-std::vector<std::string> CommandLine(const std::vector<std::string> &args) {
+std::vector<std::string> CommandLine(const char *binary_variable,
+                                     const std::vector<std::string> &args) {
     std::vector<std::string> command;
     if (const char *wrapper = std::getenv("KESTRUN_WRAPPER")) {
         std::istringstream words(wrapper);
@@ -23,9 +24,9 @@ std::vector<std::string> CommandLine(const std::vector<std::string> &args) {
             command.push_back(word);
         }
     }
-    const char *binary = std::getenv("KESTRUN_BIN");
+    const char *binary = std::getenv(binary_variable);
     if (binary == nullptr) {
-        throw std::runtime_error("KESTRUN_BIN is not set");
+        throw std::runtime_error(std::string(binary_variable) + " is not set");
     }
     command.emplace_back(binary);
     command.insert(command.end(), args.begin(), args.end());
@@ -101,7 +102,12 @@ bool RunsWrapped() {
 
 RunResult RunKestrun(const std::string &work_dir, const std::vector<std::string> &args,
                      const RunOptions &options) {
-    std::vector<std::string> command = CommandLine(args);
+    return RunProgram("KESTRUN_BIN", work_dir, args, options);
+}
+
+RunResult RunProgram(const char *binary_variable, const std::string &work_dir,
+                     const std::vector<std::string> &args, const RunOptions &options) {
+    std::vector<std::string> command = CommandLine(binary_variable, args);
     int out_pipe[2];
     int err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {

@@ -24,5 +24,10 @@ struct RunResult {
 RunResult RunKestrun(const std::string &work_dir, const std::vector<std::string> &args,
                      const RunOptions &options = {});
 
+// The same for another built program, whose path is in the environment
+// variable `binary_variable` (RBDPACK_BIN for rbdpack).
+RunResult RunProgram(const char *binary_variable, const std::string &work_dir,
+                     const std::vector<std::string> &args, const RunOptions &options = {});
+
 // True when the binary under test runs through KESTRUN_WRAPPER.
 bool RunsWrapped();

@@ -1,6 +1,8 @@
 // rbdpack: writes an RBD package from a directory tree, such that kestrun
 // extracts the same tree again.
+#include "../../src/package_name.h"
 #include "../../src/packwriter/rbd_writer.h"
+#include "../../src/types.h"
 #include "scan_tree.h"
 
 #include <algorithm>
@@ -90,8 +92,8 @@ int main(int argc, char **argv) {
     const std::string dir = argv[1];
     const fs::path output = argv[2];
 
-    std::string package_name;
-    if (!DerivePackageName(output.filename().string(), package_name)) {
+    // kestrun names the output root after the package file in the same way.
+    if (!SetPackageName(output.filename().string().c_str())) {
         Fail("ERROR: Invalid package name \"" + output.filename().string() + "\", aborting!");
     }
     std::error_code ec;
@@ -100,7 +102,7 @@ int main(int argc, char **argv) {
     }
     // Otherwise an earlier package could end up packed into the new one.
     if (IsInside(output, dir)) {
-        Fail("ERROR: Package would lie inside \"" + dir + "\", aborting!");
+        Fail("ERROR: Package inside the tree it packs, \"" + output.string() + "\", aborting!");
     }
 
     TreeScan scan = ScanTree(dir, package_name);

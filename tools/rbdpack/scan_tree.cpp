@@ -56,7 +56,7 @@ bool CheckName(Walk &walk, const std::string &name, const fs::path &path) {
         return Refuse(walk, "Name longer than 62 bytes", path);
     }
     if (!IsSafeName(name.c_str())) {
-        return Refuse(walk, "Name that kestrun refuses as unsafe", path);
+        return Refuse(walk, "Unsafe name", path);
     }
     return true;
 }
@@ -210,7 +210,7 @@ TreeScan ScanTree(const std::string &dir, const std::string &package_name) {
     }
     scan.file_count = CountFiles(root);
     if (scan.file_count == 0) {
-        Refuse(walk, "No files to pack in", fs::path(dir));
+        Refuse(walk, "Nothing to pack", fs::path(dir));
         return scan;
     }
     for (const DirNode &child : root.subdirs) {
@@ -218,12 +218,4 @@ TreeScan ScanTree(const std::string &dir, const std::string &package_name) {
     }
     CheckOffsets(walk);
     return scan;
-}
-
-bool DerivePackageName(const std::string &file_name, std::string &package_name) {
-    if (file_name.size() < 4 || file_name.size() - 4 > 63) {
-        return false;
-    }
-    package_name = file_name.substr(0, file_name.size() - 4);
-    return package_name != "." && package_name != "..";
 }

@@ -21,7 +21,3 @@ struct TreeScan {
 // `package_name` is the output root that kestrun will derive from the
 // package's file name; it bounds the length of the extracted paths.
 TreeScan ScanTree(const std::string &dir, const std::string &package_name);
-
-// The output root that kestrun derives from a package file name: the name
-// less its four-character extension. False for a name it would refuse.
-bool DerivePackageName(const std::string &file_name, std::string &package_name);

@@ -1,0 +1,246 @@
+// rbdpack end to end: trees packed by the built rbdpack come back byte for
+// byte from the built kestrun, and whatever a package can't hold is refused
+// without leaving a package behind.
+#include "rbd_writer.h"
+#include "run.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kUsage[] = "Usage: rbdpack DIR OUTPUT.rbd\n"
+                      "Writes the files under DIR into the RBD package OUTPUT.rbd; kestrun\n"
+                      "extracts them again into a directory named after the package.\n";
+
+// A scratch directory holding the tree under "tree/"; rbdpack runs in it and
+// writes "pkg.rbd", and kestrun extracts that into "out/pkg/".
+class RbdpackTest : public ::testing::Test {
+  protected:
+    void Put(const std::string &relative, const std::string &bytes) {
+        fs::path path = fs::path(scratch_.path()) / "tree" / relative;
+        fs::create_directories(path.parent_path());
+        ASSERT_TRUE(WriteBytes(path.string(), bytes));
+    }
+    void MakeDir(const std::string &relative) {
+        fs::create_directories(scratch_ / ("tree/" + relative));
+    }
+    RunResult Pack(const std::vector<std::string> &args = {"tree", "pkg.rbd"}) {
+        return RunProgram("RBDPACK_BIN", scratch_.path(), args);
+    }
+    RunResult Extract() {
+        fs::create_directory(scratch_ / "out");
+        return RunKestrun(scratch_ / "out", {"../pkg.rbd"});
+    }
+    // Packs and extracts the tree and checks that every file came back.
+    void ExpectRoundTrip(size_t files) {
+        RunResult pack = Pack();
+        ASSERT_EQ(pack.status, 0) << pack.out;
+        EXPECT_EQ(pack.out, "Packed " + std::to_string(files) + " files into \"pkg.rbd\".\n");
+        RunResult run = Extract();
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out.find("WARNING"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("Reached end of package indices.\nDone!\n"), std::string::npos);
+        ExpectSameTree(scratch_ / "tree", scratch_ / "out/pkg");
+    }
+    void ExpectSameTree(const std::string &expected, const std::string &actual) {
+        std::vector<std::string> paths = ListTree(expected);
+        ASSERT_EQ(ListTree(actual), paths);
+        for (const std::string &path : paths) {
+            if (path.back() != '/') {
+                EXPECT_EQ(ReadFile(actual + "/" + path), ReadFile(expected + "/" + path)) << path;
+            }
+        }
+    }
+    // A refused tree: the exact error, status 1, and nothing written beside
+    // the tree (no package, no temporary file).
+    void ExpectRefused(const std::string &message) {
+        RunResult pack = Pack();
+        EXPECT_EQ(pack.out, message);
+        EXPECT_EQ(pack.status, 1);
+        EXPECT_EQ(ListTree(scratch_.path()).front(), "tree/");
+        for (const std::string &path : ListTree(scratch_.path())) {
+            EXPECT_EQ(path.rfind("tree/", 0), 0u) << path;
+        }
+    }
+
+    TempDir scratch_;
+};
+
+std::string Bytes(std::mt19937 &random, size_t size) {
+    std::string bytes(size, '\0');
+    for (char &byte : bytes) {
+        byte = static_cast<char>(random() & 0xFF);
+    }
+    return bytes;
+}
+
+TEST_F(RbdpackTest, GeneratedTreesComeBackByteForByte) {
+    std::mt19937 random(1998);
+    std::vector<std::string> dirs = {"top"};
+    for (int i = 0; i < 40; ++i) {
+        // Hang every directory under a random earlier one: wide and deep places.
+        std::string parent = dirs[random() % dirs.size()];
+        dirs.push_back(parent + "/d" + std::to_string(i));
+    }
+    size_t files = 0;
+    for (const std::string &dir : dirs) {
+        // Every directory holds files, so many hold files and subdirectories.
+        for (unsigned i = 0; i < 1 + random() % 4; ++i, ++files) {
+            Put(dir + "/f" + std::to_string(i),
+                Bytes(random, random() % 3 == 0 ? 0 : random() % 9000));
+        }
+    }
+    ExpectRoundTrip(files);
+}
+
+TEST_F(RbdpackTest, EdgeShapedTreesComeBack) {
+    std::string name62(62, 'n');
+    std::string deep = "1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/17/18/19/20/21/22/23/24/25";
+    std::string every_byte;
+    for (int i = 0; i < 256; ++i) {
+        every_byte.push_back(static_cast<char>(i));
+    }
+    Put("empty/only", "");
+    Put(deep + "/leaf", "deep");
+    Put(name62 + "/" + name62, every_byte);
+    Put("both/file", "beside a subdirectory");
+    Put("both/sub/inner", "below it");
+    Put("both/sub/more/x", "x");
+    Put("odd names/sp ace,é\x01", "bytes of a name are kept");
+    ExpectRoundTrip(7);
+}
+
+TEST_F(RbdpackTest, LaysOutTheIndexDepthFirstEndingOnAFileRecord) {
+    Put("a/x.txt", "X");
+    Put("a/b/y", "YY");
+    Put("a/b/z", "");
+    Put("c/w", "W");
+    PackLayout layout;
+    // "a" holds files and a subdirectory: a directory group, then after
+    // everything below it a file group of the same name.
+    layout.entries = {DirectoryGroup("a", 1), FileGroup("b", 2),  FileEntry("y", "YY"),
+                      FileEntry("z", ""),     FileGroup("a", 1),  FileEntry("x.txt", "X"),
+                      FileGroup("c", 1),      FileEntry("w", "W")};
+    ASSERT_EQ(Pack().status, 0);
+    EXPECT_EQ(ReadFile(scratch_ / "pkg.rbd"), BuildPackage(layout));
+
+    // The same tree made in another order gives the same package.
+    TempDir other;
+    for (const char *path : {"c/w", "a/b/z", "a/x.txt", "a/b/y"}) {
+        fs::create_directories(fs::path(other / path).parent_path());
+        ASSERT_TRUE(WriteBytes(other / path, ReadFile(scratch_ / ("tree/" + std::string(path)))));
+    }
+    ASSERT_EQ(Pack({other.path(), "again.rbd"}).status, 0);
+    EXPECT_EQ(ReadFile(scratch_ / "again.rbd"), BuildPackage(layout));
+}
+
+TEST_F(RbdpackTest, LinksSpecialFilesAndEmptyDirectoriesAreSkippedWithAWarning) {
+    Put("a/kept", "kept");
+    fs::create_symlink("kept", scratch_ / "tree/a/link");
+    fs::create_directory_symlink("../a", scratch_ / "tree/a/dirlink");
+    ASSERT_EQ(mkfifo((scratch_ / "tree/a/fifo").c_str(), 0600), 0);
+    MakeDir("a/empty/inner");
+    RunResult pack = Pack();
+    EXPECT_EQ(pack.out, "WARNING: Skipping symbolic link \"tree/a/dirlink\"!\n"
+                        "WARNING: Skipping empty directory \"tree/a/empty/inner\"!\n"
+                        "WARNING: Skipping empty directory \"tree/a/empty\"!\n"
+                        "WARNING: Skipping special file \"tree/a/fifo\"!\n"
+                        "WARNING: Skipping symbolic link \"tree/a/link\"!\n"
+                        "Packed 1 files into \"pkg.rbd\".\n");
+    EXPECT_EQ(pack.status, 0);
+    ASSERT_EQ(Extract().status, 0);
+    EXPECT_EQ(ListTree(scratch_ / "out/pkg"), (std::vector<std::string>{"a/", "a/kept"}));
+}
+
+TEST_F(RbdpackTest, UsageWithoutArgumentsAndForWrongOnes) {
+    RunResult none = Pack({});
+    EXPECT_EQ(none.out, kUsage);
+    EXPECT_EQ(none.status, 0);
+    RunResult one = Pack({"tree"});
+    EXPECT_EQ(one.out, kUsage);
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(Pack({"a", "b.rbd", "c"}).status, 1);
+}
+
+TEST_F(RbdpackTest, NamesKestrunCouldNotGiveBackAreRefused) {
+    Put("a/" + std::string(63, 'L'), "");
+    ExpectRefused("ERROR: Name longer than 62 bytes, \"tree/a/" + std::string(63, 'L') +
+                  "\", aborting!\n");
+}
+
+TEST_F(RbdpackTest, UnsafeNamesAreRefused) {
+    Put("a/back\\slash", "");
+    ExpectRefused("ERROR: Unsafe name, \"tree/a/back\\slash\", aborting!\n");
+    fs::remove_all(scratch_ / "tree");
+    Put("C:drive/f", "");
+    ExpectRefused("ERROR: Unsafe name, \"tree/C:drive\", aborting!\n");
+}
+
+TEST_F(RbdpackTest, PathsLongerThanKestrunTakesAreRefused) {
+    // "./pkg/" + 4 * 62 + 4 slashes = 258 characters of directories alone.
+    std::string dirs;
+    for (int i = 0; i < 4; ++i) {
+        dirs += std::string(62, static_cast<char>('a' + i)) + "/";
+    }
+    Put(dirs + "f", "");
+    ExpectRefused("ERROR: Path too long for kestrun, \"tree/" + dirs + "f\", aborting!\n");
+}
+
+TEST_F(RbdpackTest, FilesAtTheTopAndTreesWithoutFilesAreRefused) {
+    Put("a/fine", "");
+    Put("loose", "");
+    ExpectRefused("ERROR: File outside every subdirectory (a package keeps files in directories "
+                  "only), \"tree/loose\", aborting!\n");
+    fs::remove_all(scratch_ / "tree");
+    MakeDir("e");
+    ExpectRefused("WARNING: Skipping empty directory \"tree/e\"!\n"
+                  "ERROR: Nothing to pack, \"tree\", aborting!\n");
+}
+
+TEST_F(RbdpackTest, EntriesAndOffsetsPast32BitsAreRefused) {
+    // Sparse files: nothing is read before the refusal.
+    MakeDir("a");
+    ASSERT_TRUE(WriteBytes(scratch_ / "tree/a/big", ""));
+    fs::resize_file(scratch_ / "tree/a/big", uint64_t{1} << 32);
+    ExpectRefused("ERROR: Entry of 4 GiB or more, \"tree/a/big\", aborting!\n");
+    fs::resize_file(scratch_ / "tree/a/big", UINT32_MAX);
+    ASSERT_TRUE(WriteBytes(scratch_ / "tree/a/next", "x"));
+    ExpectRefused("ERROR: Data would start past 4 GiB, \"tree/a/next\", aborting!\n");
+}
+
+TEST_F(RbdpackTest, RefusalLeavesAnEarlierPackageAlone) {
+    Put("a/f", "");
+    ASSERT_TRUE(WriteBytes(scratch_ / "pkg.rbd", "earlier package"));
+    Put("a/" + std::string(70, 'x'), "");
+    RunResult pack = Pack();
+    EXPECT_EQ(pack.status, 1);
+    EXPECT_EQ(ReadFile(scratch_ / "pkg.rbd"), "earlier package");
+    EXPECT_EQ(ListTree(scratch_.path()).size(), ListTree(scratch_ / "tree").size() + 2);
+}
+
+TEST_F(RbdpackTest, BadArgumentsAreRefused) {
+    Put("a/f", "");
+    RunResult name = Pack({"tree", "p.r"});
+    EXPECT_EQ(name.out, "ERROR: Invalid package name \"p.r\", aborting!\n");
+    EXPECT_EQ(name.status, 1);
+    RunResult missing = Pack({"nowhere", "pkg.rbd"});
+    EXPECT_EQ(missing.out, "ERROR: Not a directory, \"nowhere\", aborting!\n");
+    EXPECT_EQ(missing.status, 1);
+    RunResult inside = Pack({"tree", "tree/a/pkg.rbd"});
+    EXPECT_EQ(inside.out,
+              "ERROR: Package inside the tree it packs, \"tree/a/pkg.rbd\", aborting!\n");
+    EXPECT_EQ(inside.status, 1);
+    EXPECT_FALSE(fs::exists(scratch_ / "pkg.rbd"));
+    EXPECT_EQ(ListTree(scratch_ / "tree/a"), std::vector<std::string>{"f"});
+}
+
+} // namespace
