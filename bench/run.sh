@@ -4,11 +4,13 @@
 # extracts into a fresh directory on a tmpfs (/dev/shm), with output thrown
 # away; the tools take turns, and each figure is the median of its runs.
 #
-#   bench/run.sh [--build DIR] [--runs N] [--disk] [--smoke]
+#   bench/run.sh [--build DIR] [--baseline DIR] [--runs N] [--disk] [--smoke]
 #
 #   --build DIR  where the built kestrun and rbdpack are (default build/release)
+#   --baseline DIR  also time the kestrun built in DIR, as "baseline", to
+#                weigh a change in the same run
 #   --runs N     runs of each tool on each workload (default 7)
-#   --disk       also time the same extractions on the real disk (under DIR)
+#   --disk       also time the same extractions on the real disk (under build/)
 #   --smoke      tiny trees, one run: checks that the script works
 #
 # It is a benchmark, not a test: it prints a table and always exits 0 unless
@@ -18,16 +20,18 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 build=build/release
+baseline=
 runs=7
 disk=0
 smoke=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
+    --baseline) baseline=$(cd "$2" && pwd); shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --disk) disk=1; shift ;;
     --smoke) smoke=1; runs=1; shift ;;
-    *) sed -n '2,16p' "$0"; exit 1 ;;
+    *) sed -n '2,18p' "$0"; exit 1 ;;
   esac
 done
 build=$(cd "$build" && pwd)
@@ -35,6 +39,9 @@ for tool in "$build/kestrun" "$build/rbdpack" /usr/bin/time tar python3; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 tools=(kestrun gnutar)
+if [ -n "$baseline" ]; then
+  tools+=(baseline)
+fi
 if command -v bsdtar >/dev/null; then
   tools+=(bsdtar)
 else
@@ -70,6 +77,7 @@ extract() {
   local start=$EPOCHREALTIME
   case "$tool" in
     kestrun) (cd "$out" && /usr/bin/time -v -o "$stats" "$build/kestrun" "$shm/$load.rbd") ;;
+    baseline) (cd "$out" && /usr/bin/time -v -o "$stats" "$baseline/kestrun" "$shm/$load.rbd") ;;
     gnutar) /usr/bin/time -v -o "$stats" tar -xf "$shm/$load.tar" -C "$out" ;;
     bsdtar) /usr/bin/time -v -o "$stats" bsdtar -xf "$shm/$load.tar" -C "$out" ;;
   esac >/dev/null
@@ -103,7 +111,7 @@ measure() {
       fi
       for tool in "${order[@]}"; do
         echo "$load $tool $(extract "$tool" "$load" "$where")" >>"$results"
-        if [ "$tool" = kestrun ] && [ "$run" = 1 ]; then
+        if [[ "$tool" = kestrun || "$tool" = baseline ]] && [ "$run" = 1 ]; then
           check "$load" "$where"
         fi
         rm -rf "$where/out"
