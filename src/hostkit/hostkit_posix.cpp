@@ -32,27 +32,32 @@ bool MakeDirectory(const char *path) {
     return false;
 }
 
-// Creates every missing directory along `path`, from the top down.
-bool CreatePath(const char *path) {
-    if (IsDirectory(path)) {
+// Makes the directory `path` (no trailing slash) and whatever is missing above
+// it. The deepest level is tried first: usually only it is new, and then one
+// mkdir is all it takes.
+bool MakePath(const std::string &path) {
+    if (MakeDirectory(path.c_str())) {
         return true;
     }
-    std::string prefix(path);
-    for (size_t i = 1; i < prefix.size(); ++i) {
-        if (prefix[i] != '/' || prefix[i - 1] == '/') {
-            continue;
-        }
-        prefix[i] = '\0';
-        bool made = MakeDirectory(prefix.c_str());
-        prefix[i] = '/';
-        if (!made) {
-            return false;
-        }
+    if (errno != ENOENT) {
+        return false;
     }
-    if (!prefix.empty() && prefix.back() != '/') {
-        return MakeDirectory(prefix.c_str());
+    size_t end = path.find_last_of('/');
+    while (end != std::string::npos && end > 0 && path[end - 1] == '/') {
+        --end;
     }
-    return IsDirectory(path);
+    if (end == std::string::npos || end == 0 || !MakePath(path.substr(0, end))) {
+        return false;
+    }
+    return MakeDirectory(path.c_str());
+}
+
+bool CreatePath(const char *path) {
+    std::string directory(path);
+    while (directory.size() > 1 && directory.back() == '/') {
+        directory.pop_back();
+    }
+    return MakePath(directory);
 }
 
 // The last path that hkCreatePath found or made whole. Entries come group by
