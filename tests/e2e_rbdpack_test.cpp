@@ -155,7 +155,7 @@ TEST_F(RbdpackTest, LinksSpecialFilesAndEmptyDirectoriesAreSkippedWithAWarning) 
                         "WARNING: Skipping empty directory \"tree/a/empty\"!\n"
                         "WARNING: Skipping special file \"tree/a/fifo\"!\n"
                         "WARNING: Skipping symbolic link \"tree/a/link\"!\n"
-                        "Packed 1 files into \"pkg.rbd\".\n");
+                        "Packed 1 file into \"pkg.rbd\".\n");
     EXPECT_EQ(pack.status, 0);
     ASSERT_EQ(Extract().status, 0);
     EXPECT_EQ(ListTree(scratch_ / "out/pkg"), (std::vector<std::string>{"a/", "a/kept"}));

@@ -113,6 +113,7 @@ int main(int argc, char **argv) {
         Fail(scan.error);
     }
     WritePackage(scan.layout, output);
-    std::printf("Packed %zu files into \"%s\".\n", scan.file_count, output.string().c_str());
+    std::printf("Packed %zu file%s into \"%s\".\n", scan.file_count,
+                scan.file_count == 1 ? "" : "s", output.string().c_str());
     return 0;
 }
