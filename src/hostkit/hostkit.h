@@ -30,7 +30,9 @@ HK_API const char *hkGetFileName(const char *path);
 HK_API bool hkInitialize(int argc, char **argv);
 
 // Creates every missing directory along `path`. True when the whole path
-// exists as directories afterwards, also when nothing had to be created.
+// exists as directories afterwards, also when nothing had to be created. It
+// may remember the last path it made whole and answer true for it again
+// without looking: the program only ever adds directories.
 HK_API bool hkCreatePath(const char *path);
 
 // A block of at least `size` bytes (one byte when `size` is 0) for one entry's
