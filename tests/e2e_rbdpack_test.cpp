@@ -120,24 +120,35 @@ TEST_F(RbdpackTest, EdgeShapedTreesComeBack) {
 }
 
 TEST_F(RbdpackTest, LaysOutTheIndexDepthFirstEndingOnAFileRecord) {
-    Put("a/x.txt", "X");
-    Put("a/b/y", "YY");
-    Put("a/b/z", "");
-    Put("c/w", "W");
+    // Names in byte order: "B" < "a" < "c" < "\xc3\xa9" (é in UTF-8).
+    const std::vector<std::string> paths = {"c/w",     "a/b/z", "\xc3\xa9/r",
+                                            "a/x.txt", "B/q",   "a/b/y"};
+    for (const std::string &path : paths) {
+        Put(path, path.substr(path.size() - 1) == "z" ? "" : "data of " + path);
+    }
     PackLayout layout;
     // "a" holds files and a subdirectory: a directory group, then after
     // everything below it a file group of the same name.
-    layout.entries = {DirectoryGroup("a", 1), FileGroup("b", 2),  FileEntry("y", "YY"),
-                      FileEntry("z", ""),     FileGroup("a", 1),  FileEntry("x.txt", "X"),
-                      FileGroup("c", 1),      FileEntry("w", "W")};
+    layout.entries = {FileGroup("B", 1),
+                      FileEntry("q", "data of B/q"),
+                      DirectoryGroup("a", 1),
+                      FileGroup("b", 2),
+                      FileEntry("y", "data of a/b/y"),
+                      FileEntry("z", ""),
+                      FileGroup("a", 1),
+                      FileEntry("x.txt", "data of a/x.txt"),
+                      FileGroup("c", 1),
+                      FileEntry("w", "data of c/w"),
+                      FileGroup("\xc3\xa9", 1),
+                      FileEntry("r", "data of \xc3\xa9/r")};
     ASSERT_EQ(Pack().status, 0);
     EXPECT_EQ(ReadFile(scratch_ / "pkg.rbd"), BuildPackage(layout));
 
-    // The same tree made in another order gives the same package.
+    // The same tree made in the opposite order gives the same package.
     TempDir other;
-    for (const char *path : {"c/w", "a/b/z", "a/x.txt", "a/b/y"}) {
-        fs::create_directories(fs::path(other / path).parent_path());
-        ASSERT_TRUE(WriteBytes(other / path, ReadFile(scratch_ / ("tree/" + std::string(path)))));
+    for (auto path = paths.rbegin(); path != paths.rend(); ++path) {
+        fs::create_directories(fs::path(other / *path).parent_path());
+        ASSERT_TRUE(WriteBytes(other / *path, ReadFile(scratch_ / ("tree/" + *path))));
     }
     ASSERT_EQ(Pack({other.path(), "again.rbd"}).status, 0);
     EXPECT_EQ(ReadFile(scratch_ / "again.rbd"), BuildPackage(layout));
