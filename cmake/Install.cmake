@@ -49,8 +49,9 @@ set(CPACK_PACKAGE_NAME kestrun)
 set(CPACK_PACKAGE_VENDOR "the kestrun authors")
 set(CPACK_PACKAGE_CONTACT "the kestrun authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "extract the files of RBD packages")
-set(CPACK_PACKAGE_DESCRIPTION "kestrun extracts every entry of an RBD package into a \
-directory tree named after the package, refusing names that would lead outside that tree.")
+set(CPACK_PACKAGE_DESCRIPTION "kestrun extracts every entry of an RBD package into a directory
+tree named after the package, and refuses names that would lead outside
+that tree.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY kestrun)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
