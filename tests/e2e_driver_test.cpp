@@ -30,10 +30,16 @@ TEST_F(DriverTest, NoArgumentPrintsBannerAndUsage) {
     EXPECT_EQ(run.err, "");
 }
 
+// The system's words for a failure: the C library's on POSIX systems, the
+// system message table's (as Wine words it) for the Windows build.
+std::string SystemText(const char *posix, const char *windows) {
+    return RunsWindowsBuild() ? windows : posix;
+}
+
 TEST_F(DriverTest, MissingPackageIsFatal) {
     RunResult run = RunKestrun(scratch_ / "work", {"absent.rbd"});
-    EXPECT_EQ(run.out, std::string(kBanner) + "ERROR: Failed to find \"absent.rbd\", aborting!\n"
-                                              "No such file or directory\n");
+    EXPECT_EQ(run.out, std::string(kBanner) + "ERROR: Failed to find \"absent.rbd\", aborting!\n" +
+                           SystemText("No such file or directory", "File not found.") + "\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(ListTree(scratch_ / "work"), std::vector<std::string>{});
 }
@@ -41,8 +47,8 @@ TEST_F(DriverTest, MissingPackageIsFatal) {
 TEST_F(DriverTest, DirectoryIsNotAPackage) {
     std::filesystem::create_directory(Work("dir.rbd"));
     RunResult run = RunKestrun(scratch_ / "work", {"dir.rbd"});
-    EXPECT_EQ(run.out, std::string(kBanner) + "ERROR: Failed to find \"dir.rbd\", aborting!\n"
-                                              "Is a directory\n");
+    EXPECT_EQ(run.out, std::string(kBanner) + "ERROR: Failed to find \"dir.rbd\", aborting!\n" +
+                           SystemText("Is a directory", "Directory name invalid.") + "\n");
     EXPECT_EQ(run.status, 1);
 }
 

@@ -142,13 +142,13 @@ TEST_F(WriterTest, UnsafeFileNamesAreRefused) {
         expected +=
             WritingLine("g/", name) + "WARNING: Refusing unsafe path, \"g/" + name + "\"!\n";
     }
-    files.push_back(FileEntry("...", "dots are fine"));
-    files.push_back(FileEntry("1:x", "so is this"));
-    expected += WritingLine("g/", "...") + WritingLine("g/", "1:x") + kTail;
+    // Names that are only unsafe on Windows are tested in e2e_platform_test.
+    files.push_back(FileEntry("..a", "dots are fine"));
+    expected += WritingLine("g/", "..a") + kTail;
     RunResult run = RunLayout(OneGroup(files));
     EXPECT_EQ(run.out, expected);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/...", "g/1:x"}));
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/..a"}));
     ExpectNothingOutsideWork();
 }
 

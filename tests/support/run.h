@@ -31,3 +31,9 @@ RunResult RunProgram(const char *binary_variable, const std::string &work_dir,
 
 // True when the binary under test runs through KESTRUN_WRAPPER.
 bool RunsWrapped();
+
+// True when the binary under test is a Windows build (KESTRUN_BIN ends in
+// ".exe"), run under Wine. Its C library writes standard output in text mode,
+// "\r\n" for every "\n", as every console program there does; RunKestrun
+// turns that back into "\n" so that the same expected texts hold.
+bool RunsWindowsBuild();
