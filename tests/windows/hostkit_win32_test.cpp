@@ -1,0 +1,101 @@
+// The Win32 host services: Windows path forms, directory creation along
+// either separator, and the system's error texts.
+#include "hostkit/hostkit.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <windows.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the temporary folder, removed at the end of a test.
+class HostkitWin32Test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static int counter = 0;
+        root_ =
+            (fs::temp_directory_path() / ("hostkit-test-" + std::to_string(GetCurrentProcessId()) +
+                                          "-" + std::to_string(++counter)))
+                .string();
+        ASSERT_TRUE(fs::create_directory(root_));
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    std::string Path(const std::string &relative) const {
+        return root_ + "\\" + relative;
+    }
+    static void Touch(const std::string &path) {
+        FILE *file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr) << path;
+        std::fclose(file);
+    }
+
+    std::string root_;
+};
+
+TEST(HostkitWin32FileName, LastComponentAfterEitherSeparatorOrADrive) {
+    EXPECT_STREQ(hkGetFileName("games/music.rbd"), "music.rbd");
+    EXPECT_STREQ(hkGetFileName("games\\music.rbd"), "music.rbd");
+    EXPECT_STREQ(hkGetFileName("C:\\games/sub\\music.rbd"), "music.rbd");
+    EXPECT_STREQ(hkGetFileName("C:music.rbd"), "music.rbd");
+    EXPECT_STREQ(hkGetFileName("plain.rbd"), "plain.rbd");
+    EXPECT_STREQ(hkGetFileName("C:"), "");
+    EXPECT_STREQ(hkGetFileName("dir\\"), "");
+    // Only a letter before the colon makes a drive.
+    EXPECT_STREQ(hkGetFileName("1:x.rbd"), "1:x.rbd");
+}
+
+TEST_F(HostkitWin32Test, FileExistsOnlyForNonDirectoriesWithTheSystemsReason) {
+    Touch(Path("f.rbd"));
+    EXPECT_TRUE(hkFileExists(Path("f.rbd").c_str()));
+    EXPECT_TRUE(hkFileExists((root_ + "/f.rbd").c_str()));
+
+    EXPECT_FALSE(hkFileExists(Path("missing.rbd").c_str()));
+    std::string missing = hkGetError();
+    EXPECT_FALSE(hkFileExists(root_.c_str()));
+    std::string directory = hkGetError();
+    // The system's texts, without the line break they come with.
+    for (const std::string &text : {missing, directory}) {
+        ASSERT_FALSE(text.empty());
+        EXPECT_NE(text.back(), '\n') << text;
+        EXPECT_NE(text.back(), '\r') << text;
+    }
+    EXPECT_NE(missing, directory);
+}
+
+TEST_F(HostkitWin32Test, CreatePathAlongEitherSeparator) {
+    std::string nested = Path("a\\b//c/d\\");
+    EXPECT_TRUE(hkCreatePath(nested.c_str()));
+    EXPECT_TRUE(fs::is_directory(Path("a/b/c/d")));
+    EXPECT_TRUE(hkCreatePath(nested.c_str()));
+    EXPECT_TRUE(hkCreatePath(Path("a\\x\\y").c_str()));
+    EXPECT_TRUE(fs::is_directory(Path("a/x/y")));
+}
+
+TEST_F(HostkitWin32Test, CreatePathRelativeToTheWorkingDirectory) {
+    fs::path saved = fs::current_path();
+    fs::current_path(root_);
+    EXPECT_TRUE(hkCreatePath("./pkg/data/snd/"));
+    EXPECT_TRUE(hkCreatePath(".//g/"));
+    fs::current_path(saved);
+    EXPECT_TRUE(fs::is_directory(Path("pkg/data/snd")));
+    EXPECT_TRUE(fs::is_directory(Path("g")));
+}
+
+TEST_F(HostkitWin32Test, CreatePathFailsWhenAFileIsInTheWay) {
+    ASSERT_TRUE(fs::create_directory(Path("a")));
+    Touch(Path("a\\file"));
+    EXPECT_FALSE(hkCreatePath(Path("a\\file\\b\\").c_str()));
+    EXPECT_FALSE(hkCreatePath(Path("a\\file\\").c_str()));
+    EXPECT_FALSE(hkCreatePath(Path("a\\file").c_str()));
+    EXPECT_FALSE(fs::exists(Path("a/file/b")));
+}
+
+} // namespace
