@@ -33,4 +33,12 @@ cmp <(printf 'This tree came out of sample.rbd.\n') "$work/sample/data/txt/readm
 
 man -w kestrun
 MANWIDTH=80 man kestrun | grep -q 'extract the files of an RBD package'
+
+# rbdpack, when the build has it: pack the extracted tree again and compare.
+if dpkg -L kestrun | grep -qx /usr/bin/rbdpack; then
+  (cd "$work" && env -i PATH=/usr/bin:/bin rbdpack sample again.rbd &&
+    mkdir round && cd round && env -i PATH=/usr/bin:/bin kestrun ../again.rbd >/dev/null)
+  diff -r "$work/sample" "$work/round/again"
+  MANWIDTH=80 man rbdpack | grep -q 'make an RBD package from a directory tree'
+fi
 echo "Debian package: installed, ran and documented."
