@@ -7,6 +7,7 @@
 #include "hostkit.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <windows.h>
 
@@ -119,4 +120,15 @@ bool hkCreatePath(const char *path) {
         return MakeDirectory(prefix.c_str());
     }
     return IsDirectory(path);
+}
+
+// The C library's heap: entries are read and written in one piece each, and
+// the heap serves blocks of any size without help.
+void *hkAllocate(size_t size) {
+    return std::malloc(size > 0 ? size : 1);
+}
+
+void hkRelease(void *block, size_t size) {
+    (void)size;
+    std::free(block);
 }
