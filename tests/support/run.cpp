@@ -110,12 +110,15 @@ std::string FromWindowsText(const std::string &text) {
     return plain;
 }
 
+bool IsWindowsProgram(const char *binary) {
+    std::string name = binary != nullptr ? binary : "";
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0;
+}
+
 } // namespace
 
 bool RunsWindowsBuild() {
-    const char *binary = std::getenv("KESTRUN_BIN");
-    std::string name = binary != nullptr ? binary : "";
-    return name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0;
+    return IsWindowsProgram(std::getenv("KESTRUN_BIN"));
 }
 
 bool RunsWrapped() {
@@ -161,7 +164,7 @@ RunResult RunProgram(const char *binary_variable, const std::string &work_dir,
     while (wait4(pid, &wait_status, 0, &usage) < 0 && errno == EINTR) {
     }
     result.peak_rss_kib = usage.ru_maxrss;
-    if (RunsWindowsBuild()) {
+    if (IsWindowsProgram(std::getenv(binary_variable))) {
         result.out = FromWindowsText(result.out);
     }
     if (WIFEXITED(wait_status) && !result.timed_out) {
