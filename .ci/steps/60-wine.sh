@@ -16,6 +16,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko installer prompts
 # kestrun.exe finds the prefix ready instead of starting it again (about 2 s
 # each). Its helper processes start here with no pipe of a test open.
 mkdir -p "$WINEPREFIX"
+wineserver -k 2>/dev/null || true # a server left from an earlier run
 wineserver -p
 trap 'wineserver -k || true' EXIT
 start=$(date +%s)
