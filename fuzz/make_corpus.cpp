@@ -83,8 +83,8 @@ void IndexFailures() {
     Put("trailing-group.rbd", trailing);
 
     PackLayout overrun;
-    overrun.entries = {DirectoryGroup("top", 2), FileGroup("a", 3), FileEntry("1", "1"),
-                       FileEntry("2", "2"), FileEntry("3", "3"), FileGroup("b", 0)};
+    overrun.entries = {DirectoryGroup("top", 2), FileGroup("a", 3),   FileEntry("1", "1"),
+                       FileEntry("2", "2"),      FileEntry("3", "3"), FileGroup("b", 0)};
     overrun.header_count = 3;
     Put("file-group-overruns-count.rbd", overrun);
 
@@ -99,8 +99,8 @@ void IndexFailures() {
     unknown.entries[2].name = "odd";
     Put("unknown-flag.rbd", unknown);
 
-    Put("short-group-record.rbd", EncodeHeader(5) + EncodeGroupRecord(kFileGroup, 1, 1, "a") +
-                                      std::string(40, 'x'));
+    Put("short-group-record.rbd",
+        EncodeHeader(5) + EncodeGroupRecord(kFileGroup, 1, 1, "a") + std::string(40, 'x'));
     Put("short-file-table.rbd",
         EncodeHeader(5) + EncodeGroupRecord(kFileGroup, 3, 3, "a") + EncodeFileRecord(0, 0, "f"));
     Put("huge-file-table.rbd",
@@ -119,9 +119,8 @@ void IndexFailures() {
 
 void EntryFailures() {
     PackLayout entries;
-    entries.entries = {FileGroup("g", 5), FileEntry("past-end", "x"), FileEntry("far", "y"),
-                       FileEntry("zero", ""), FileEntry("after", "after"),
-                       FileEntry("max", "m")};
+    entries.entries = {FileGroup("g", 5),     FileEntry("past-end", "x"),  FileEntry("far", "y"),
+                       FileEntry("zero", ""), FileEntry("after", "after"), FileEntry("max", "m")};
     entries.entries[1].size = 100000;
     entries.entries[2].offset = 0xFFFFFFFF;
     entries.entries[5].size = 0xFFFFFFFF;
@@ -130,13 +129,13 @@ void EntryFailures() {
 
     std::string long_name(70, 'n');
     PackLayout names;
-    names.entries = {FileGroup("g", 8),         FileEntry("..", "a"),    FileEntry(".", "b"),
-                     FileEntry("a/b", "c"),     FileEntry("a\\b", "d"),  FileEntry("C:x", "e"),
-                     FileEntry(long_name, "f"), FileEntry("/abs", "g"),  FileEntry("", "h")};
+    names.entries = {FileGroup("g", 8),         FileEntry("..", "a"),   FileEntry(".", "b"),
+                     FileEntry("a/b", "c"),     FileEntry("a\\b", "d"), FileEntry("C:x", "e"),
+                     FileEntry(long_name, "f"), FileEntry("/abs", "g"), FileEntry("", "h")};
     Put("unsafe-file-names.rbd", names);
 
     PackLayout groups;
-    groups.entries = {DirectoryGroup("..", 1), FileGroup("in", 1), FileEntry("f", "f"),
+    groups.entries = {DirectoryGroup("..", 1), FileGroup("in", 1),  FileEntry("f", "f"),
                       FileGroup("a/b", 1),     FileEntry("g", "g"), FileGroup(long_name, 1),
                       FileEntry("h", "h")};
     Put("unsafe-group-names.rbd", groups);
