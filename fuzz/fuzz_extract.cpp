@@ -114,8 +114,10 @@ std::string sandbox;      // holds only "in" and "work"
 std::string package_file; // sandbox/in/<name>, outside the output root
 std::string work_dir;     // the working directory of the load
 int lowest_free_fd;
+int start_dir = -1;
 
-int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) {
+int RemoveEntry(const char *path, const struct stat * /*info*/, int /*type*/,
+                struct FTW * /*walk*/) {
     return std::remove(path);
 }
 
@@ -158,7 +160,7 @@ bool SameBytes(const std::string &path, const uint8_t *data, size_t size) {
         return false;
     }
     std::string bytes(size + 1, '\0');
-    size_t got = std::fread(&bytes[0], 1, size + 1, in);
+    size_t got = std::fread(bytes.data(), 1, size + 1, in);
     std::fclose(in);
     return got == size && (size == 0 || std::memcmp(bytes.data(), data, size) == 0);
 }
@@ -231,7 +233,7 @@ extern "C" [[noreturn]] void __wrap__Z8RBD_Exiti(int status) {
     throw FatalExit{status};
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/) {
     // The program's console output is of no interest here; a static buffer
     // keeps stdout from allocating inside a tracked load.
     static char stdout_buffer[1 << 16];
@@ -247,9 +249,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     }
     sandbox = pattern;
     work_dir = sandbox + "/work";
-    if (mkdir((sandbox + "/in").c_str(), 0700) != 0 || mkdir(work_dir.c_str(), 0700) != 0 ||
-        chdir(work_dir.c_str()) != 0) {
+    if (mkdir((sandbox + "/in").c_str(), 0700) != 0 || mkdir(work_dir.c_str(), 0700) != 0) {
         Fault("cannot prepare the sandbox");
+    }
+    // The fuzzer's own paths (corpus, artifacts, inputs) stay relative to
+    // where it was started; only the load runs in the sandbox.
+    start_dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (start_dir < 0) {
+        Fault("cannot open the starting directory");
     }
     std::atexit([] { RemoveTree(sandbox); });
     if (__sanitizer_install_malloc_and_free_hooks(MallocHook, FreeHook) == 0) {
@@ -278,12 +285,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     table_overflow = false;
     tracking = true;
     RBDPackage *package = nullptr;
+    if (chdir(work_dir.c_str()) != 0) {
+        Fault("cannot enter the working directory");
+    }
     try {
         package = RBD_LoadPackage(path.c_str());
     } catch (const FatalExit &exit) {
         if (exit.status != 1) {
             Fault("a fatal error ended with a status other than 1");
         }
+    }
+    if (fchdir(start_dir) != 0) {
+        Fault("cannot return to the starting directory");
     }
     if (package != nullptr) {
         if (fp != nullptr) {

@@ -7,7 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 work="$root/build/fuzz-work"
-mkdir -p "$work/corpus" "$work/artifacts"
+mkdir -p "$work/corpus" "$work/artifacts" "$root/fuzz/regressions"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:allocator_may_return_null=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
@@ -15,7 +15,8 @@ status=0
 "$root/build/fuzz/fuzz/kestrun_fuzz" \
   -max_total_time="$seconds" -max_len=32768 -timeout=10 -malloc_limit_mb=256 \
   -print_final_stats=1 -dict="$root/fuzz/rbd.dict" \
-  -artifact_prefix="$work/artifacts/" "$work/corpus" "$root/fuzz/corpus" || status=$?
+  -artifact_prefix="$work/artifacts/" "$work/corpus" "$root/fuzz/corpus" \
+  "$root/fuzz/regressions" || status=$?
 if [ "$status" -ne 0 ] || [ -n "$(ls -A "$work/artifacts")" ]; then
   echo "fuzz: findings in $work/artifacts" >&2
   exit 1

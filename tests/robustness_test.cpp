@@ -27,7 +27,7 @@ const size_t kHeaderSize = 1024;
 const size_t kRecordSize = 96;
 const size_t kNameOffset = 33;
 const size_t kNameField = 63;
-const long kMemorySlackKiB = 4 * 1024;
+const long kMemorySlackKiB = 4L * 1024;
 
 // The memory check compares each run with a run on a tiny package. A child's
 // peak RSS also counts what the test process held when it forked, so the test
@@ -182,7 +182,7 @@ void ExtremeField(Mutator &m, std::string &bytes) {
     } else {
         PutBig32(bytes,
                  kHeaderSize + kRecordSize * m.Below(static_cast<uint32_t>(records)) +
-                     4 * m.Below(3),
+                     size_t{4} * m.Below(3),
                  value);
     }
 }

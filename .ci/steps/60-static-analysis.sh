@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# clang-tidy (checks in .clang-tidy) and cppcheck over the program, its tools
+# and the fuzz target; any finding fails the step.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+sources=$(git ls-files 'src/*.cpp' 'tools/*.cpp' 'fuzz/*.cpp')
+cmake -S . -B build/tidy -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+  -DKESTRUN_SANITIZE=ON -DKESTRUN_FUZZ=ON -DKESTRUN_BUILD_TESTS=OFF >/dev/null
+echo "clang-tidy: $(echo "$sources" | wc -l) files"
+# shellcheck disable=SC2086
+clang-tidy -p build/tidy --quiet $sources
+
+echo "cppcheck"
+cppcheck --std=c++17 --enable=warning,style,performance,portability --error-exitcode=1 \
+  --inline-suppr --suppress=missingIncludeSystem --quiet -I src src tools fuzz
