@@ -11,6 +11,7 @@
 // RBD_Exit ends the process in the program; this target is linked with
 // --wrap so that every call of it throws FatalExit back to here instead (see
 // fuzz/README.md).
+#include "../src/hostkit/hostkit.h"
 #include "../src/package/loader.h"
 #include "../src/types.h"
 
@@ -223,6 +224,18 @@ void ResetProgramState(bool empty_root) {
     fp = nullptr;
     num_indices = 0;
     package_size = 0;
+    // hkCreatePath may remember the last directory it made, which the
+    // previous input's clean-up has removed: point that memory at a directory
+    // that exists and that no output path can name (they all begin "./").
+    // The path is longer than any output path, so that the memory's buffer
+    // is never reallocated during a load, where it would look like a leak.
+    std::string elsewhere = sandbox + "/in";
+    while (elsewhere.size() <= 2 * RBD_MAX_PATH) {
+        elsewhere += "/.";
+    }
+    if (!hkCreatePath((elsewhere + "/").c_str())) {
+        Fault("cannot reset the host library's memory");
+    }
 }
 
 } // namespace
