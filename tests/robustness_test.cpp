@@ -314,6 +314,24 @@ TEST_F(RobustnessTest, HundredThousandTopLevelGroups) {
     EXPECT_EQ(run.result.status, 1);
 }
 
+// Entries large enough to be given their own mapping, read again and again
+// from the same bytes: each entry's memory must be given back before the next.
+TEST_F(RobustnessTest, LargeEntriesReadManyTimes) {
+    const uint32_t kRecords = 24;
+    const uint32_t kData = (6u << 20) + 123;
+    std::string bytes =
+        EncodeHeader(2 + kRecords) + EncodeGroupRecord(kFileGroup, kRecords, 0, "g");
+    auto data_start = static_cast<uint32_t>(kHeaderSize + kRecordSize * (1 + kRecords));
+    for (uint32_t i = 0; i < kRecords; ++i) {
+        uint32_t size = kData - i * 4096;
+        bytes += EncodeFileRecord(size, data_start + i, "e" + std::to_string(i % 3));
+    }
+    bytes += std::string(kData + kRecords, 'd');
+    HostileRun run = RunHostile(bytes, false);
+    EXPECT_EQ(run.problem, "") << Describe(run);
+    EXPECT_EQ(run.result.status, 0);
+}
+
 // Every input the fuzzer was seeded with or that ever found a fault.
 TEST_F(RobustnessTest, FuzzCorpusAndRegressions) {
     int files = 0;
