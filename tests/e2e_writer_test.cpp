@@ -181,3 +181,26 @@ TEST_F(WriterTest, EmptyPackageNameStaysInTheWorkingDirectory) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(WriterTest, PackageInsideItsOwnOutputRootIsNeverOverwritten) {
+    // ./pkg/pkg.rbd extracts into ./pkg/, where an empty group name and the
+    // package's own name lead straight back to the package.
+    PackLayout layout;
+    layout.entries = {FileGroup("", 2), FileEntry("pkg.rbd", "clobbered"),
+                      FileEntry("other", "fine"), FileGroup("g", 1), FileEntry("after", "read")};
+    std::string bytes = BuildPackage(layout);
+    std::filesystem::create_directory(Work("pkg"));
+    ASSERT_TRUE(WriteBytes(Work("pkg/pkg.rbd"), bytes));
+    RunResult run = RunKestrun(scratch_ / "work", {"pkg/pkg.rbd"});
+    EXPECT_EQ(run.out, kBanner + WritingLine("/", "pkg.rbd") +
+                           "WARNING: Refusing to overwrite the package, \"./pkg//pkg.rbd\"!\n" +
+                           WritingLine("/", "other") + WritingLine("g/", "after") + kTail);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ReadFile(Work("pkg/pkg.rbd")), bytes);
+    EXPECT_EQ(ReadFile(Work("pkg/other")), "fine");
+    EXPECT_EQ(ReadFile(Work("pkg/g/after")), "read");
+}
+
+} // namespace

@@ -2,6 +2,7 @@
 
 #include "../hostkit/hostkit.h"
 #include "../types.h"
+#include "package_guard.h"
 #include "safe_name.h"
 
 #include <cstdarg>
@@ -116,6 +117,10 @@ void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint
         return;
     }
     FormatPath(out_path, "./%s/%s%s", package_name, path, filename);
+    if (IsGuardedPackage(out_path)) {
+        std::printf("WARNING: Refusing to overwrite the package, \"%s\"!\n", out_path);
+        return;
+    }
     FILE *fp_out = std::fopen(out_path, "wb");
     if (fp_out == nullptr) {
         std::printf("WARNING: Failed to write to destination, \"%s\"!\n", out_path);

@@ -1,6 +1,7 @@
 #include "loader.h"
 
 #include "../byteorder.h"
+#include "../extract/package_guard.h"
 #include "../extract/writer.h"
 #include "group_path.h"
 
@@ -176,6 +177,7 @@ RBDPackage *RBD_LoadPackage(const char *path) {
     std::strcpy(package->path, path);
     ReadHeader(package, path);
     package_size = MeasurePackage();
+    GuardPackage(path);
 
     RBDGroup **insert_point = &package->groups;
     while (package->header.num_indices >= num_indices) {
