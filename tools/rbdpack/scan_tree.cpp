@@ -1,6 +1,7 @@
 #include "scan_tree.h"
 
 #include "../../src/extract/safe_name.h"
+#include "../../src/types.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,10 +12,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The longest name a record's 63-byte field holds with its terminating zero.
-const size_t kMaxName = 62;
+// The longest name a record's name field holds with its terminating zero.
+const size_t kMaxName = sizeof(RBDFileHeader::name) - 1;
 // kestrun's limit for a path it forms, "./<package_name>/<group path><name>".
-const size_t kMaxPath = 258;
+const size_t kMaxPath = RBD_MAX_PATH;
 const uint64_t kMaxEntry = UINT32_MAX;
 
 struct FileItem {
