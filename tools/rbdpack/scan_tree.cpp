@@ -196,9 +196,9 @@ bool CheckOffsets(Walk &walk) {
 
 } // namespace
 
-TreeScan ScanTree(const std::string &dir, const std::string &package_name) {
+TreeScan ScanTree(const std::string &dir, const std::string &root_name) {
     TreeScan scan;
-    Walk walk{scan, "./" + package_name + "/"};
+    Walk walk{scan, "./" + root_name + "/"};
     DirNode root;
     if (!ScanDirectory(walk, fs::path(dir), "", root)) {
         return scan;

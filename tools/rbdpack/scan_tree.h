@@ -18,6 +18,6 @@ struct TreeScan {
 // Each subdirectory that holds files (at any depth) becomes a directory group
 // when it has subdirectories of its own, followed by a file group of the same
 // name when it holds files itself, so the index always ends on a file record.
-// `package_name` is the output root that kestrun will derive from the
+// `root_name` is the output root that kestrun will derive from the
 // package's file name; it bounds the length of the extracted paths.
-TreeScan ScanTree(const std::string &dir, const std::string &package_name);
+TreeScan ScanTree(const std::string &dir, const std::string &root_name);
