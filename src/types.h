@@ -93,6 +93,13 @@ extern FILE *fp;                                    // the open package stream
 extern uint32_t num_indices;                        // index records consumed so far
 extern uint64_t package_size;                       // length of the package file
 
+// Prints a warning (a format that begins "WARNING: " and ends in a line feed)
+// and notes that the run printed one, so that its exit status can say so.
+void RBD_Warning(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// True once any warning has been printed.
+extern bool warnings_printed;
+
 // Ends the process with `status` after flushing standard output. Every fatal
 // error goes through here so that there is one place where the run stops.
 [[noreturn]] void RBD_Exit(int status);

@@ -31,7 +31,7 @@ void PrintWritingLine(const char *path, const char *filename) {
 void FinishOutput(FILE *fp_out, const char *out_path, bool written) {
     bool closed = std::fclose(fp_out) == 0;
     if (!written || !closed) {
-        std::printf("WARNING: Failed to write to destination, \"%s\"!\n", out_path);
+        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", out_path);
         std::remove(out_path);
     }
 }
@@ -56,13 +56,13 @@ void RestorePosition(off_t cur_fpos) {
 void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t size) {
     // An empty entry reads nothing, wherever it claims to lie.
     if (size > 0 && static_cast<uint64_t>(offset) + size > package_size) {
-        std::puts("WARNING: Failed to read in data!");
+        RBD_Warning("WARNING: Failed to read in data!\n");
         FinishOutput(fp_out, out_path, true);
         return;
     }
     void *data = hkAllocate(size);
     if (data == nullptr) {
-        std::printf("WARNING: Failed to allocate memory for \"%s\"!\n", out_path);
+        RBD_Warning("WARNING: Failed to allocate memory for \"%s\"!\n", out_path);
         DiscardOutput(fp_out, out_path);
         return;
     }
@@ -74,7 +74,7 @@ void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t siz
         RBD_Exit(1);
     }
     if (fseeko(fp, static_cast<off_t>(offset), SEEK_SET) != 0) {
-        std::puts("WARNING: Failed to seek in package!");
+        RBD_Warning("WARNING: Failed to seek in package!\n");
         hkRelease(data, size);
         DiscardOutput(fp_out, out_path);
         RestorePosition(cur_fpos);
@@ -84,7 +84,7 @@ void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t siz
     if (std::fread(data, 1, size, fp) == size) {
         written = std::fwrite(data, 1, size, fp_out) == size;
     } else {
-        std::puts("WARNING: Failed to read in data!");
+        RBD_Warning("WARNING: Failed to read in data!\n");
     }
     hkRelease(data, size);
     RestorePosition(cur_fpos);
@@ -95,7 +95,7 @@ void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t siz
 
 void RBD_RefuseFile(const char *path, const char *filename) {
     PrintWritingLine(path, filename);
-    std::printf("WARNING: Refusing unsafe path, \"%s%s\"!\n", path, filename);
+    RBD_Warning("WARNING: Refusing unsafe path, \"%s%s\"!\n", path, filename);
 }
 
 void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size) {
@@ -107,23 +107,23 @@ void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint
 
     char out_path[RBD_MAX_PATH + 1];
     if (!FormatPath(out_path, "./%s/%s%s", package_name, path, filename)) {
-        std::printf("WARNING: Path too long, \"%s%s\"!\n", path, filename);
+        RBD_Warning("WARNING: Path too long, \"%s%s\"!\n", path, filename);
         return;
     }
     // The directory path is a prefix of the file path, so it fits too.
     FormatPath(out_path, "./%s/%s", package_name, path);
     if (!hkCreatePath(out_path)) {
-        std::printf("WARNING: Failed to create path, \"%s\"!\n", path);
+        RBD_Warning("WARNING: Failed to create path, \"%s\"!\n", path);
         return;
     }
     FormatPath(out_path, "./%s/%s%s", package_name, path, filename);
     if (IsGuardedPackage(out_path)) {
-        std::printf("WARNING: Refusing to overwrite the package, \"%s\"!\n", out_path);
+        RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n", out_path);
         return;
     }
     FILE *fp_out = std::fopen(out_path, "wb");
     if (fp_out == nullptr) {
-        std::printf("WARNING: Failed to write to destination, \"%s\"!\n", out_path);
+        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", out_path);
         return;
     }
     // The entry goes out in one write: a stream buffer would only add a copy.

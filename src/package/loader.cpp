@@ -151,7 +151,7 @@ RBDGroup *RBD_LoadGroup(RBDPackage *package, RBDGroup *parent) {
     } else if (header.flags == RBD_FILE_GROUP) {
         LoadFileGroup(group, group_path);
     } else {
-        std::printf("WARNING: Unknown group flag, %x, aborting!\n", header.flags);
+        RBD_Warning("WARNING: Unknown group flag, %x, aborting!\n", header.flags);
     }
     return group;
 }
