@@ -8,7 +8,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <sys/types.h>
+#include <system_error>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +26,15 @@ bool FormatPath(char *out_path, const char *format, ...) {
     return length >= 0 && static_cast<size_t>(length) <= RBD_MAX_PATH;
 }
 
+// The directory that holds the output root: the working directory unless the
+// driver names another. Messages show paths relative to it.
+std::string output_base;
+
+// Where `out_path` lies for the file system.
+std::string OnDisk(const char *out_path) {
+    return output_base.empty() ? std::string(out_path) : output_base + "/" + out_path;
+}
+
 void PrintWritingLine(const char *path, const char *filename) {
     std::printf("Writing \"%s/%s%s\"...\n", package_name, path, filename);
 }
@@ -32,27 +45,17 @@ void FinishOutput(FILE *fp_out, const char *out_path, bool written) {
     bool closed = std::fclose(fp_out) == 0;
     if (!written || !closed) {
         RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", out_path);
-        std::remove(out_path);
+        std::remove(OnDisk(out_path).c_str());
     }
 }
 
-void DiscardOutput(FILE *fp_out, const char *out_path) {
-    std::fclose(fp_out);
-    std::remove(out_path);
+bool EmptyOutput(FILE *fp_out) {
+    return std::fflush(fp_out) == 0 && fseeko(fp_out, 0, SEEK_SET) == 0 &&
+           ftruncate(fileno(fp_out), 0) == 0;
 }
 
-// The loader reads the next index record from where the entry's excursion
-// began; if that place is lost the walk cannot go on.
-void RestorePosition(off_t cur_fpos) {
-    if (fseeko(fp, cur_fpos, SEEK_SET) != 0) {
-        std::puts("ERROR: Failed to seek in package, aborting!");
-        RBD_Exit(1);
-    }
-    std::clearerr(fp);
-}
-
-// Moves the entry's bytes from the package into the open output file with one
-// read and one write.
+// Moves the entry's bytes from the package into the open output file in one
+// call of the entry's full size.
 void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t size) {
     // An empty entry reads nothing, wherever it claims to lie.
     if (size > 0 && static_cast<uint64_t>(offset) + size > package_size) {
@@ -60,38 +63,27 @@ void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t siz
         FinishOutput(fp_out, out_path, true);
         return;
     }
-    void *data = hkAllocate(size);
-    if (data == nullptr) {
-        RBD_Warning("WARNING: Failed to allocate memory for \"%s\"!\n", out_path);
-        DiscardOutput(fp_out, out_path);
-        return;
-    }
-    off_t cur_fpos = ftello(fp);
-    if (cur_fpos < 0) {
-        hkRelease(data, size);
-        DiscardOutput(fp_out, out_path);
-        std::puts("ERROR: Failed to seek in package, aborting!");
-        RBD_Exit(1);
-    }
-    if (fseeko(fp, static_cast<off_t>(offset), SEEK_SET) != 0) {
-        RBD_Warning("WARNING: Failed to seek in package!\n");
-        hkRelease(data, size);
-        DiscardOutput(fp_out, out_path);
-        RestorePosition(cur_fpos);
-        return;
-    }
-    bool written = true;
-    if (std::fread(data, 1, size, fp) == size) {
-        written = std::fwrite(data, 1, size, fp_out) == size;
-    } else {
+    int copied = hkCopyRange(fileno(fp_out), fileno(fp), offset, size);
+    if (copied == HK_COPY_SHORT_READ) {
+        // The package shrank under us: the entry is left empty, as one whose
+        // data was never there.
         RBD_Warning("WARNING: Failed to read in data!\n");
+        FinishOutput(fp_out, out_path, EmptyOutput(fp_out));
+        return;
     }
-    hkRelease(data, size);
-    RestorePosition(cur_fpos);
-    FinishOutput(fp_out, out_path, written);
+    FinishOutput(fp_out, out_path, copied == HK_COPY_DONE);
 }
 
 } // namespace
+
+bool RBD_SetOutputBase(const char *dir) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(dir, error)) {
+        return false;
+    }
+    output_base = dir;
+    return true;
+}
 
 void RBD_RefuseFile(const char *path, const char *filename) {
     PrintWritingLine(path, filename);
@@ -112,16 +104,16 @@ void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint
     }
     // The directory path is a prefix of the file path, so it fits too.
     FormatPath(out_path, "./%s/%s", package_name, path);
-    if (!hkCreatePath(out_path)) {
+    if (!hkCreatePath(OnDisk(out_path).c_str())) {
         RBD_Warning("WARNING: Failed to create path, \"%s\"!\n", path);
         return;
     }
     FormatPath(out_path, "./%s/%s%s", package_name, path, filename);
-    if (IsGuardedPackage(out_path)) {
+    if (IsGuardedPackage(OnDisk(out_path).c_str())) {
         RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n", out_path);
         return;
     }
-    FILE *fp_out = std::fopen(out_path, "wb");
+    FILE *fp_out = std::fopen(OnDisk(out_path).c_str(), "wb");
     if (fp_out == nullptr) {
         RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", out_path);
         return;

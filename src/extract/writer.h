@@ -11,3 +11,8 @@ void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint
 
 // Reports an entry whose group path holds an unsafe name, writing nothing.
 void RBD_RefuseFile(const char *path, const char *filename);
+
+// Makes `dir` the directory that holds the output root, in place of the
+// working directory. Called once, before the load. False when `dir` is not a
+// directory.
+bool RBD_SetOutputBase(const char *dir);

@@ -13,6 +13,7 @@
 #endif
 
 #include <stddef.h>
+#include <stdint.h>
 
 extern "C" {
 
@@ -34,6 +35,20 @@ HK_API bool hkInitialize(int argc, char **argv);
 // may remember the last path it made whole and answer true for it again
 // without looking: the program only ever adds directories.
 HK_API bool hkCreatePath(const char *path);
+
+// What hkCopyRange did.
+enum {
+    HK_COPY_DONE = 0,         // every byte was copied
+    HK_COPY_SHORT_READ = 1,   // the source ended first; what was copied stays
+    HK_COPY_WRITE_FAILED = 2, // the destination refused bytes; hkGetError says why
+};
+
+// Copies `size` bytes found at `offset` of the file open as descriptor `in_fd`
+// to descriptor `out_fd` at its current position. The caller sees one call of
+// the entry's full size; how the bytes travel is the library's affair, but it
+// never holds `size` bytes in memory and never moves `in_fd`'s position.
+// Descriptors are the C library's (on Windows, the C runtime's).
+HK_API int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size);
 
 // A block of at least `size` bytes (one byte when `size` is 0) for one entry's
 // data, or null when it can't be had. Large blocks may come straight from the

@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -104,6 +105,25 @@ void *MapLargeBlock(size_t size) {
     return block;
 }
 
+// Pieces of hkCopyRange: small enough to stay in the cache, large enough that
+// the calls cost little.
+const size_t kCopyPiece = size_t{1} << 20;
+
+bool WriteAll(int fd, const char *bytes, size_t length) {
+    while (length > 0) {
+        ssize_t put = write(fd, bytes, length);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+        bytes += put;
+        length -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
 } // namespace
 
 bool hkFileExists(const char *path) {
@@ -160,4 +180,24 @@ void hkRelease(void *block, size_t size) {
         return;
     }
     std::free(block);
+}
+
+int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
+    std::string piece(static_cast<size_t>(size < kCopyPiece ? size : kCopyPiece), '\0');
+    while (size > 0) {
+        size_t want = static_cast<size_t>(size < piece.size() ? size : piece.size());
+        ssize_t got = pread(in_fd, &piece[0], want, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return HK_COPY_SHORT_READ;
+        }
+        if (!WriteAll(out_fd, piece.data(), static_cast<size_t>(got))) {
+            return HK_COPY_WRITE_FAILED;
+        }
+        offset += static_cast<uint64_t>(got);
+        size -= static_cast<uint64_t>(got);
+    }
+    return HK_COPY_DONE;
 }

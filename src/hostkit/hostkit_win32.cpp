@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <io.h>
 #include <string>
 #include <windows.h>
 
@@ -131,4 +132,29 @@ void *hkAllocate(size_t size) {
 void hkRelease(void *block, size_t size) {
     (void)size;
     std::free(block);
+}
+
+// Through the C runtime's descriptors, in pieces of a reused buffer: the
+// source's position is put back afterwards, so the caller sees it unmoved.
+int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
+    const uint64_t piece_size = uint64_t{1} << 20;
+    std::string piece(static_cast<size_t>(size < piece_size ? size : piece_size), '\0');
+    __int64 position = _lseeki64(in_fd, 0, SEEK_CUR);
+    if (position < 0 || _lseeki64(in_fd, static_cast<__int64>(offset), SEEK_SET) < 0) {
+        return HK_COPY_SHORT_READ;
+    }
+    int result = HK_COPY_DONE;
+    while (size > 0 && result == HK_COPY_DONE) {
+        unsigned want = static_cast<unsigned>(size < piece.size() ? size : piece.size());
+        int got = _read(in_fd, &piece[0], want);
+        if (got <= 0) {
+            result = HK_COPY_SHORT_READ;
+        } else if (_write(out_fd, piece.data(), static_cast<unsigned>(got)) != got) {
+            result = HK_COPY_WRITE_FAILED;
+        } else {
+            size -= static_cast<uint64_t>(got);
+        }
+    }
+    _lseeki64(in_fd, position, SEEK_SET);
+    return result;
 }
