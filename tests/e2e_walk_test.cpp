@@ -135,7 +135,7 @@ TEST_F(WalkTest, EmptyFileGroupAndUnknownGroupKindsAreWalkedOver) {
     // The unknown group's count means nothing: the next record is read as a group.
     EXPECT_EQ(run.out, kBanner + std::string("WARNING: Unknown group flag, abcdef, aborting!\n") +
                            WritingLine("dir/sfx/", "boom") + kEnd + kDone);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(Tree(), (std::vector<std::string>{"dir/", "dir/sfx/", "dir/sfx/boom"}));
 }
 
@@ -189,7 +189,7 @@ TEST_F(WalkTest, LongestGroupPathIsAccepted) {
     // The group path fits, but "./p/" and the name do not.
     EXPECT_EQ(run.out, kBanner + ("Writing \"p/" + group_path + "f\"...\n") +
                            "WARNING: Path too long, \"" + group_path + "f\"!\n" + kEnd + kDone);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
 }
 
 TEST_F(WalkTest, NameWithoutZeroByteIsCutAt62Characters) {

@@ -48,7 +48,7 @@ TEST_F(WriterTest, DataPastTheEndLeavesAnEmptyFileAndTheWalkGoesOn) {
                            "WARNING: Failed to read in data!\n" + WritingLine("g/", "far") +
                            "WARNING: Failed to read in data!\n" + WritingLine("g/", "after") +
                            kTail);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(ReadFile(Work("pkg/g/short")), "abc");
     EXPECT_EQ(ReadFile(Work("pkg/g/huge")), "");
     EXPECT_EQ(ReadFile(Work("pkg/g/far")), "");
@@ -79,7 +79,7 @@ TEST_F(WriterTest, PathBlockedByAFileIsAWarning) {
     RunResult run = RunLayout(layout);
     EXPECT_EQ(run.out, kBanner + WritingLine("g/", "x") + WritingLine("g/x/", "inside") +
                            "WARNING: Failed to create path, \"g/x/\"!\n" + kTail);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(ReadFile(Work("pkg/g/x")), "file");
 }
 
@@ -90,7 +90,7 @@ TEST_F(WriterTest, DestinationThatCannotBeOpenedIsAWarning) {
     RunResult run = RunLayout(layout);
     EXPECT_EQ(run.out, kBanner + WritingLine("g/d/", "f") + WritingLine("g/", "d") +
                            "WARNING: Failed to write to destination, \"./pkg/g/d\"!\n" + kTail);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
 }
 
 TEST_F(WriterTest, FullDiskRemovesTheTruncatedFile) {
@@ -106,7 +106,7 @@ TEST_F(WriterTest, FullDiskRemovesTheTruncatedFile) {
     EXPECT_EQ(run.out, kBanner + WritingLine("g/", "small") + WritingLine("g/", "big") +
                            "WARNING: Failed to write to destination, \"./pkg/g/big\"!\n" +
                            WritingLine("g/", "next") + kTail);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/next", "g/small"}));
 }
 
@@ -146,7 +146,7 @@ TEST_F(WriterTest, UnsafeFileNamesAreRefused) {
     expected += WritingLine("g/", "..a") + kTail;
     RunResult run = RunLayout(OneGroup(files));
     EXPECT_EQ(run.out, expected);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/..a"}));
     ExpectNothingOutsideWork();
 }
@@ -162,7 +162,7 @@ TEST_F(WriterTest, GroupWithAnUnsafeNameHasEveryEntryRefused) {
                            WritingLine("../x/y/", "b") +
                            "WARNING: Refusing unsafe path, \"../x/y/b\"!\n" +
                            WritingLine("ok/", "c") + kTail);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(Tree(), (std::vector<std::string>{"ok/", "ok/c"}));
     ExpectNothingOutsideWork();
 }
@@ -196,7 +196,7 @@ TEST_F(WriterTest, PackageInsideItsOwnOutputRootIsNeverOverwritten) {
     EXPECT_EQ(run.out, kBanner + WritingLine("/", "pkg.rbd") +
                            "WARNING: Refusing to overwrite the package, \"./pkg//pkg.rbd\"!\n" +
                            WritingLine("/", "other") + WritingLine("g/", "after") + kTail);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(ReadFile(Work("pkg/pkg.rbd")), bytes);
     EXPECT_EQ(ReadFile(Work("pkg/other")), "fine");
     EXPECT_EQ(ReadFile(Work("pkg/g/after")), "read");
