@@ -1,5 +1,6 @@
 #include "rbd_writer.h"
 
+#include <cerrno>
 #include <cstdio>
 
 const char kRBDComment[] = "Copyright 1998 Reality Bytes, Inc.  All rights reserved.";
@@ -35,10 +36,13 @@ enum class CopyResult { kCopied, kSourceFailed, kOutputFailed };
 
 // Copies exactly `source_size` bytes of the entry's source file to `out`. A
 // file that has grown or shrunk since it was measured would leave the laid-out
-// offsets wrong, so that is a failure of the source too.
-CopyResult CopySource(const PackEntry &entry, FILE *out, std::vector<char> &buffer) {
+// offsets wrong, so that is a failure of the source too, with `error_number`
+// 0; any other failure leaves the errno of the failed call there.
+CopyResult CopySource(const PackEntry &entry, FILE *out, std::vector<char> &buffer,
+                      int &error_number) {
     FILE *in = std::fopen(entry.source.c_str(), "rb");
     if (in == nullptr) {
+        error_number = errno;
         return CopyResult::kSourceFailed;
     }
     CopyResult result = CopyResult::kCopied;
@@ -46,16 +50,19 @@ CopyResult CopySource(const PackEntry &entry, FILE *out, std::vector<char> &buff
     while (left > 0) {
         size_t piece = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
         if (std::fread(buffer.data(), 1, piece, in) != piece) {
+            error_number = std::ferror(in) != 0 ? errno : 0;
             result = CopyResult::kSourceFailed;
             break;
         }
         if (std::fwrite(buffer.data(), 1, piece, out) != piece) {
+            error_number = errno;
             result = CopyResult::kOutputFailed;
             break;
         }
         left -= piece;
     }
     if (result == CopyResult::kCopied && std::fgetc(in) != EOF) {
+        error_number = 0;
         result = CopyResult::kSourceFailed;
     }
     std::fclose(in);
@@ -161,10 +168,15 @@ std::string BuildPackage(const PackLayout &layout) {
     return package;
 }
 
-bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_source) {
+bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_source,
+                   int *error_number) {
     failed_source.clear();
+    int unused_error = 0;
+    int &error = error_number != nullptr ? *error_number : unused_error;
+    error = 0;
     std::string index = EncodeIndex(layout);
     if (std::fwrite(index.data(), 1, index.size(), out) != index.size()) {
+        error = errno;
         return false;
     }
     std::vector<char> buffer;
@@ -174,6 +186,7 @@ bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_sour
         }
         if (entry.source.empty()) {
             if (std::fwrite(entry.data.data(), 1, entry.data.size(), out) != entry.data.size()) {
+                error = errno;
                 return false;
             }
             continue;
@@ -181,7 +194,7 @@ bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_sour
         if (buffer.empty()) {
             buffer.resize(kCopyPiece);
         }
-        CopyResult copied = CopySource(entry, out, buffer);
+        CopyResult copied = CopySource(entry, out, buffer, error);
         if (copied != CopyResult::kCopied) {
             if (copied == CopyResult::kSourceFailed) {
                 failed_source = entry.source;
@@ -189,7 +202,11 @@ bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_sour
             return false;
         }
     }
-    return std::fflush(out) == 0;
+    if (std::fflush(out) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
 }
 
 bool WriteBytes(const std::string &path, const std::string &bytes) {
