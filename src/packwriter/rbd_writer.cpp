@@ -69,6 +69,43 @@ CopyResult CopySource(const PackEntry &entry, FILE *out, std::vector<char> &buff
     return result;
 }
 
+// StreamPackage, with the errno of a failed call in `error`.
+bool Stream(const PackLayout &layout, FILE *out, std::string &failed_source, int &error) {
+    std::string index = EncodeIndex(layout);
+    if (std::fwrite(index.data(), 1, index.size(), out) != index.size()) {
+        error = errno;
+        return false;
+    }
+    std::vector<char> buffer;
+    for (const PackEntry &entry : layout.entries) {
+        if (!entry.is_file) {
+            continue;
+        }
+        if (entry.source.empty()) {
+            if (std::fwrite(entry.data.data(), 1, entry.data.size(), out) != entry.data.size()) {
+                error = errno;
+                return false;
+            }
+            continue;
+        }
+        if (buffer.empty()) {
+            buffer.resize(kCopyPiece);
+        }
+        CopyResult copied = CopySource(entry, out, buffer, error);
+        if (copied != CopyResult::kCopied) {
+            if (copied == CopyResult::kSourceFailed) {
+                failed_source = entry.source;
+            }
+            return false;
+        }
+    }
+    if (std::fflush(out) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string EncodeHeader(uint32_t num_indices, uint16_t version, const std::string &comment) {
@@ -171,42 +208,12 @@ std::string BuildPackage(const PackLayout &layout) {
 bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_source,
                    int *error_number) {
     failed_source.clear();
-    int unused_error = 0;
-    int &error = error_number != nullptr ? *error_number : unused_error;
-    error = 0;
-    std::string index = EncodeIndex(layout);
-    if (std::fwrite(index.data(), 1, index.size(), out) != index.size()) {
-        error = errno;
-        return false;
+    int error = 0;
+    bool written = Stream(layout, out, failed_source, error);
+    if (error_number != nullptr) {
+        *error_number = error;
     }
-    std::vector<char> buffer;
-    for (const PackEntry &entry : layout.entries) {
-        if (!entry.is_file) {
-            continue;
-        }
-        if (entry.source.empty()) {
-            if (std::fwrite(entry.data.data(), 1, entry.data.size(), out) != entry.data.size()) {
-                error = errno;
-                return false;
-            }
-            continue;
-        }
-        if (buffer.empty()) {
-            buffer.resize(kCopyPiece);
-        }
-        CopyResult copied = CopySource(entry, out, buffer, error);
-        if (copied != CopyResult::kCopied) {
-            if (copied == CopyResult::kSourceFailed) {
-                failed_source = entry.source;
-            }
-            return false;
-        }
-    }
-    if (std::fflush(out) != 0) {
-        error = errno;
-        return false;
-    }
-    return true;
+    return written;
 }
 
 bool WriteBytes(const std::string &path, const std::string &bytes) {
