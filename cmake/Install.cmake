@@ -1,45 +1,76 @@
-# Where `cmake --install` puts the programs, libhostkit and the man pages, and
-# the Debian package that CPack makes of them.
+# Where `cmake --install` puts the programs, libhostkit, the man pages and the
+# package's documents, and the Debian package that CPack makes of them. Every
+# place comes from GNUInstallDirs, so that a distribution's own choice, such as
+# -DCMAKE_INSTALL_LIBDIR=lib/x86_64-linux-gnu, is kept.
 include(GNUInstallDirs)
 
-# The programs find libhostkit in ../lib wherever the tree is installed.
+# libhostkit serves kestrun alone: a private library, kept in a directory of
+# the project's own out of the dynamic linker's search path, with no link for
+# developers to build against. kestrun finds it through a run path relative to
+# its own directory, so the installed tree works wherever it is put or moved.
+set(KESTRUN_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/kestrun)
 if(NOT WIN32)
-  set_target_properties(kestrun PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
+  file(RELATIVE_PATH kestrun_libdir_from_bindir
+    ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR}/kestrun)
+  set_target_properties(kestrun PROPERTIES INSTALL_RPATH "$ORIGIN/${kestrun_libdir_from_bindir}")
 endif()
 
-install(TARGETS kestrun RUNTIME DESTINATION bin)
+install(TARGETS kestrun RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # On Windows the DLL lies beside the programs, where the loader looks first.
 install(TARGETS hostkit
-  RUNTIME DESTINATION bin
-  LIBRARY DESTINATION lib NAMELINK_SKIP
-  ARCHIVE DESTINATION lib EXCLUDE_FROM_ALL)
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${KESTRUN_PRIVATE_LIBDIR} NAMELINK_SKIP
+  ARCHIVE DESTINATION ${KESTRUN_PRIVATE_LIBDIR} EXCLUDE_FROM_ALL)
 
-# Man pages, compressed as Debian keeps them.
+# Man pages, with the version filled in and compressed as Debian keeps them.
 function(kestrun_install_man_page name)
-  set(source ${PROJECT_SOURCE_DIR}/man/${name}.1)
-  set(compressed ${PROJECT_BINARY_DIR}/man/${name}.1.gz)
+  set(page ${PROJECT_BINARY_DIR}/man/${name}.1)
+  configure_file(${PROJECT_SOURCE_DIR}/man/${name}.1 ${page} @ONLY)
+  set(compressed ${page}.gz)
   add_custom_command(OUTPUT ${compressed}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-    COMMAND gzip -9 -n -c ${source} > ${compressed}
-    DEPENDS ${source}
+    COMMAND gzip -9 -n -c ${page} > ${compressed}
+    DEPENDS ${page}
     VERBATIM)
   add_custom_target(man-${name} ALL DEPENDS ${compressed})
   install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endfunction()
 
+# The license in Debian's machine-readable form and the changelog, where
+# Debian keeps a package's documents. The changelog's latest entry names the
+# version being built, or the package would describe another release.
+function(kestrun_install_documents)
+  set(changelog ${PROJECT_SOURCE_DIR}/packaging/debian/changelog)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
+  file(STRINGS ${changelog} latest LIMIT_COUNT 1)
+  string(REGEX REPLACE "^kestrun \\(([^)]*)\\).*" "\\1" latest_version "${latest}")
+  if(NOT latest_version STREQUAL PROJECT_VERSION)
+    message(FATAL_ERROR "packaging/debian/changelog: the latest entry is for "
+      "\"${latest_version}\", not for version ${PROJECT_VERSION} of the project")
+  endif()
+  set(compressed ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/doc
+    COMMAND gzip -9 -n -c ${changelog} > ${compressed}
+    DEPENDS ${changelog}
+    VERBATIM)
+  add_custom_target(changelog ALL DEPENDS ${compressed})
+  install(FILES ${compressed} ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endfunction()
+
 if(NOT WIN32)
   kestrun_install_man_page(kestrun)
+  kestrun_install_documents()
 endif()
 
 # rbdpack is defined by its own block of the top-level list, which may come
-# after this file; its rules are added once the whole list has been read.
-# The Windows build installs kestrun alone: rbdpack is neither made nor
-# tested for Windows path forms.
+# after this file; its rules are added once the whole list has been read. It
+# needs no libhostkit, hence no run path. The Windows build installs kestrun
+# alone: rbdpack is neither made nor tested for Windows path forms.
 function(kestrun_install_rbdpack)
   if(TARGET rbdpack AND NOT WIN32)
-    set_target_properties(rbdpack PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
     kestrun_install_man_page(rbdpack)
-    install(TARGETS rbdpack RUNTIME DESTINATION bin)
+    install(TARGETS rbdpack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL kestrun_install_rbdpack)
@@ -47,15 +78,21 @@ cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL kestrun_install_rbdpac
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrun)
 set(CPACK_PACKAGE_VENDOR "the kestrun authors")
-set(CPACK_PACKAGE_CONTACT "the kestrun authors")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "extract the files of RBD packages")
-set(CPACK_PACKAGE_DESCRIPTION "kestrun extracts every entry of an RBD package into a directory
-tree named after the package, and refuses names that would lead outside
-that tree.")
+# The project has no mail address of its own yet; one under the reserved
+# .invalid domain says so honestly.
+set(CPACK_PACKAGE_CONTACT "kestrun authors <kestrun@kestrun.invalid>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "extract RBD packages, and make them from directory trees")
+set(CPACK_PACKAGE_DESCRIPTION "kestrun extracts every entry of an RBD package into a directory tree
+named after the package, and refuses names that would lead outside that
+tree. rbdpack makes an RBD package from a directory tree, such that kestrun
+gives the same tree back.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY kestrun)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# Debian ships binaries without their symbol tables.
+set(CPACK_STRIP_FILES ON)
 # Runtime dependencies (libc, libstdc++) as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})

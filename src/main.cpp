@@ -1,6 +1,7 @@
 // kestrun: extracts every entry of an RBD package into a directory tree named
 // after the package, under the working directory.
 #include "hostkit/hostkit.h"
+#include "kestrun_version.h"
 #include "package/loader.h"
 #include "package_name.h"
 #include "types.h"
@@ -10,7 +11,7 @@
 namespace {
 
 const char banner[] = "Kestrel Software Presents\n"
-                      " kestrun (1.0.0)\n"
+                      " kestrun (" KESTRUN_VERSION ")\n"
                       " Developed by the kestrun authors\n";
 
 const char instructions[] = "Usage: kestrun \"input.rbd\"\n";

@@ -172,10 +172,13 @@ TEST_F(RbdpackTest, LinksSpecialFilesAndEmptyDirectoriesAreSkippedWithAWarning) 
     EXPECT_EQ(ListTree(scratch_ / "out/pkg"), (std::vector<std::string>{"a/", "a/kept"}));
 }
 
-TEST_F(RbdpackTest, UsageWithoutArgumentsAndForWrongOnes) {
-    RunResult none = Pack({});
-    EXPECT_EQ(none.out, kUsage);
-    EXPECT_EQ(none.status, 0);
+TEST_F(RbdpackTest, UsageWithoutArgumentsOnRequestAndForWrongOnes) {
+    for (const std::vector<std::string> &args : {std::vector<std::string>{}, {"--help"}, {"-h"}}) {
+        RunResult shown = Pack(args);
+        EXPECT_EQ(shown.out, kUsage);
+        EXPECT_EQ(shown.status, 0);
+    }
+    EXPECT_EQ(Pack({"--help", "pkg.rbd"}).status, 1);
     RunResult one = Pack({"tree"});
     EXPECT_EQ(one.out, kUsage);
     EXPECT_EQ(one.status, 1);
@@ -244,14 +247,53 @@ TEST_F(RbdpackTest, BadArgumentsAreRefused) {
     EXPECT_EQ(name.out, "ERROR: Invalid package name \"p.r\", aborting!\n");
     EXPECT_EQ(name.status, 1);
     RunResult missing = Pack({"nowhere", "pkg.rbd"});
-    EXPECT_EQ(missing.out, "ERROR: Not a directory, \"nowhere\", aborting!\n");
+    EXPECT_EQ(missing.out,
+              "ERROR: Failed to read \"nowhere\": No such file or directory, aborting!\n");
     EXPECT_EQ(missing.status, 1);
+    RunResult file = Pack({"tree/a/f", "pkg.rbd"});
+    EXPECT_EQ(file.out, "ERROR: Not a directory, \"tree/a/f\", aborting!\n");
+    EXPECT_EQ(file.status, 1);
     RunResult inside = Pack({"tree", "tree/a/pkg.rbd"});
     EXPECT_EQ(inside.out,
               "ERROR: Package inside the tree it packs, \"tree/a/pkg.rbd\", aborting!\n");
     EXPECT_EQ(inside.status, 1);
     EXPECT_FALSE(fs::exists(scratch_ / "pkg.rbd"));
     EXPECT_EQ(ListTree(scratch_ / "tree/a"), std::vector<std::string>{"f"});
+}
+
+TEST_F(RbdpackTest, FailuresOfTheSystemGiveItsReasonAndLeaveNoFile) {
+    Put("a/f", std::string(4096, 'f'));
+    RunResult nowhere = Pack({"tree", "missing/pkg.rbd"});
+    EXPECT_EQ(nowhere.out, "ERROR: Failed to create a file next to \"missing/pkg.rbd\": No such "
+                           "file or directory, aborting!\n");
+    EXPECT_EQ(nowhere.status, 1);
+    // A file size limit makes the write fail rather than end the run.
+    RunOptions limited;
+    limited.file_size_limit = 2048;
+    RunResult full = RunProgram("RBDPACK_BIN", scratch_.path(), {"tree", "pkg.rbd"}, limited);
+    EXPECT_EQ(full.out, "ERROR: Failed to write \"pkg.rbd\": File too large, aborting!\n");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(ListTree(scratch_.path()),
+              (std::vector<std::string>{"tree/", "tree/a/", "tree/a/f"}));
+}
+
+// kestrun takes the last four characters of the package's file name for its
+// extension, so a name without one still packs but extracts into a cut name.
+TEST_F(RbdpackTest, OutputNameWithoutAnExtensionIsWarnedOf) {
+    Put("a/f", "f");
+    RunResult pack = Pack({"tree", "output"});
+    EXPECT_EQ(pack.out, "WARNING: No four-character extension such as \".rbd\" in \"output\": "
+                        "kestrun will extract it into \"ou/\"!\n"
+                        "Packed 1 file into \"output\".\n");
+    EXPECT_EQ(pack.status, 0);
+    fs::create_directory(scratch_ / "out");
+    ASSERT_EQ(RunKestrun(scratch_ / "out", {"../output"}).status, 0);
+    EXPECT_EQ(ListTree(scratch_ / "out"), (std::vector<std::string>{"ou/", "ou/a/", "ou/a/f"}));
+    RunResult root = Pack({"tree", "abcd"});
+    EXPECT_EQ(root.out, "WARNING: No four-character extension such as \".rbd\" in \"abcd\": "
+                        "kestrun will extract it into the working directory itself!\n"
+                        "Packed 1 file into \"abcd\".\n");
+    EXPECT_EQ(Pack({"tree", "x.tar.rbd"}).out, "Packed 1 file into \"x.tar.rbd\".\n");
 }
 
 } // namespace

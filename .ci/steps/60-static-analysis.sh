@@ -8,7 +8,7 @@ cd "$(dirname "$0")/../.."
 win32=src/hostkit/hostkit_win32.cpp
 sources=$(git ls-files 'src/*.cpp' 'tools/*.cpp' 'fuzz/*.cpp' ":!$win32")
 cmake -S . -B build/tidy -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-  -DKESTRUN_SANITIZE=ON -DKESTRUN_FUZZ=ON -DKESTRUN_BUILD_TESTS=OFF >/dev/null
+  -DKESTRUN_SANITIZE=ON -DKESTRUN_FUZZ=ON -DKESTRUN_WERROR=ON -DBUILD_TESTING=OFF >/dev/null
 echo "clang-tidy: $(echo "$sources" | wc -l) files"
 # shellcheck disable=SC2086
 clang-tidy -p build/tidy --quiet $sources

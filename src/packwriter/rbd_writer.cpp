@@ -1,5 +1,6 @@
 #include "rbd_writer.h"
 
+#include <cerrno>
 #include <cstdio>
 
 const char kRBDComment[] = "Copyright 1998 Reality Bytes, Inc.  All rights reserved.";
@@ -35,10 +36,13 @@ enum class CopyResult { kCopied, kSourceFailed, kOutputFailed };
 
 // Copies exactly `source_size` bytes of the entry's source file to `out`. A
 // file that has grown or shrunk since it was measured would leave the laid-out
-// offsets wrong, so that is a failure of the source too.
-CopyResult CopySource(const PackEntry &entry, FILE *out, std::vector<char> &buffer) {
+// offsets wrong, so that is a failure of the source too, with `error_number`
+// 0; any other failure leaves the errno of the failed call there.
+CopyResult CopySource(const PackEntry &entry, FILE *out, std::vector<char> &buffer,
+                      int &error_number) {
     FILE *in = std::fopen(entry.source.c_str(), "rb");
     if (in == nullptr) {
+        error_number = errno;
         return CopyResult::kSourceFailed;
     }
     CopyResult result = CopyResult::kCopied;
@@ -46,20 +50,60 @@ CopyResult CopySource(const PackEntry &entry, FILE *out, std::vector<char> &buff
     while (left > 0) {
         size_t piece = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
         if (std::fread(buffer.data(), 1, piece, in) != piece) {
+            error_number = std::ferror(in) != 0 ? errno : 0;
             result = CopyResult::kSourceFailed;
             break;
         }
         if (std::fwrite(buffer.data(), 1, piece, out) != piece) {
+            error_number = errno;
             result = CopyResult::kOutputFailed;
             break;
         }
         left -= piece;
     }
     if (result == CopyResult::kCopied && std::fgetc(in) != EOF) {
+        error_number = 0;
         result = CopyResult::kSourceFailed;
     }
     std::fclose(in);
     return result;
+}
+
+// StreamPackage, with the errno of a failed call in `error`.
+bool Stream(const PackLayout &layout, FILE *out, std::string &failed_source, int &error) {
+    std::string index = EncodeIndex(layout);
+    if (std::fwrite(index.data(), 1, index.size(), out) != index.size()) {
+        error = errno;
+        return false;
+    }
+    std::vector<char> buffer;
+    for (const PackEntry &entry : layout.entries) {
+        if (!entry.is_file) {
+            continue;
+        }
+        if (entry.source.empty()) {
+            if (std::fwrite(entry.data.data(), 1, entry.data.size(), out) != entry.data.size()) {
+                error = errno;
+                return false;
+            }
+            continue;
+        }
+        if (buffer.empty()) {
+            buffer.resize(kCopyPiece);
+        }
+        CopyResult copied = CopySource(entry, out, buffer, error);
+        if (copied != CopyResult::kCopied) {
+            if (copied == CopyResult::kSourceFailed) {
+                failed_source = entry.source;
+            }
+            return false;
+        }
+    }
+    if (std::fflush(out) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -161,35 +205,15 @@ std::string BuildPackage(const PackLayout &layout) {
     return package;
 }
 
-bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_source) {
+bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_source,
+                   int *error_number) {
     failed_source.clear();
-    std::string index = EncodeIndex(layout);
-    if (std::fwrite(index.data(), 1, index.size(), out) != index.size()) {
-        return false;
+    int error = 0;
+    bool written = Stream(layout, out, failed_source, error);
+    if (error_number != nullptr) {
+        *error_number = error;
     }
-    std::vector<char> buffer;
-    for (const PackEntry &entry : layout.entries) {
-        if (!entry.is_file) {
-            continue;
-        }
-        if (entry.source.empty()) {
-            if (std::fwrite(entry.data.data(), 1, entry.data.size(), out) != entry.data.size()) {
-                return false;
-            }
-            continue;
-        }
-        if (buffer.empty()) {
-            buffer.resize(kCopyPiece);
-        }
-        CopyResult copied = CopySource(entry, out, buffer);
-        if (copied != CopyResult::kCopied) {
-            if (copied == CopyResult::kSourceFailed) {
-                failed_source = entry.source;
-            }
-            return false;
-        }
-    }
-    return std::fflush(out) == 0;
+    return written;
 }
 
 bool WriteBytes(const std::string &path, const std::string &bytes) {

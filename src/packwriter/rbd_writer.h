@@ -71,8 +71,11 @@ std::string BuildPackage(const PackLayout &layout);
 // Writes the whole package to `out` as BuildPackage lays it out, copying each
 // `source` file in pieces so that no entry needs to fit in memory. False on
 // failure; `failed_source` then names the source file that could not be read
-// whole or had changed size, and is empty when writing to `out` failed.
-bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_source);
+// whole or had changed size, and is empty when writing to `out` failed. When
+// given, `error_number` is then set to the errno of the failed call, or to 0
+// when a source had changed size.
+bool StreamPackage(const PackLayout &layout, FILE *out, std::string &failed_source,
+                   int *error_number = nullptr);
 
 // Writes `bytes` to `path`; false on any failure.
 bool WriteBytes(const std::string &path, const std::string &bytes);

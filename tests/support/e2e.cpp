@@ -3,7 +3,7 @@
 #include <filesystem>
 
 const char kBanner[] = "Kestrel Software Presents\n"
-                       " kestrun (1.0.0)\n"
+                       " kestrun (" KESTRUN_EXPECTED_VERSION ")\n"
                        " Developed by the kestrun authors\n"
                        "\n";
 

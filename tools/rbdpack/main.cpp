@@ -4,12 +4,14 @@
 #include "../../src/packwriter/rbd_writer.h"
 #include "../../src/types.h"
 #include "scan_tree.h"
+#include "temporary.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <system_error>
 
@@ -38,50 +40,68 @@ bool IsInside(const fs::path &path, const fs::path &dir) {
     return mismatch.first == outer.end();
 }
 
-// A new file next to `output`, so that the finished package can be renamed
-// into place and no half-written one is ever seen under the real name.
-FILE *CreateTemporary(const fs::path &output, fs::path &temporary) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-        temporary = output.parent_path() / ("." + output.filename().string() + suffix);
-        // "x": never take over a file that is already there.
-        FILE *out = std::fopen(temporary.string().c_str(), "wbx");
-        if (out != nullptr) {
-            return out;
-        }
-    }
-    return nullptr;
+// ": <the system's text for errno `error`>", or nothing when there is none.
+std::string Reason(int error) {
+    return error != 0 ? std::string(": ") + std::strerror(error) : std::string();
 }
 
+// The package goes to a temporary file next to `output` first, so that the
+// finished package can be renamed into place and no half-written one is ever
+// seen under the real name.
 void WritePackage(const PackLayout &layout, const fs::path &output) {
     fs::path temporary;
     FILE *out = CreateTemporary(output, temporary);
     if (out == nullptr) {
-        Fail("ERROR: Failed to create a file next to \"" + output.string() + "\", aborting!");
+        Fail("ERROR: Failed to create a file next to \"" + output.string() + "\"" + Reason(errno) +
+             ", aborting!");
     }
     std::string failed_source;
-    bool written = StreamPackage(layout, out, failed_source);
-    bool closed = std::fclose(out) == 0;
+    int error = 0;
+    bool written = StreamPackage(layout, out, failed_source, &error);
+    if (std::fclose(out) != 0 && written) {
+        written = false;
+        error = errno;
+    }
     std::error_code ec;
-    if (written && closed) {
-        fs::rename(temporary, output, ec);
+    if (written && CommitTemporary(temporary, output, ec)) {
+        return;
     }
-    if (!written || !closed || ec) {
-        fs::remove(temporary, ec);
-        if (!failed_source.empty()) {
-            Fail("ERROR: Failed to read \"" + failed_source +
-                 "\" whole (did it change while packing?), aborting!");
-        }
-        Fail("ERROR: Failed to write \"" + output.string() + "\", aborting!");
+    DiscardTemporary(temporary);
+    if (ec) {
+        Fail("ERROR: Failed to write \"" + output.string() + "\": " + ec.message() + ", aborting!");
     }
+    if (failed_source.empty()) {
+        Fail("ERROR: Failed to write \"" + output.string() + "\"" + Reason(error) + ", aborting!");
+    }
+    if (error == 0) {
+        Fail("ERROR: Failed to read \"" + failed_source +
+             "\" whole (did it change while packing?), aborting!");
+    }
+    Fail("ERROR: Failed to read \"" + failed_source + "\"" + Reason(error) + ", aborting!");
+}
+
+// kestrun names the output root after the package's file name less its last
+// four characters, which it takes for an extension such as ".rbd". Any other
+// name still packs, but extracts somewhere the user would hardly guess.
+void WarnOfOutputRoot(const std::string &filename) {
+    if (filename[filename.size() - 4] == '.') {
+        return;
+    }
+    std::string root = package_name[0] == '\0' ? std::string("the working directory itself")
+                                               : "\"" + std::string(package_name) + "/\"";
+    std::printf("WARNING: No four-character extension such as \".rbd\" in \"%s\": kestrun "
+                "will extract it into %s!\n",
+                filename.c_str(), root.c_str());
+}
+
+bool AsksForHelp(const char *argument) {
+    return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc == 1) {
+    if (argc == 1 || (argc == 2 && AsksForHelp(argv[1]))) {
         std::printf("%s", usage);
         return 0;
     }
@@ -93,11 +113,17 @@ int main(int argc, char **argv) {
     const fs::path output = argv[2];
 
     // kestrun names the output root after the package file in the same way.
-    if (!SetPackageName(output.filename().string().c_str())) {
-        Fail("ERROR: Invalid package name \"" + output.filename().string() + "\", aborting!");
+    const std::string filename = output.filename().string();
+    if (!SetPackageName(filename.c_str())) {
+        Fail("ERROR: Invalid package name \"" + filename + "\", aborting!");
     }
+    WarnOfOutputRoot(filename);
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) {
+    bool is_directory = fs::is_directory(dir, ec);
+    if (ec) {
+        Fail("ERROR: Failed to read \"" + dir + "\": " + ec.message() + ", aborting!");
+    }
+    if (!is_directory) {
         Fail("ERROR: Not a directory, \"" + dir + "\", aborting!");
     }
     // Otherwise an earlier package could end up packed into the new one.
