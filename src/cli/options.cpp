@@ -113,9 +113,9 @@ bool CheckCombination(const RBDChoice &choice) {
 
 bool RBD_IsOptionWord(const char *word) {
     static const char *const words[] = {
-        "-l", "--list", "--json", "-t", "-i",          "--info",   "-C",      "--directory", "-O",
-        "--to-stdout",  "-q",     "--quiet",           "-h",       "--help",  "-V",
-        "--version",    "--test", "--"};
+        "-l", "--list",      "--json", "-t",          "-i",     "--info",
+        "-C", "--directory", "-O",     "--to-stdout", "-q",     "--quiet",
+        "-h", "--help",      "-V",     "--version",   "--test", "--"};
     for (const char *option : words) {
         if (std::strcmp(word, option) == 0) {
             return true;

@@ -22,8 +22,7 @@ void WarnNoData(const char *path, const char *filename) {
 
 } // namespace
 
-void RBD_CopyEntryToStdout(const char *path, const char *filename, uint32_t offset,
-                           uint32_t size) {
+void RBD_CopyEntryToStdout(const char *path, const char *filename, uint32_t offset, uint32_t size) {
     if (!RBD_DataInPackage(offset, size)) {
         WarnNoData(path, filename);
         return;

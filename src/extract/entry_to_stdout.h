@@ -6,5 +6,4 @@
 // Copies the entry's bytes to standard output. Data past the end of the
 // package is a warning naming the entry, and nothing of it is written; a
 // failed write to standard output is fatal.
-void RBD_CopyEntryToStdout(const char *path, const char *filename, uint32_t offset,
-                           uint32_t size);
+void RBD_CopyEntryToStdout(const char *path, const char *filename, uint32_t offset, uint32_t size);

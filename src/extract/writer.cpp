@@ -40,8 +40,8 @@ std::string OnDisk(const char *out_path) {
 
 void PrintWritingLine(const char *path, const char *filename) {
     if (!run_mode.quiet) {
-        std::printf("Writing \"%s/%s%s\"...\n", ShownInMessage(package_name),
-                    ShownInMessage(path), ShownInMessage(filename));
+        std::printf("Writing \"%s/%s%s\"...\n", ShownInMessage(package_name), ShownInMessage(path),
+                    ShownInMessage(filename));
     }
 }
 
@@ -50,8 +50,7 @@ void PrintWritingLine(const char *path, const char *filename) {
 void FinishOutput(FILE *fp_out, const char *out_path, bool written) {
     bool closed = std::fclose(fp_out) == 0;
     if (!written || !closed) {
-        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n",
-                    ShownInMessage(out_path));
+        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", ShownInMessage(out_path));
         std::remove(OnDisk(out_path).c_str());
     }
 }
@@ -130,8 +129,7 @@ void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint
     }
     FILE *fp_out = std::fopen(OnDisk(out_path).c_str(), "wb");
     if (fp_out == nullptr) {
-        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n",
-                    ShownInMessage(out_path));
+        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", ShownInMessage(out_path));
         return;
     }
     // The entry goes out in one write: a stream buffer would only add a copy.

@@ -64,8 +64,8 @@ std::string EscapeControls(const char *text) {
     while (left > 0) {
         size_t length = Utf8SequenceLength(bytes, left);
         // A stray byte stands for itself; a sequence for its code point.
-        bool control = length == 0 ? IsControlByte(bytes[0])
-                                   : IsControlCode(Utf8CodePoint(bytes, length));
+        bool control =
+            length == 0 ? IsControlByte(bytes[0]) : IsControlCode(Utf8CodePoint(bytes, length));
         size_t taken = length == 0 ? 1 : length;
         if (control) {
             AppendEscaped(out, bytes, taken);

@@ -39,8 +39,8 @@ void RBD_ListContents(const RBDPackage *package) {
     for (const RBDGroup *group = package->groups; group != nullptr; group = group->next) {
         const RBDGroupHeader &group_header = group->header;
         std::printf(" %s (group)\n  flags:   %u\n  indices: %u\n  files:   %u\n",
-                    Field(group_header.name, sizeof group_header.name).c_str(),
-                    group_header.flags, group_header.num_indices, group_header.num_files);
+                    Field(group_header.name, sizeof group_header.name).c_str(), group_header.flags,
+                    group_header.num_indices, group_header.num_files);
         if (group->files != nullptr) {
             ListFiles(group);
         }
