@@ -19,7 +19,9 @@
 
 namespace {
 
-FILE *product;
+// Standard output until the streams are set up (a program that only loads
+// packages, such as the fuzz target, never sets them up).
+FILE *product = stdout;
 
 FILE *OpenProductApart(bool binary) {
     std::fflush(stdout);
