@@ -8,27 +8,36 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const auto kFlushInterval = std::chrono::milliseconds(100);
+const long long kFlushIntervalMs = 100;
 const uint64_t kLongCopy = uint64_t{1} << 20;
 
-// The epoch of the clock, so that the first line goes out at once.
-Clock::time_point last_flush;
+// When the last flush was, in milliseconds of the monotonic clock; none yet,
+// so that the first line goes out at once.
+bool flushed;
+long long last_flush_ms;
 
-void Flush() {
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+void Flush(long long now_ms) {
     RBD_FlushOutput();
-    last_flush = Clock::now();
+    flushed = true;
+    last_flush_ms = now_ms;
 }
 
 } // namespace
 
 void RBD_LinePrinted() {
-    if (Clock::now() - last_flush >= kFlushInterval) {
-        Flush();
+    long long now_ms = NowMs();
+    if (!flushed || now_ms - last_flush_ms >= kFlushIntervalMs) {
+        Flush(now_ms);
     }
 }
 
 void RBD_BeforeCopy(uint64_t size) {
     if (size >= kLongCopy) {
-        Flush();
+        Flush(NowMs());
     }
 }
