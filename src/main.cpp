@@ -1,24 +1,21 @@
 // kestrun: extracts every entry of an RBD package into a directory tree named
-// after the package, under the working directory.
-#include "hostkit/hostkit.h"
-#include "kestrun_version.h"
+// after the package, under the working directory. A first argument that is
+// an option word starts option mode (listing, testing, choosing members...);
+// any other command line is the classic run, whose output never changes.
+#include "cli/options.h"
+#include "cli/run.h"
+#include "cli/usage.h"
+#include "output/streams.h"
 #include "package/loader.h"
-#include "package_name.h"
 #include "types.h"
 
 #include <cstdio>
 
-namespace {
-
-const char banner[] = "Kestrel Software Presents\n"
-                      " kestrun (" KESTRUN_VERSION ")\n"
-                      " Developed by the kestrun authors\n";
-
-const char instructions[] = "Usage: kestrun \"input.rbd\"\n";
-
-} // namespace
-
 int main(int argc, char **argv) {
+    if (argc >= 2 && RBD_IsOptionWord(argv[1])) {
+        RBD_RunWithOptions(argc, argv);
+    }
+    RBD_SetUpStreams(false, false);
     std::printf("%s\n", banner);
     if (argc < 2) {
         std::printf("%s", instructions);
@@ -26,22 +23,8 @@ int main(int argc, char **argv) {
     }
 
     const char *input = argv[1];
-    if (!hkFileExists(input)) {
-        std::printf("ERROR: Failed to find \"%s\", aborting!\n%s\n", input, hkGetError());
-        RBD_Exit(1);
-    }
-    const char *filename = hkGetFileName(input);
-    if (!SetPackageName(filename)) {
-        std::printf("ERROR: Invalid package name \"%s\", aborting!\n", filename);
-        RBD_Exit(1);
-    }
-    hkInitialize(argc, argv);
-
-    RBDPackage *pack = RBD_LoadPackage(input);
-    if (pack == nullptr) {
-        std::printf("ERROR: Failed to load RBD package \"%s\", aborting!\n", input);
-        RBD_Exit(1);
-    }
+    RBD_PreparePackage(input, argc, argv);
+    RBDPackage *pack = RBD_WalkPackage(input);
     // The package has served its purpose; releasing it keeps leak checkers quiet.
     RBD_FreePackage(pack);
     std::puts("Done!");

@@ -1,6 +1,7 @@
 #include "package_guard.h"
 
 #include "../types.h"
+#include "writer.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -23,7 +24,9 @@ bool IsInside(const fs::path &path, const fs::path &root) {
 void GuardPackage(const char *package_path) {
     std::error_code error;
     fs::path package = fs::weakly_canonical(package_path, error);
-    fs::path root = fs::weakly_canonical(fs::path(".") / package_name, error);
+    // With -C the output root lies below another directory than the working
+    // one, and the package may lie inside it there.
+    fs::path root = fs::weakly_canonical(fs::path(RBD_OutputBase()) / package_name, error);
     // When either can't be resolved, compare every entry rather than guess.
     bool inside = error || IsInside(package, root);
     guarded_package = inside ? fs::path(package_path) : fs::path();

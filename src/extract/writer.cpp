@@ -1,6 +1,9 @@
 #include "writer.h"
 
 #include "../hostkit/hostkit.h"
+#include "../output/progress.h"
+#include "../output/shown_text.h"
+#include "../run_mode.h"
 #include "../types.h"
 #include "package_guard.h"
 #include "safe_name.h"
@@ -36,7 +39,10 @@ std::string OnDisk(const char *out_path) {
 }
 
 void PrintWritingLine(const char *path, const char *filename) {
-    std::printf("Writing \"%s/%s%s\"...\n", package_name, path, filename);
+    if (!run_mode.quiet) {
+        std::printf("Writing \"%s/%s%s\"...\n", ShownInMessage(package_name), ShownInMessage(path),
+                    ShownInMessage(filename));
+    }
 }
 
 // Closes an output file; on failure, or when its contents were not all
@@ -44,7 +50,7 @@ void PrintWritingLine(const char *path, const char *filename) {
 void FinishOutput(FILE *fp_out, const char *out_path, bool written) {
     bool closed = std::fclose(fp_out) == 0;
     if (!written || !closed) {
-        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", out_path);
+        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", ShownInMessage(out_path));
         std::remove(OnDisk(out_path).c_str());
     }
 }
@@ -63,6 +69,7 @@ void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t siz
         FinishOutput(fp_out, out_path, true);
         return;
     }
+    RBD_BeforeCopy(size);
     int copied = hkCopyRange(fileno(fp_out), fileno(fp), offset, size);
     if (copied == HK_COPY_SHORT_READ) {
         // The package shrank under us: the entry is left empty, as one whose
@@ -85,9 +92,14 @@ bool RBD_SetOutputBase(const char *dir) {
     return true;
 }
 
+const char *RBD_OutputBase() {
+    return output_base.empty() ? "." : output_base.c_str();
+}
+
 void RBD_RefuseFile(const char *path, const char *filename) {
     PrintWritingLine(path, filename);
-    RBD_Warning("WARNING: Refusing unsafe path, \"%s%s\"!\n", path, filename);
+    RBD_Warning("WARNING: Refusing unsafe path, \"%s%s\"!\n", ShownInMessage(path),
+                ShownInMessage(filename));
 }
 
 void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size) {
@@ -99,23 +111,25 @@ void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint
 
     char out_path[RBD_MAX_PATH + 1];
     if (!FormatPath(out_path, "./%s/%s%s", package_name, path, filename)) {
-        RBD_Warning("WARNING: Path too long, \"%s%s\"!\n", path, filename);
+        RBD_Warning("WARNING: Path too long, \"%s%s\"!\n", ShownInMessage(path),
+                    ShownInMessage(filename));
         return;
     }
     // The directory path is a prefix of the file path, so it fits too.
     FormatPath(out_path, "./%s/%s", package_name, path);
     if (!hkCreatePath(OnDisk(out_path).c_str())) {
-        RBD_Warning("WARNING: Failed to create path, \"%s\"!\n", path);
+        RBD_Warning("WARNING: Failed to create path, \"%s\"!\n", ShownInMessage(path));
         return;
     }
     FormatPath(out_path, "./%s/%s%s", package_name, path, filename);
     if (IsGuardedPackage(OnDisk(out_path).c_str())) {
-        RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n", out_path);
+        RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n",
+                    ShownInMessage(out_path));
         return;
     }
     FILE *fp_out = std::fopen(OnDisk(out_path).c_str(), "wb");
     if (fp_out == nullptr) {
-        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", out_path);
+        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", ShownInMessage(out_path));
         return;
     }
     // The entry goes out in one write: a stream buffer would only add a copy.

@@ -16,3 +16,7 @@ void RBD_RefuseFile(const char *path, const char *filename);
 // working directory. Called once, before the load. False when `dir` is not a
 // directory.
 bool RBD_SetOutputBase(const char *dir);
+
+// The directory that holds the output root: "." unless RBD_SetOutputBase
+// named another.
+const char *RBD_OutputBase();

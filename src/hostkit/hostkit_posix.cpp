@@ -186,7 +186,7 @@ int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
     std::string piece(static_cast<size_t>(size < kCopyPiece ? size : kCopyPiece), '\0');
     while (size > 0) {
         size_t want = static_cast<size_t>(size < piece.size() ? size : piece.size());
-        ssize_t got = pread(in_fd, &piece[0], want, static_cast<off_t>(offset));
+        ssize_t got = pread(in_fd, piece.data(), want, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) {
             continue;
         }

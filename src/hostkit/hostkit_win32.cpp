@@ -146,7 +146,7 @@ int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
     int result = HK_COPY_DONE;
     while (size > 0 && result == HK_COPY_DONE) {
         unsigned want = static_cast<unsigned>(size < piece.size() ? size : piece.size());
-        int got = _read(in_fd, &piece[0], want);
+        int got = _read(in_fd, piece.data(), want);
         if (got <= 0) {
             result = HK_COPY_SHORT_READ;
         } else if (_write(out_fd, piece.data(), static_cast<unsigned>(got)) != got) {

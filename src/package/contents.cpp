@@ -1,20 +1,24 @@
 #include "contents.h"
 
+#include "../output/shown_text.h"
+
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 namespace {
 
 // Text fields are printed no further than their own size, whether or not the
-// loader left a zero byte in them.
-int FieldWidth(size_t field_size) {
-    return static_cast<int>(field_size);
+// loader left a zero byte in them, and escaped on a terminal.
+std::string Field(const char *field, size_t field_size) {
+    return ShownInMessage(std::string(field, strnlen(field, field_size)).c_str());
 }
 
 void ListFiles(const RBDGroup *group) {
     for (uint32_t i = 0; i < group->header.num_indices; ++i) {
         const RBDFileHeader &file = group->files[i];
-        std::printf("  %.*s (file)\n   size:   %u\n   offset: %u\n", FieldWidth(sizeof file.name),
-                    file.name, file.size, file.offset);
+        std::printf("  %s (file)\n   size:   %u\n   offset: %u\n",
+                    Field(file.name, sizeof file.name).c_str(), file.size, file.offset);
     }
 }
 
@@ -26,16 +30,16 @@ void RBD_ListContents(const RBDPackage *package) {
     std::printf("total groups: %u\n", num_indices);
 
     const RBDHeader &header = package->header;
-    std::printf("\n%s\n version: %X\n indices: %u\n comment: %.*s\n\n", package->path,
+    std::printf("\n%s\n version: %X\n indices: %u\n comment: %s\n\n", package->path,
                 static_cast<unsigned>(header.version), header.num_indices,
-                FieldWidth(sizeof header.comments), header.comments);
+                Field(header.comments, sizeof header.comments).c_str());
 
     // Only top-level groups are chained; children of a directory group were
     // extracted during the load but are not listed here.
     for (const RBDGroup *group = package->groups; group != nullptr; group = group->next) {
         const RBDGroupHeader &group_header = group->header;
-        std::printf(" %.*s (group)\n  flags:   %u\n  indices: %u\n  files:   %u\n",
-                    FieldWidth(sizeof group_header.name), group_header.name, group_header.flags,
+        std::printf(" %s (group)\n  flags:   %u\n  indices: %u\n  files:   %u\n",
+                    Field(group_header.name, sizeof group_header.name).c_str(), group_header.flags,
                     group_header.num_indices, group_header.num_files);
         if (group->files != nullptr) {
             ListFiles(group);

@@ -1,13 +1,16 @@
 #include "loader.h"
 
 #include "../byteorder.h"
+#include "../extract/entry_action.h"
 #include "../extract/package_guard.h"
-#include "../extract/writer.h"
+#include "../output/shown_text.h"
+#include "../run_mode.h"
 #include "group_path.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/types.h>
 
 namespace {
@@ -55,8 +58,9 @@ void ReadHeader(RBDPackage *package, const char *path) {
         RBD_Exit(1);
     }
     if (std::strncmp(header.comments, header_msg, sizeof header_msg) != 0) {
-        std::printf("ERROR: Invalid RBD package comment, got %.*s, aborting!\n",
-                    static_cast<int>(sizeof header.comments), header.comments);
+        std::string comment(header.comments, strnlen(header.comments, sizeof header.comments));
+        std::printf("ERROR: Invalid RBD package comment, got %s, aborting!\n",
+                    ShownInMessage(comment.c_str()));
         RBD_Exit(1);
     }
 }
@@ -70,7 +74,8 @@ void LoadDirectoryGroup(RBDPackage *package, RBDGroup *group) {
     for (uint32_t i = 0; i < group->header.num_indices; ++i) {
         RBDGroup *child = RBD_LoadGroup(package, group);
         if (child == nullptr) {
-            std::printf("ERROR: Failed to load child of %s, aborting!\n", group->header.name);
+            std::printf("ERROR: Failed to load child of %s, aborting!\n",
+                        ShownInMessage(group->header.name));
             RBD_Exit(1);
         }
         // Children are not linked into the tree, so they are done with here.
@@ -102,11 +107,7 @@ void LoadFileGroup(RBDGroup *group, const char *group_path) {
         file.name[sizeof file.name - 1] = '\0';
         file.size = ntohl(file.size);
         file.offset = ntohl(file.offset);
-        if (safe) {
-            RBD_WriteFile(group_path, file.name, file.offset, file.size);
-        } else {
-            RBD_RefuseFile(group_path, file.name);
-        }
+        RBD_HandleEntry(group_path, file.name, file.offset, file.size, safe);
     }
 }
 
@@ -115,7 +116,9 @@ void LoadFileGroup(RBDGroup *group, const char *group_path) {
 RBDGroup *RBD_LoadGroup(RBDPackage *package, RBDGroup *parent) {
     CountIndices(1);
     if (num_indices >= package->header.num_indices) {
-        std::puts("Reached end of package indices.");
+        if (!run_mode.hide_progress) {
+            std::puts("Reached end of package indices.");
+        }
         return nullptr;
     }
 
@@ -129,6 +132,7 @@ RBDGroup *RBD_LoadGroup(RBDPackage *package, RBDGroup *parent) {
     }
     // A name field without a zero byte is cut at its last byte.
     group->header.name[sizeof group->header.name - 1] = '\0';
+    RBD_NoteGroup();
     group->files = nullptr;
     group->parent = parent;
     group->children = nullptr;

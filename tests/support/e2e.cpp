@@ -22,6 +22,12 @@ RunResult ExtractTest::RunLayout(const PackLayout &layout, const std::string &na
     return RunBytes(BuildPackage(layout), name, options);
 }
 
+RunResult ExtractTest::RunWith(const PackLayout &layout, const std::vector<std::string> &args,
+                               const RunOptions &options) {
+    EXPECT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
+    return RunKestrun(scratch_ / "work", args, options);
+}
+
 std::string ExtractTest::Work(const std::string &relative) const {
     return scratch_ / ("work/" + relative);
 }

@@ -23,6 +23,10 @@ class ExtractTest : public ::testing::Test {
     RunResult RunLayout(const PackLayout &layout, const std::string &name = "pkg.rbd",
                         const RunOptions &options = {});
 
+    // Writes `layout` as work/pkg.rbd and runs kestrun with `args` from work/.
+    RunResult RunWith(const PackLayout &layout, const std::vector<std::string> &args,
+                      const RunOptions &options = {});
+
     // Path of a file below the working directory.
     std::string Work(const std::string &relative) const;
     // The output tree below work/<root>, as ListTree gives it.

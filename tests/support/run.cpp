@@ -35,7 +35,7 @@ std::vector<std::string> CommandLine(const char *binary_variable,
 
 [[noreturn]] void RunChild(const std::string &work_dir, const std::vector<std::string> &command,
                            const RunOptions &options, int out_fd, int err_fd) {
-    dup2(out_fd, STDOUT_FILENO);
+    dup2(options.stdout_fd >= 0 ? options.stdout_fd : out_fd, STDOUT_FILENO);
     dup2(err_fd, STDERR_FILENO);
     int null_fd = open("/dev/null", O_RDONLY);
     dup2(null_fd, STDIN_FILENO);
@@ -65,7 +65,7 @@ bool Drain(int out_fd, int err_fd, std::string &out, std::string &err, int timeo
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string *sinks[2] = {&out, &err};
-    int open_count = 2;
+    int open_count = out_fd >= 0 ? 2 : 1;
     char buffer[65536];
     while (open_count > 0) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -150,13 +150,19 @@ RunResult RunProgram(const char *binary_variable, const std::string &work_dir,
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
+    if (options.close_stdout) {
+        close(out_pipe[0]);
+        out_pipe[0] = -1;
+    }
 
     RunResult result;
     if (!Drain(out_pipe[0], err_pipe[0], result.out, result.err, options.timeout_seconds)) {
         result.timed_out = true;
         kill(pid, SIGKILL);
     }
-    close(out_pipe[0]);
+    if (out_pipe[0] >= 0) {
+        close(out_pipe[0]);
+    }
     close(err_pipe[0]);
 
     int wait_status = 0;
@@ -166,6 +172,7 @@ RunResult RunProgram(const char *binary_variable, const std::string &work_dir,
     result.peak_rss_kib = usage.ru_maxrss;
     if (IsWindowsProgram(std::getenv(binary_variable))) {
         result.out = FromWindowsText(result.out);
+        result.err = FromWindowsText(result.err);
     }
     if (WIFEXITED(wait_status) && !result.timed_out) {
         result.status = WEXITSTATUS(wait_status);

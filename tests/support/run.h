@@ -8,6 +8,11 @@ struct RunOptions {
     unsigned long long file_size_limit = 0; // bytes; 0 for none. SIGXFSZ is ignored.
     unsigned long long memory_limit = 0;    // address space in bytes; 0 for none
     int timeout_seconds = 60;
+    // Standard output of the run: the descriptor given here (a terminal, a
+    // file) in place of the pipe that is read into RunResult::out.
+    int stdout_fd = -1;
+    // Close the pipe's reading end at once, as a reader that stops early does.
+    bool close_stdout = false;
 };
 
 struct RunResult {
@@ -35,5 +40,6 @@ bool RunsWrapped();
 // True when the binary under test is a Windows build (KESTRUN_BIN ends in
 // ".exe"), run under Wine. Its C library writes standard output in text mode,
 // "\r\n" for every "\n", as every console program there does; RunKestrun
-// turns that back into "\n" so that the same expected texts hold.
+// turns that back into "\n", on both streams, so that the same expected texts
+// hold.
 bool RunsWindowsBuild();

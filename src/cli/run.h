@@ -1,0 +1,14 @@
+// The steps of a run that the classic command line and option mode share.
+#pragma once
+
+#include "../types.h"
+
+// Checks that `input` exists and names an output root after it, then
+// prepares the host services. Fatal errors end the run with status 1.
+void RBD_PreparePackage(const char *input, int argc, char **argv);
+
+// Loads the package, handling every entry as the run's mode says.
+RBDPackage *RBD_WalkPackage(const char *input);
+
+// Runs option mode (argv[1] is an option word) to its end.
+[[noreturn]] void RBD_RunWithOptions(int argc, char **argv);

@@ -1,0 +1,44 @@
+#include "entry_check.h"
+
+#include "../output/shown_text.h"
+#include "../types.h"
+#include "entry_action.h"
+#include "entry_data.h"
+#include "package_guard.h"
+#include "safe_name.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uint32_t size,
+                    bool safe_group) {
+    const char *shown_path = ShownInMessage(path);
+    const char *shown_name = ShownInMessage(filename);
+    if (!safe_group || !IsSafeName(filename)) {
+        RBD_Warning("WARNING: Refusing unsafe path, \"%s%s\"!\n", shown_path, shown_name);
+        return;
+    }
+    char out_path[RBD_MAX_PATH + 1];
+    int length =
+        std::snprintf(out_path, sizeof out_path, "./%s/%s%s", package_name, path, filename);
+    if (length < 0 || static_cast<size_t>(length) > RBD_MAX_PATH) {
+        RBD_Warning("WARNING: Path too long, \"%s%s\"!\n", shown_path, shown_name);
+        return;
+    }
+    if (IsGuardedPackage(out_path)) {
+        RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n",
+                    ShownInMessage(out_path));
+        return;
+    }
+    if (!RBD_DataInPackage(offset, size)) {
+        RBD_Warning("WARNING: Failed to read in data, \"%s%s\"!\n", shown_path, shown_name);
+    }
+}
+
+void RBD_PrintTestSummary() {
+    double expansion = static_cast<double>(totals.bytes) / static_cast<double>(package_size);
+    std::printf("Tested: entries %" PRIu64 ", groups %" PRIu64 ", bytes %" PRIu64
+                ", package bytes %" PRIu64 ", expansion %.2f\n",
+                totals.entries, totals.groups, totals.bytes, package_size, expansion);
+}

@@ -1,0 +1,17 @@
+// --test: meets each entry as an extraction would, without writing anything,
+// and prints the warnings that the extraction would print.
+#pragma once
+
+#include <cstdint>
+
+// Checks one entry: an unsafe name, an output path too long, the package as
+// the destination, and data past the end of the package. A warning that
+// would follow a "Writing" line in an extraction names the entry itself here,
+// as in "WARNING: Failed to read in data, "data/a.wav"!".
+void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uint32_t size,
+                    bool safe_group);
+
+// "Tested: entries N, groups G, bytes B, package bytes P, expansion X": the
+// entries chosen, the group records read, the entries' bytes, the package's
+// size and the one over the other.
+void RBD_PrintTestSummary();

@@ -1,0 +1,15 @@
+// --list and --json: what each entry is, written to standard output.
+#pragma once
+
+#include <cstdint>
+
+// "%10u  %s%s": the size, two spaces and the path under the output root.
+void RBD_ListEntry(const char *path, const char *filename, uint32_t size);
+
+// One JSON object on a line: path, group (the group path, ending in a slash),
+// name, size and offset. Names are mapped as JsonString says.
+void RBD_ListEntryAsJson(const char *path, const char *filename, uint32_t offset, uint32_t size);
+
+// The last line of --json: entries, groups, total_bytes, package_size and
+// expansion (total bytes over the package's size).
+void RBD_PrintJsonSummary();

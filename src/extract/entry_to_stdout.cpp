@@ -1,0 +1,39 @@
+#include "entry_to_stdout.h"
+
+#include "../hostkit/hostkit.h"
+#include "../output/progress.h"
+#include "../output/shown_text.h"
+#include "../output/streams.h"
+#include "../types.h"
+#include "entry_data.h"
+
+#include <cstdio>
+
+#ifdef _WIN32
+#define fileno _fileno
+#endif
+
+namespace {
+
+void WarnNoData(const char *path, const char *filename) {
+    RBD_Warning("WARNING: Failed to read in data, \"%s%s\"!\n", ShownInMessage(path),
+                ShownInMessage(filename));
+}
+
+} // namespace
+
+void RBD_CopyEntryToStdout(const char *path, const char *filename, uint32_t offset, uint32_t size) {
+    if (!RBD_DataInPackage(offset, size)) {
+        WarnNoData(path, filename);
+        return;
+    }
+    RBD_BeforeCopy(size);
+    int copied = hkCopyRange(fileno(RBD_Product()), fileno(fp), offset, size);
+    if (copied == HK_COPY_WRITE_FAILED) {
+        RBD_FailProduct();
+    }
+    if (copied == HK_COPY_SHORT_READ) {
+        // The package shrank under us; what was copied of the entry is out.
+        WarnNoData(path, filename);
+    }
+}

@@ -1,0 +1,74 @@
+#include "members.h"
+
+#include "../types.h"
+#include "pattern.h"
+
+#include <string>
+
+namespace {
+
+struct RBDMember {
+    std::string pattern;
+    const char *as_given;
+    bool matched;
+};
+
+std::vector<RBDMember> members;
+
+std::string Normalized(const char *pattern) {
+    std::string text = pattern;
+    while (text.compare(0, 2, "./") == 0) {
+        text.erase(0, 2);
+    }
+    while (!text.empty() && text.back() == '/') {
+        text.pop_back();
+    }
+    return text;
+}
+
+// The entry's own path, then the path of each group above it, from the
+// innermost out: "a/b/f", "a/b", "a".
+bool Matches(const std::string &pattern, std::string entry_path) {
+    for (;;) {
+        if (MatchPattern(pattern.c_str(), entry_path.c_str())) {
+            return true;
+        }
+        size_t slash = entry_path.rfind('/');
+        if (slash == std::string::npos) {
+            return false;
+        }
+        entry_path.erase(slash);
+    }
+}
+
+} // namespace
+
+void RBD_ChooseMembers(const std::vector<const char *> &patterns) {
+    for (const char *pattern : patterns) {
+        members.push_back({Normalized(pattern), pattern, false});
+    }
+}
+
+bool RBD_IsChosen(const char *path, const char *filename) {
+    if (members.empty()) {
+        return true;
+    }
+    std::string entry_path = std::string(path) + filename;
+    bool chosen = false;
+    // Every pattern is tried, so that each one that matches is noted.
+    for (RBDMember &member : members) {
+        if (Matches(member.pattern, entry_path)) {
+            member.matched = true;
+            chosen = true;
+        }
+    }
+    return chosen;
+}
+
+void RBD_WarnUnmatchedMembers() {
+    for (const RBDMember &member : members) {
+        if (!member.matched) {
+            RBD_Warning("WARNING: No entry matches \"%s\"!\n", member.as_given);
+        }
+    }
+}

@@ -1,0 +1,11 @@
+// Shell-style patterns for choosing members, matched the same way on every
+// system.
+#pragma once
+
+// True when `pattern` matches the whole of `text`. `*` matches any run of
+// characters and `?` any one character, a slash included (as archivers match
+// member names); `[abc]`, `[a-z]` and `[!a]` (or `[^a]`) match one character
+// of a set, and a `]` right after the opening `[` (or its `!`) is part of the
+// set; `\` takes the next character as it is. A `[` without its `]` is an
+// ordinary character.
+bool MatchPattern(const char *pattern, const char *text);

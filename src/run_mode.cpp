@@ -1,0 +1,3 @@
+#include "run_mode.h"
+
+RBDRunMode run_mode;

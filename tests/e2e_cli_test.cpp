@@ -1,0 +1,175 @@
+// The command line around the verbs: help, version, mistakes, what stays
+// the classic run, and output that serves terminals and pipes.
+#include "e2e.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using CliTest = ExtractTest;
+
+PackLayout OneFile() {
+    PackLayout layout;
+    layout.entries = {FileGroup("sfx", 1), FileEntry("boom.wav", "BOOM")};
+    return layout;
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    for (const char *option : {"-h", "--help"}) {
+        RunResult run = RunKestrun(scratch_ / "work", {option});
+        EXPECT_EQ(run.out.rfind("Usage: kestrun PACKAGE\n"
+                                "       kestrun [OPTION]... [--] PACKAGE [MEMBER]...\n",
+                                0),
+                  0u)
+            << run.out;
+        for (const char *documented : {"--list", "--json", "--test", "--info", "--directory=DIR",
+                                       "--to-stdout", "--quiet", "--version", "Exit status"}) {
+            EXPECT_NE(run.out.find(documented), std::string::npos) << documented;
+        }
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+    }
+    for (const char *option : {"-V", "--version"}) {
+        RunResult run = RunKestrun(scratch_ / "work", {option});
+        EXPECT_EQ(run.out, "kestrun " KESTRUN_EXPECTED_VERSION "\n");
+        EXPECT_EQ(run.status, 0);
+    }
+}
+
+TEST_F(CliTest, CommandLineMistakesGiveOneErrorAndTheUsage) {
+    std::filesystem::create_directory(Work("d"));
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-q", "--bogus", "pkg.rbd"}, "Unknown option \"--bogus\"!"},
+        {{"-l", "-t", "pkg.rbd"}, "Options \"-l\" and \"-t\" cannot be used together!"},
+        {{"--json", "--info", "pkg.rbd"},
+         "Options \"--json\" and \"--info\" cannot be used together!"},
+        {{"-C", "d", "-l", "pkg.rbd"}, "Options \"-C\" and \"-l\" cannot be used together!"},
+        {{"-O", "--directory=d", "pkg.rbd"},
+         "Options \"--directory\" and \"-O\" cannot be used together!"},
+        {{"-C"}, "Option \"-C\" needs a directory!"},
+        {{"--directory="}, "Option \"--directory\" needs a directory!"},
+        {{"-q"}, "No package given!"},
+        {{"-i", "pkg.rbd", "data"}, "Option \"-i\" takes no member patterns!"},
+    };
+    for (const auto &[args, message] : cases) {
+        SCOPED_TRACE(args[0]);
+        RunResult run = RunWith(OneFile(), args);
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1), "ERROR: " + message + "\n");
+        EXPECT_NE(run.err.find("Usage: kestrun PACKAGE\n"), std::string::npos);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(ListTree(scratch_ / "work"), (std::vector<std::string>{"d/", "pkg.rbd"}));
+    }
+}
+
+TEST_F(CliTest, PackagesNamedLikeOptionsAreStillPackages) {
+    for (const char *name : {"--help.rbd", "-v.rbd"}) {
+        RunResult run = RunLayout(OneFile(), name);
+        std::string root = std::string(name).substr(0, std::strlen(name) - 4);
+        EXPECT_EQ(run.out, kBanner + ("Writing \"" + root + "/sfx/boom.wav\"...\n") +
+                               "Reached end of package indices.\nDone!\n");
+        EXPECT_EQ(run.status, 0);
+    }
+    // A package named exactly like an option is reached after "--".
+    ASSERT_TRUE(WriteBytes(Work("--list"), BuildPackage(OneFile())));
+    RunResult run = RunKestrun(scratch_ / "work", {"--", "--list"});
+    EXPECT_EQ(run.out, "Writing \"--/sfx/boom.wav\"...\nReached end of package indices.\nDone!\n");
+    EXPECT_EQ(ReadFile(Work("--/sfx/boom.wav")), "BOOM");
+}
+
+TEST_F(CliTest, ClassicRunStatusesTellTheOutcome) {
+    EXPECT_EQ(RunLayout(OneFile()).status, 0);
+    PackLayout warned = OneFile();
+    warned.entries[1].size = 100;
+    EXPECT_EQ(RunLayout(warned).status, 2);
+    PackLayout broken = OneFile();
+    broken.version = 3;
+    EXPECT_EQ(RunLayout(broken).status, 1);
+}
+
+TEST_F(CliTest, ClosedStandardOutputNeverStopsAnExtraction) {
+    PackLayout layout;
+    const uint32_t count = 3000; // far more lines than a pipe holds
+    layout.entries.push_back(FileGroup("g", count));
+    for (uint32_t i = 0; i < count; ++i) {
+        layout.entries.push_back(FileEntry("f" + std::to_string(i), std::to_string(i)));
+    }
+    RunOptions options;
+    options.close_stdout = true;
+    RunResult run = RunWith(layout, {"pkg.rbd"}, options);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Tree().size(), count + 1);
+    EXPECT_EQ(ReadFile(Work("pkg/g/f2999")), "2999");
+
+    // Where the output is the product, losing it is a failure.
+    for (const char *option : {"-l", "-O"}) {
+        run = RunWith(layout, {option, "pkg.rbd"}, options);
+        EXPECT_EQ(run.signal, 0);
+        EXPECT_EQ(run.status, 1) << option;
+        EXPECT_EQ(run.err.rfind("ERROR: Failed to write to standard output, aborting!\n", 0), 0u);
+    }
+}
+
+// Runs kestrun with a pseudo-terminal as standard output and gives what the
+// terminal received.
+std::string RunOnTerminal(const std::string &work_dir, const std::vector<std::string> &args) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_GE(master, 0);
+    EXPECT_EQ(grantpt(master), 0);
+    EXPECT_EQ(unlockpt(master), 0);
+    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    termios settings{};
+    tcgetattr(terminal, &settings);
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST); // no "\r\n" for "\n"
+    tcsetattr(terminal, TCSANOW, &settings);
+    RunOptions options;
+    options.stdout_fd = terminal;
+    RunResult run = RunKestrun(work_dir, args, options);
+    EXPECT_EQ(run.status, 0);
+    close(terminal);
+    std::string seen;
+    char buffer[4096];
+    for (ssize_t got; (got = read(master, buffer, sizeof buffer)) > 0;) {
+        seen.append(buffer, static_cast<size_t>(got));
+    }
+    close(master);
+    return seen;
+}
+
+TEST_F(CliTest, NamesWithControlCharactersAreEscapedOnATerminalOnly) {
+    if (RunsWrapped()) {
+        GTEST_SKIP() << "pseudo-terminals are POSIX";
+    }
+    PackLayout layout;
+    layout.entries = {FileGroup("g\x1b[2J", 3),
+                      FileEntry("raw\x9b"
+                                "1m",
+                                "1"),
+                      FileEntry("utf\xc2\x9b"
+                                "1m",
+                                "2"),
+                      FileEntry("caf\xc3\xa9\tx", "3")};
+    ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
+    const std::string work_dir = scratch_ / "work";
+    EXPECT_EQ(RunOnTerminal(work_dir, {"-q", "pkg.rbd"}),
+              "Reached end of package indices.\nDone!\n");
+    std::string listed = RunOnTerminal(work_dir, {"-l", "pkg.rbd"});
+    EXPECT_EQ(listed, "         1  g\\x1b[2J/raw\\x9b1m\n"
+                      "         1  g\\x1b[2J/utf\\xc2\\x9b1m\n"
+                      "         1  g\\x1b[2J/caf\xc3\xa9\\x09x\n");
+    std::string extracted = RunOnTerminal(work_dir, {"pkg.rbd"});
+    EXPECT_NE(extracted.find("Writing \"pkg/g\\x1b[2J/caf\xc3\xa9\\x09x\"...\n"), std::string::npos)
+        << extracted;
+
+    // Into a pipe the bytes are unchanged.
+    RunResult piped = RunWith(layout, {"-l", "pkg.rbd"});
+    EXPECT_EQ(piped.out.substr(0, piped.out.find('\n')), "         1  g\x1b[2J/raw\x9b"
+                                                         "1m");
+}
+
+} // namespace
