@@ -42,8 +42,10 @@ std::vector<std::string> CommandLine(const char *binary_variable,
     if (chdir(work_dir.c_str()) != 0) {
         _exit(126);
     }
+    // SIGXFSZ keeps the disposition it had; the program must ignore it
+    // itself, so that a file size limit makes a write fail, not a crash.
+    std::signal(SIGXFSZ, SIG_DFL);
     if (options.file_size_limit > 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{options.file_size_limit, options.file_size_limit};
         setrlimit(RLIMIT_FSIZE, &limit);
     }

@@ -5,7 +5,7 @@
 #include <vector>
 
 struct RunOptions {
-    unsigned long long file_size_limit = 0; // bytes; 0 for none. SIGXFSZ is ignored.
+    unsigned long long file_size_limit = 0; // bytes; 0 for none. SIGXFSZ is left to the program.
     unsigned long long memory_limit = 0;    // address space in bytes; 0 for none
     int timeout_seconds = 60;
 };
