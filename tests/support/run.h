@@ -8,6 +8,9 @@ struct RunOptions {
     unsigned long long file_size_limit = 0; // bytes; 0 for none. SIGXFSZ is left to the program.
     unsigned long long memory_limit = 0;    // address space in bytes; 0 for none
     int timeout_seconds = 60;
+    // Linux: the openat2 system call answers ENOSYS, as on kernels before
+    // 5.6, so that the fallback one name at a time is what runs.
+    bool without_openat2 = false;
 };
 
 struct RunResult {
