@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -27,6 +28,8 @@
 #define HK_DIRECTORY_FLAGS (O_RDONLY | O_DIRECTORY | O_CLOEXEC)
 #endif
 
+// One definition per platform; the two are never built together.
+// cppcheck-suppress ctuOneDefinitionRuleViolation
 struct hkDirectory {
     int fd;
 };
@@ -38,11 +41,13 @@ int DirectoryFd(const hkDirectory *dir) {
 }
 
 hkDirectory *Wrap(int fd) {
-    auto *dir = new (std::nothrow) hkDirectory{fd};
+    hkDirectory *dir = new (std::nothrow) hkDirectory;
     if (dir == nullptr) {
         close(fd);
         errno = ENOMEM;
+        return nullptr;
     }
+    dir->fd = fd;
     return dir;
 }
 

@@ -27,6 +27,8 @@
 #include <vector>
 #include <windows.h>
 
+// One definition per platform; the two are never built together.
+// cppcheck-suppress ctuOneDefinitionRuleViolation
 struct hkDirectory {
     std::string path;          // "." for the working directory
     std::vector<HANDLE> held;  // every level opened below the base
@@ -248,7 +250,7 @@ bool hkIdentityBelow(hkDirectory *dir, const char *name, hkFileId *id) {
 }
 
 bool hkDescriptorIdentity(int fd, hkFileId *id) {
-    auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     BY_HANDLE_FILE_INFORMATION info;
     if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
         return false;
