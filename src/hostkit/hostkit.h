@@ -33,7 +33,9 @@ HK_API bool hkInitialize(int argc, char **argv);
 // Creates every missing directory along `path`. True when the whole path
 // exists as directories afterwards, also when nothing had to be created. It
 // may remember the last path it made whole and answer true for it again
-// without looking: the program only ever adds directories.
+// without looking: the program only ever adds directories. It follows links
+// like any path; the entry writer now uses hkOpenBelow instead, and this
+// stays for compatibility.
 HK_API bool hkCreatePath(const char *path);
 
 // --- Output below directory handles ------------------------------------
