@@ -11,7 +11,8 @@
 // RBD_Exit ends the process in the program; this target is linked with
 // --wrap so that every call of it throws FatalExit back to here instead (see
 // fuzz/README.md).
-#include "../src/hostkit/hostkit.h"
+#include "../src/extract/output_budget.h"
+#include "../src/extract/writer.h"
 #include "../src/package/loader.h"
 #include "../src/types.h"
 
@@ -224,18 +225,8 @@ void ResetProgramState(bool empty_root) {
     fp = nullptr;
     num_indices = 0;
     package_size = 0;
-    // hkCreatePath may remember the last directory it made, which the
-    // previous input's clean-up has removed: point that memory at a directory
-    // that exists and that no output path can name (they all begin "./").
-    // The path is longer than any output path, so that the memory's buffer
-    // is never reallocated during a load, where it would look like a leak.
-    std::string elsewhere = sandbox + "/in";
-    while (elsewhere.size() <= 2 * RBD_MAX_PATH) {
-        elsewhere += "/.";
-    }
-    if (!hkCreatePath((elsewhere + "/").c_str())) {
-        Fault("cannot reset the host library's memory");
-    }
+    // The budget of what one run may write starts again with each input.
+    RBD_ResetOutputBudget();
 }
 
 } // namespace
@@ -319,9 +310,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (tracked_count != 0) {
             Fault("memory leaked by a successful load");
         }
-    } else if (fp != nullptr) {
-        std::fclose(fp); // left open by a fatal error, as the process would end
-        fp = nullptr;
+    } else {
+        // A fatal error leaves open what the process would have left to
+        // exit: the package stream and the entry writer's group directory.
+        if (fp != nullptr) {
+            std::fclose(fp);
+            fp = nullptr;
+        }
+        RBD_CloseOutput();
     }
     tracking = false;
     if (table_overflow) {

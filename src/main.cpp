@@ -9,9 +9,15 @@
 #include "package/loader.h"
 #include "types.h"
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char **argv) {
+#ifdef SIGXFSZ
+    // A file size limit makes a write fail (EFBIG), which the entry writer
+    // reports and cleans up, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     if (argc >= 2 && RBD_IsOptionWord(argv[1])) {
         RBD_RunWithOptions(argc, argv);
     }

@@ -4,7 +4,7 @@
 #include "../types.h"
 #include "entry_action.h"
 #include "entry_data.h"
-#include "package_guard.h"
+#include "output_budget.h"
 #include "safe_name.h"
 
 #include <cinttypes>
@@ -26,13 +26,14 @@ void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uin
         RBD_Warning("WARNING: Path too long, \"%s%s\"!\n", shown_path, shown_name);
         return;
     }
-    if (IsGuardedPackage(out_path)) {
-        RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n",
-                    ShownInMessage(out_path));
-        return;
-    }
     if (!RBD_DataInPackage(offset, size)) {
         RBD_Warning("WARNING: Failed to read in data, \"%s%s\"!\n", shown_path, shown_name);
+        return;
+    }
+    // An extraction would stop here, so the test does too, with its status.
+    if (!RBD_ChargeOutput(size)) {
+        RBD_PrintBudgetExceeded();
+        RBD_Exit(1);
     }
 }
 

@@ -5,17 +5,13 @@
 #include "../output/shown_text.h"
 #include "../run_mode.h"
 #include "../types.h"
+#include "output_budget.h"
 #include "package_guard.h"
 #include "safe_name.h"
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <sys/types.h>
-#include <system_error>
-#include <unistd.h>
+#include <cstring>
 
 namespace {
 
@@ -29,14 +25,15 @@ bool FormatPath(char *out_path, const char *format, ...) {
     return length >= 0 && static_cast<size_t>(length) <= RBD_MAX_PATH;
 }
 
-// The directory that holds the output root: the working directory unless the
-// driver names another. Messages show paths relative to it.
-std::string output_base;
+// The directory that holds the output root: null for the working directory,
+// else the one the driver named. Messages show paths relative to it.
+hkDirectory *output_base;
 
-// Where `out_path` lies for the file system.
-std::string OnDisk(const char *out_path) {
-    return output_base.empty() ? std::string(out_path) : output_base + "/" + out_path;
-}
+// The directory of the last group written to, open, and its group path.
+// Entries come group by group, so a group path is resolved once and its
+// handle serves all its entries; only one such handle is open at a time.
+hkDirectory *group_dir;
+char group_path[RBD_MAX_PATH + 1];
 
 void PrintWritingLine(const char *path, const char *filename) {
     if (!run_mode.quiet) {
@@ -45,55 +42,122 @@ void PrintWritingLine(const char *path, const char *filename) {
     }
 }
 
+// The open directory of group path `path` below the output root, made where
+// missing; null after printing the warning when it can't be had. Nothing on
+// the way from the output base down may be a link: the output root and every
+// group directory must be real directories.
+hkDirectory *OpenGroup(const char *path) {
+    if (group_dir != nullptr && std::strcmp(group_path, path) == 0) {
+        return group_dir;
+    }
+    hkCloseDirectory(group_dir);
+    group_dir = nullptr;
+    // The directory path is a prefix of the checked file path, so it fits.
+    char relative[RBD_MAX_PATH + 1];
+    FormatPath(relative, "%s/%s", package_name, path);
+    int why = HK_BELOW_FAILED;
+    hkDirectory *dir = hkOpenBelow(output_base, relative, &why);
+    if (dir == nullptr) {
+        if (why == HK_BELOW_LINK) {
+            RBD_Warning("WARNING: Refusing to extract through a link, \"%s\"!\n",
+                        ShownInMessage(path));
+        } else {
+            RBD_Warning("WARNING: Failed to create path, \"%s\"!\n", ShownInMessage(path));
+        }
+        return nullptr;
+    }
+    group_dir = dir;
+    std::strcpy(group_path, path);
+    return dir;
+}
+
+// Creates the entry's file in `dir`, replacing whatever non-directory has its
+// name (the name only: a link is never followed, a hard link's other names
+// keep their contents, a special file is never opened). Returns the open
+// descriptor, or -1 after printing the warning.
+int CreateOutput(hkDirectory *dir, const char *filename, const char *out_path) {
+    int fd = -1;
+    int created = hkCreateFile(dir, filename, &fd);
+    if (created == HK_CREATE_EXISTS) {
+        hkFileId id{};
+        bool known = hkIdentityBelow(dir, filename, &id);
+        if (known && IsGuardedPackage(id)) {
+            RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n",
+                        ShownInMessage(out_path));
+            return -1;
+        }
+        // A name that vanished meanwhile is simply created.
+        if (known && (id.is_directory || !hkRemoveBelow(dir, filename))) {
+            created = HK_CREATE_FAILED;
+        } else {
+            created = hkCreateFile(dir, filename, &fd);
+        }
+    }
+    if (created != HK_CREATE_DONE) {
+        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n",
+                        ShownInMessage(out_path));
+        return -1;
+    }
+    return fd;
+}
+
 // Closes an output file; on failure, or when its contents were not all
 // written, says so and removes it, so that no truncated entry is left behind.
-void FinishOutput(FILE *fp_out, const char *out_path, bool written) {
-    bool closed = std::fclose(fp_out) == 0;
+void FinishOutput(hkDirectory *dir, const char *filename, int fd, const char *out_path,
+                  bool written) {
+    bool closed = hkCloseFile(fd);
     if (!written || !closed) {
         RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", ShownInMessage(out_path));
-        std::remove(OnDisk(out_path).c_str());
+        hkRemoveBelow(dir, filename);
     }
 }
 
-bool EmptyOutput(FILE *fp_out) {
-    return std::fflush(fp_out) == 0 && fseeko(fp_out, 0, SEEK_SET) == 0 &&
-           ftruncate(fileno(fp_out), 0) == 0;
-}
-
-// Moves the entry's bytes from the package into the open output file in one
+// Moves the entry's bytes from the package into the new output file in one
 // call of the entry's full size.
-void CopyEntry(FILE *fp_out, const char *out_path, uint32_t offset, uint32_t size) {
+void CopyEntry(hkDirectory *dir, const char *filename, int fd, const char *out_path,
+               uint32_t offset, uint32_t size) {
     // An empty entry reads nothing, wherever it claims to lie.
     if (size > 0 && static_cast<uint64_t>(offset) + size > package_size) {
         RBD_Warning("WARNING: Failed to read in data!\n");
-        FinishOutput(fp_out, out_path, true);
+        FinishOutput(dir, filename, fd, out_path, true);
         return;
     }
+    if (!RBD_ChargeOutput(size)) {
+        // The entry in hand leaves nothing; those before it stay.
+        hkCloseFile(fd);
+        hkRemoveBelow(dir, filename);
+        RBD_PrintBudgetExceeded();
+        RBD_Exit(1);
+    }
     RBD_BeforeCopy(size);
-    int copied = hkCopyRange(fileno(fp_out), fileno(fp), offset, size);
+    int copied = hkCopyRange(fd, fileno(fp), offset, size);
     if (copied == HK_COPY_SHORT_READ) {
         // The package shrank under us: the entry is left empty, as one whose
         // data was never there.
         RBD_Warning("WARNING: Failed to read in data!\n");
-        FinishOutput(fp_out, out_path, EmptyOutput(fp_out));
+        FinishOutput(dir, filename, fd, out_path, hkEmptyFile(fd));
         return;
     }
-    FinishOutput(fp_out, out_path, copied == HK_COPY_DONE);
+    FinishOutput(dir, filename, fd, out_path, copied == HK_COPY_DONE);
 }
 
 } // namespace
 
 bool RBD_SetOutputBase(const char *dir) {
-    std::error_code error;
-    if (!std::filesystem::is_directory(dir, error)) {
+    hkDirectory *base = hkOpenDirectory(dir);
+    if (base == nullptr) {
         return false;
     }
-    output_base = dir;
+    RBD_CloseOutput();
+    hkCloseDirectory(output_base);
+    output_base = base;
     return true;
 }
 
-const char *RBD_OutputBase() {
-    return output_base.empty() ? "." : output_base.c_str();
+void RBD_CloseOutput(void) {
+    hkCloseDirectory(group_dir);
+    group_dir = nullptr;
+    group_path[0] = '\0';
 }
 
 void RBD_RefuseFile(const char *path, const char *filename) {
@@ -115,24 +179,13 @@ void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint
                     ShownInMessage(filename));
         return;
     }
-    // The directory path is a prefix of the file path, so it fits too.
-    FormatPath(out_path, "./%s/%s", package_name, path);
-    if (!hkCreatePath(OnDisk(out_path).c_str())) {
-        RBD_Warning("WARNING: Failed to create path, \"%s\"!\n", ShownInMessage(path));
+    hkDirectory *dir = OpenGroup(path);
+    if (dir == nullptr) {
         return;
     }
-    FormatPath(out_path, "./%s/%s%s", package_name, path, filename);
-    if (IsGuardedPackage(OnDisk(out_path).c_str())) {
-        RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n",
-                    ShownInMessage(out_path));
+    int fd = CreateOutput(dir, filename, out_path);
+    if (fd < 0) {
         return;
     }
-    FILE *fp_out = std::fopen(OnDisk(out_path).c_str(), "wb");
-    if (fp_out == nullptr) {
-        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", ShownInMessage(out_path));
-        return;
-    }
-    // The entry goes out in one write: a stream buffer would only add a copy.
-    std::setvbuf(fp_out, nullptr, _IONBF, 0);
-    CopyEntry(fp_out, out_path, offset, size);
+    CopyEntry(dir, filename, fd, out_path, offset, size);
 }

@@ -33,8 +33,81 @@ HK_API bool hkInitialize(int argc, char **argv);
 // Creates every missing directory along `path`. True when the whole path
 // exists as directories afterwards, also when nothing had to be created. It
 // may remember the last path it made whole and answer true for it again
-// without looking: the program only ever adds directories.
+// without looking: the program only ever adds directories. It follows links
+// like any path; the entry writer now uses hkOpenBelow instead, and this
+// stays for compatibility.
 HK_API bool hkCreatePath(const char *path);
+
+// --- Output below directory handles ------------------------------------
+//
+// The entry writer creates its directories and files relative to directory
+// handles, one name at a time, so that no symbolic link (on Windows, no
+// reparse point) below the output base is ever followed and a path is never
+// resolved twice.
+
+// An open directory. A null handle stands for the working directory.
+typedef struct hkDirectory hkDirectory;
+
+// Opens the directory `path` as the user named it (links in it are followed:
+// they are the user's own). Null, with hkGetError saying why, when it is not
+// a directory or can't be opened.
+HK_API hkDirectory *hkOpenDirectory(const char *path);
+
+// Why hkOpenBelow gave no handle.
+enum {
+    HK_BELOW_LINK = 1,          // a symbolic link or reparse point is in the way
+    HK_BELOW_NOT_DIRECTORY = 2, // something else that is not a directory is in the way
+    HK_BELOW_FAILED = 3,        // anything else (permissions, no space...); see hkGetError
+};
+
+// Opens the directory `relative` below `base` (null: the working directory),
+// creating every missing level. `relative` is a path of '/'-separated names;
+// empty names and "." are skipped, and ".." is refused. No level is ever
+// reached through a link: a link, or a non-directory, at any level fails with
+// `*why` set. With no names at all, the result is a new handle of `base`.
+HK_API hkDirectory *hkOpenBelow(hkDirectory *base, const char *relative, int *why);
+
+// Closes a handle from hkOpenDirectory or hkOpenBelow; null is ignored.
+HK_API void hkCloseDirectory(hkDirectory *dir);
+
+// What hkCreateFile did.
+enum {
+    HK_CREATE_DONE = 0,    // a new, empty file is open for writing
+    HK_CREATE_EXISTS = 1,  // something already has the name; nothing was opened
+    HK_CREATE_FAILED = 2,  // see hkGetError
+};
+
+// Creates the file `name` (one component) in `dir` and opens it for writing;
+// never opens or follows anything that already has the name. On
+// HK_CREATE_DONE `*fd` is a descriptor of the C library (on Windows, of the C
+// runtime), to be closed with hkCloseFile.
+HK_API int hkCreateFile(hkDirectory *dir, const char *name, int *fd);
+
+// Closes a descriptor from hkCreateFile; false when the close reported an
+// error (data may not have reached the file).
+HK_API bool hkCloseFile(int fd);
+
+// Cuts the file open as `fd` to zero bytes.
+HK_API bool hkEmptyFile(int fd);
+
+// Removes the name `name` (one component, never a directory) from `dir`;
+// the link itself when it is one, never what it points to.
+HK_API bool hkRemoveBelow(hkDirectory *dir, const char *name);
+
+// Which file an object is: two objects with the same identity are the same
+// file, whatever their names or links.
+typedef struct hkFileId {
+    uint64_t volume; // device (POSIX) or volume serial number (Windows)
+    uint64_t file;   // inode (POSIX) or file index (Windows)
+    bool is_directory;
+} hkFileId;
+
+// The identity of what has the name `name` in `dir`, not following a link
+// (a link's own identity). False when nothing has it, or it can't be looked at.
+HK_API bool hkIdentityBelow(hkDirectory *dir, const char *name, hkFileId *id);
+
+// The identity of the file open as C library descriptor `fd`.
+HK_API bool hkDescriptorIdentity(int fd, hkFileId *id);
 
 // What hkCopyRange did.
 enum {

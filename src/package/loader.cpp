@@ -181,7 +181,7 @@ RBDPackage *RBD_LoadPackage(const char *path) {
     std::strcpy(package->path, path);
     ReadHeader(package, path);
     package_size = MeasurePackage();
-    GuardPackage(path);
+    GuardPackage(fileno(fp));
 
     RBDGroup **insert_point = &package->groups;
     while (package->header.num_indices >= num_indices) {
@@ -193,6 +193,7 @@ RBDPackage *RBD_LoadPackage(const char *path) {
         insert_point = &group->next;
     }
 
+    RBD_CloseOutput();
     std::fclose(fp);
     fp = nullptr;
     return package;

@@ -13,7 +13,37 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <cstddef>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#endif
+
 namespace {
+
+// Makes the openat2 system call fail with ENOSYS in this process and what it
+// executes; false when that can't be arranged here.
+bool DenyOpenat2() {
+#if defined(__linux__) && defined(__x86_64__) && defined(SYS_openat2)
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+#else
+    return false;
+#endif
+}
 
 std::vector<std::string> CommandLine(const char *binary_variable,
                                      const std::vector<std::string> &args) {
@@ -42,14 +72,19 @@ std::vector<std::string> CommandLine(const char *binary_variable,
     if (chdir(work_dir.c_str()) != 0) {
         _exit(126);
     }
+    // SIGXFSZ keeps the disposition it had; the program must ignore it
+    // itself, so that a file size limit makes a write fail, not a crash.
+    std::signal(SIGXFSZ, SIG_DFL);
     if (options.file_size_limit > 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{options.file_size_limit, options.file_size_limit};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
     if (options.memory_limit > 0) {
         rlimit limit{options.memory_limit, options.memory_limit};
         setrlimit(RLIMIT_AS, &limit);
+    }
+    if (options.without_openat2 && !DenyOpenat2()) {
+        _exit(125);
     }
     std::vector<char *> argv;
     for (const std::string &word : command) {

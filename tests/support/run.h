@@ -5,7 +5,7 @@
 #include <vector>
 
 struct RunOptions {
-    unsigned long long file_size_limit = 0; // bytes; 0 for none. SIGXFSZ is ignored.
+    unsigned long long file_size_limit = 0; // bytes; 0 for none. SIGXFSZ is left to the program.
     unsigned long long memory_limit = 0;    // address space in bytes; 0 for none
     int timeout_seconds = 60;
     // Standard output of the run: the descriptor given here (a terminal, a
@@ -13,6 +13,9 @@ struct RunOptions {
     int stdout_fd = -1;
     // Close the pipe's reading end at once, as a reader that stops early does.
     bool close_stdout = false;
+    // Linux: the openat2 system call answers ENOSYS, as on kernels before
+    // 5.6, so that the fallback one name at a time is what runs.
+    bool without_openat2 = false;
 };
 
 struct RunResult {
