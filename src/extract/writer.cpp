@@ -94,8 +94,7 @@ int CreateOutput(hkDirectory *dir, const char *filename, const char *out_path) {
         }
     }
     if (created != HK_CREATE_DONE) {
-        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n",
-                        ShownInMessage(out_path));
+        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", ShownInMessage(out_path));
         return -1;
     }
     return fd;

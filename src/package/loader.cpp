@@ -3,6 +3,7 @@
 #include "../byteorder.h"
 #include "../extract/entry_action.h"
 #include "../extract/package_guard.h"
+#include "../extract/writer.h"
 #include "../output/shown_text.h"
 #include "../run_mode.h"
 #include "group_path.h"
