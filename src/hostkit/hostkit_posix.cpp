@@ -67,13 +67,14 @@ bool CreatePath(const char *path) {
 // the program only ever adds directories, never removes them.
 std::string last_path;
 
-// The most asked of sendfile in one call; it moves a little under 2 GiB at
-// most anyway.
-const uint64_t kKernelPiece = uint64_t{1} << 30;
-
 // Bytes pass through the program only where sendfile can't take them: small
 // enough to cost nothing while unused, large enough that the calls cost little.
 const size_t kCopyPiece = size_t{128} << 10;
+
+#ifdef __linux__
+// The most asked of sendfile in one call; it moves a little under 2 GiB at
+// most anyway.
+const uint64_t kKernelPiece = uint64_t{1} << 30;
 
 // Moves what it can of the range by sendfile: the kernel copies from the
 // package's cached pages to the output, with no buffer here and nothing
@@ -82,7 +83,6 @@ const size_t kCopyPiece = size_t{128} << 10;
 // the source ended first, or -1 when sendfile failed or refused (an output
 // that is a terminal or opened for appending, a full disk, a read error):
 // the rest then goes through a buffer, which tells those cases apart.
-#ifdef __linux__
 int SendRange(int out_fd, int in_fd, uint64_t &offset, uint64_t &size) {
     while (size > 0) {
         auto at = static_cast<off_t>(offset);
@@ -101,11 +101,6 @@ int SendRange(int out_fd, int in_fd, uint64_t &offset, uint64_t &size) {
         size -= static_cast<uint64_t>(sent);
     }
     return HK_COPY_DONE;
-}
-#else
-// Elsewhere sendfile takes other arguments, or sends to sockets only.
-int SendRange(int, int, uint64_t &, uint64_t &size) {
-    return size > 0 ? -1 : HK_COPY_DONE;
 }
 #endif
 
@@ -195,9 +190,12 @@ int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
     if (offset > largest || size > largest - offset) {
         return HK_COPY_SHORT_READ;
     }
+    // Elsewhere sendfile takes other arguments, or sends to sockets only.
+#ifdef __linux__
     int sent = SendRange(out_fd, in_fd, offset, size);
     if (sent != -1) {
         return sent;
     }
+#endif
     return CopyThroughBuffer(out_fd, in_fd, offset, size);
 }

@@ -158,7 +158,9 @@ bool hkCreatePath(const char *path) {
 }
 
 int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
-    auto source = reinterpret_cast<HANDLE>(_get_osfhandle(in_fd));
+    // The C runtime hands out its handles as integers.
+    auto *source =
+        reinterpret_cast<HANDLE>(_get_osfhandle(in_fd)); // NOLINT(performance-no-int-to-ptr)
     // ReadFile with an offset moves the file pointer of a handle opened for
     // plain reading: it goes back where the caller left it.
     __int64 position = _lseeki64(in_fd, 0, SEEK_CUR);
