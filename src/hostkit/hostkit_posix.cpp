@@ -81,8 +81,9 @@ const uint64_t kKernelPiece = uint64_t{1} << 30;
 // mapped that a package cut short under us could fault on. Advances `offset`
 // and `size` past what went out. Gives HK_COPY_DONE, HK_COPY_SHORT_READ when
 // the source ended first, or -1 when sendfile failed or refused (an output
-// that is a terminal or opened for appending, a full disk, a read error):
-// the rest then goes through a buffer, which tells those cases apart.
+// opened for appending or that the kernel can't splice into, a full disk, a
+// read error): the rest then goes through a buffer, which tells those cases
+// apart.
 int SendRange(int out_fd, int in_fd, uint64_t &offset, uint64_t &size) {
     while (size > 0) {
         auto at = static_cast<off_t>(offset);
