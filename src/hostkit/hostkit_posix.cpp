@@ -191,7 +191,8 @@ int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
     if (offset > largest || size > largest - offset) {
         return HK_COPY_SHORT_READ;
     }
-    // Elsewhere sendfile takes other arguments, or sends to sockets only.
+    // sendfile copies between files on Linux only (elsewhere it takes other
+    // arguments, or sends to sockets only); the buffer takes what it leaves.
 #ifdef __linux__
     int sent = SendRange(out_fd, in_fd, offset, size);
     if (sent != -1) {
