@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Extraction speed and peak memory of kestrun against GNU tar and bsdtar, on
-# the same trees: many small files, and a few large entries. Every run
+# Extraction speed and peak memory of kestrun against the floor (kestrun_floor,
+# the least work an extraction can take), GNU tar and bsdtar, on the same
+# trees: many small files, and a few large entries. The floor runs twice,
+# writing from its mapping of the package ("floor") and by sendfile
+# ("floor-sf"); wall/floor is the ratio to the faster of the two. Every run
 # extracts into a fresh directory on a tmpfs (/dev/shm), with output thrown
 # away; the tools take turns, and each figure is the median of its runs
-# (best-s is the fastest run). CPU time (user + system) is shown too: it
-# suffers less than wall time when other work shares the machine.
+# (best-s is the fastest run). Only the extraction is timed (bench/timeit.py:
+# from fork to wait, the command run by /usr/bin/time for its peak memory).
+# CPU time (user + system) is shown too: it suffers less than wall time when
+# other work shares the machine.
 #
 #   bench/run.sh [--build DIR] [--baseline DIR] [--runs N] [--disk] [--smoke]
 #
-#   --build DIR  where the built kestrun and rbdpack are (default build/release)
+#   --build DIR  where the built kestrun, kestrun_floor and rbdpack are
+#                (default build/release)
 #   --baseline DIR  also time the kestrun built in DIR, as "baseline", to
 #                weigh a change in the same run
 #   --runs N     runs of each tool on each workload (default 7)
@@ -33,14 +39,14 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift 2 ;;
     --disk) disk=1; shift ;;
     --smoke) smoke=1; runs=1; shift ;;
-    *) sed -n '2,20p' "$0"; exit 1 ;;
+    *) sed -n '2,25p' "$0"; exit 1 ;;
   esac
 done
 build=$(cd "$build" && pwd)
-for tool in "$build/kestrun" "$build/rbdpack" /usr/bin/time tar python3; do
+for tool in "$build/kestrun" "$build/kestrun_floor" "$build/rbdpack" /usr/bin/time tar python3; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
-tools=(kestrun gnutar)
+tools=(kestrun floor floor-sf gnutar)
 if [ -n "$baseline" ]; then
   tools+=(baseline)
 fi
@@ -71,34 +77,35 @@ for load in small large; do
 done
 
 # Runs one extraction in a fresh directory; prints "wall-seconds peak-KiB
-# cpu-seconds" (CPU time is user + system, to 10 ms).
+# cpu-seconds" (CPU time is user + system).
 extract() {
   local tool=$1 load=$2 where=$3
-  local out="$where/out" stats="$shm/time.txt"
+  local out="$where/out"
   rm -rf "$out"
   mkdir -p "$out"
-  local start=$EPOCHREALTIME
+  local command
   case "$tool" in
-    kestrun) (cd "$out" && /usr/bin/time -v -o "$stats" "$build/kestrun" "$shm/$load.rbd") ;;
-    baseline) (cd "$out" && /usr/bin/time -v -o "$stats" "$baseline/kestrun" "$shm/$load.rbd") ;;
-    gnutar) /usr/bin/time -v -o "$stats" tar -xf "$shm/$load.tar" -C "$out" ;;
-    bsdtar) /usr/bin/time -v -o "$stats" bsdtar -xf "$shm/$load.tar" -C "$out" ;;
-  esac >/dev/null
-  local end=$EPOCHREALTIME
-  local peak cpu
-  peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$stats")
-  cpu=$(awk -F': ' '/User time|System time/ { sum += $2 } END { print sum }' "$stats")
-  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }') $peak $cpu"
+    kestrun) command=("$build/kestrun" "$shm/$load.rbd") ;;
+    baseline) command=("$baseline/kestrun" "$shm/$load.rbd") ;;
+    floor) command=("$build/kestrun_floor" "$shm/$load.rbd") ;;
+    floor-sf) command=("$build/kestrun_floor" --sendfile "$shm/$load.rbd") ;;
+    gnutar) command=(tar -xf "$shm/$load.tar") ;;
+    bsdtar) command=(bsdtar -xf "$shm/$load.tar") ;;
+  esac
+  python3 "$root/bench/timeit.py" "$out" "${command[@]}"
 }
 
-# Every kestrun output is compared with its tree once, so a fast wrong
-# extraction can't pass unnoticed.
+# Every output of kestrun and the floor is compared with its tree once, so a
+# fast wrong extraction can't pass unnoticed.
 check() {
-  local load=$1 where=$2
+  local tool=$1 load=$2 where=$3
   diff -r "$shm/$load.tree" "$where/out/$load" >/dev/null ||
-    { echo "kestrun output differs from the $load tree" >&2; exit 1; }
+    { echo "$tool output differs from the $load tree" >&2; exit 1; }
 }
 
+# Column $4 of the results of tool $3 on workload $2, one a line.
+column_of() { awk -v l="$2" -v t="$3" -v c="$4" '$1 == l && $2 == t { print $c }' "$1"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > 0) ? a / b : 0 }'; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # Times every tool on both workloads under directory $1, labelled $2.
@@ -114,9 +121,11 @@ measure() {
         order=($(printf '%s\n' "${tools[@]}" | tac))
       fi
       for tool in "${order[@]}"; do
-        echo "$load $tool $(extract "$tool" "$load" "$where")" >>"$results"
-        if [[ "$tool" = kestrun || "$tool" = baseline ]] && [ "$run" = 1 ]; then
-          check "$load" "$where"
+        local figures
+        figures=$(extract "$tool" "$load" "$where")
+        echo "$load $tool $figures" >>"$results"
+        if [[ "$tool" != *tar ]] && [ "$run" = 1 ]; then
+          check "$tool" "$load" "$where"
         fi
         rm -rf "$where/out"
         # On a disk, let the last run's writeback finish outside the timing.
@@ -128,22 +137,23 @@ measure() {
   done
   echo
   echo "== $label: median of $runs runs"
-  printf '%-8s %-8s %8s %8s %11s %8s %11s %9s\n' workload tool wall-s best-s wall/tar \
-    cpu-s cpu/tar peak-MiB
+  printf '%-8s %-8s %8s %8s %9s %9s %8s %9s %9s\n' workload tool wall-s best-s wall/floor \
+    wall/tar cpu-s cpu/tar peak-MiB
   for load in small large; do
-    local tar_wall tar_cpu
-    tar_wall=$(awk -v l="$load" '$1 == l && $2 == "gnutar" { print $3 }' "$results" | median)
-    tar_cpu=$(awk -v l="$load" '$1 == l && $2 == "gnutar" { print $5 }' "$results" | median)
+    local floor_wall tar_wall tar_cpu
+    floor_wall=$( (column_of "$results" "$load" floor 3 | median
+      column_of "$results" "$load" floor-sf 3 | median) | sort -n | head -1)
+    tar_wall=$(column_of "$results" "$load" gnutar 3 | median)
+    tar_cpu=$(column_of "$results" "$load" gnutar 5 | median)
     for tool in "${tools[@]}"; do
       local wall best peak cpu
-      wall=$(awk -v l="$load" -v t="$tool" '$1 == l && $2 == t { print $3 }' "$results" | median)
-      best=$(awk -v l="$load" -v t="$tool" '$1 == l && $2 == t { print $3 }' "$results" | sort -n | head -1)
-      peak=$(awk -v l="$load" -v t="$tool" '$1 == l && $2 == t { print $4 }' "$results" | median)
-      cpu=$(awk -v l="$load" -v t="$tool" '$1 == l && $2 == t { print $5 }' "$results" | median)
-      printf '%-8s %-8s %8.3f %8.3f %10.2fx %8.2f %10.2fx %9.1f\n' "$load" "$tool" "$wall" "$best" \
-        "$(awk -v a="$wall" -v b="$tar_wall" 'BEGIN { print a / b }')" "$cpu" \
-        "$(awk -v a="$cpu" -v b="$tar_cpu" 'BEGIN { print (b > 0) ? a / b : 0 }')" \
-        "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
+      wall=$(column_of "$results" "$load" "$tool" 3 | median)
+      best=$(column_of "$results" "$load" "$tool" 3 | sort -n | head -1)
+      peak=$(column_of "$results" "$load" "$tool" 4 | median)
+      cpu=$(column_of "$results" "$load" "$tool" 5 | median)
+      printf '%-8s %-8s %8.3f %8.3f %8.2fx %8.2fx %8.2f %8.2fx %9.1f\n' "$load" "$tool" \
+        "$wall" "$best" "$(ratio "$wall" "$floor_wall")" "$(ratio "$wall" "$tar_wall")" "$cpu" \
+        "$(ratio "$cpu" "$tar_cpu")" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
     done
   done
   if [ -n "${BENCH_RAW:-}" ]; then

@@ -112,7 +112,8 @@ HK_API bool hkDescriptorIdentity(int fd, hkFileId *id);
 // What hkCopyRange did.
 enum {
     HK_COPY_DONE = 0,         // every byte was copied
-    HK_COPY_SHORT_READ = 1,   // the source ended first; what was copied stays
+    HK_COPY_SHORT_READ = 1,   // the source ended first or could not be read;
+                              // what was copied stays
     HK_COPY_WRITE_FAILED = 2, // the destination refused bytes; hkGetError says why
 };
 
@@ -120,14 +121,7 @@ enum {
 // to descriptor `out_fd` at its current position. The caller sees one call of
 // the entry's full size; how the bytes travel is the library's affair, but it
 // never holds `size` bytes in memory and never moves `in_fd`'s position.
-// Descriptors are the C library's (on Windows, the C runtime's).
+// Descriptors are the C library's (on Windows, the C runtime's); the output
+// may be any writable one: a file, a pipe, a terminal.
 HK_API int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size);
-
-// A block of at least `size` bytes (one byte when `size` is 0) for one entry's
-// data, or null when it can't be had. Large blocks may come straight from the
-// operating system; plain malloc would do as well.
-HK_API void *hkAllocate(size_t size);
-
-// Gives back a block from hkAllocate; `size` is the size it was asked for.
-HK_API void hkRelease(void *block, size_t size);
 }

@@ -3,10 +3,11 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/mman.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -66,48 +67,43 @@ bool CreatePath(const char *path) {
 // the program only ever adds directories, never removes them.
 std::string last_path;
 
-// Blocks from this size up are mapped on their own, backed by transparent huge
-// pages where the system allows: a 256 MiB entry then costs 128 page faults
-// instead of 65536. Smaller ones come from malloc.
-const size_t kLargeBlock = size_t{4} << 20;
-const size_t kHugePage = size_t{2} << 20;
+// Bytes pass through the program only where sendfile can't take them: small
+// enough to cost nothing while unused, large enough that the calls cost little.
+const size_t kCopyPiece = size_t{128} << 10;
 
-size_t RoundUp(size_t size, size_t unit) {
-    return (size + unit - 1) / unit * unit;
+#ifdef __linux__
+// The most asked of sendfile in one call; it moves a little under 2 GiB at
+// most anyway.
+const uint64_t kKernelPiece = uint64_t{1} << 30;
+
+// Moves what it can of the range by sendfile: the kernel copies from the
+// package's cached pages to the output, with no buffer here and nothing
+// mapped that a package cut short under us could fault on. Advances `offset`
+// and `size` past what went out. Gives HK_COPY_DONE, HK_COPY_SHORT_READ when
+// the source ended first, or -1 when sendfile failed or refused (an output
+// opened for appending or that the kernel can't splice into, a full disk, a
+// read error): the rest then goes through a buffer, which tells those cases
+// apart.
+int SendRange(int out_fd, int in_fd, uint64_t &offset, uint64_t &size) {
+    while (size > 0) {
+        auto at = static_cast<off_t>(offset);
+        size_t want = static_cast<size_t>(size < kKernelPiece ? size : kKernelPiece);
+        ssize_t sent = sendfile(out_fd, in_fd, &at, want);
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent < 0) {
+            return -1;
+        }
+        if (sent == 0) {
+            return HK_COPY_SHORT_READ;
+        }
+        offset += static_cast<uint64_t>(sent);
+        size -= static_cast<uint64_t>(sent);
+    }
+    return HK_COPY_DONE;
 }
-
-void *MapLargeBlock(size_t size) {
-    if (size > SIZE_MAX - 2 * kHugePage) {
-        return nullptr;
-    }
-    size_t length = RoundUp(size, kHugePage);
-    // One huge page more than needed, so that an aligned start can be cut out.
-    size_t mapped = length + kHugePage;
-    void *start = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (start == MAP_FAILED) {
-        return nullptr;
-    }
-    auto base = reinterpret_cast<uintptr_t>(start);
-    uintptr_t aligned = RoundUp(base, kHugePage);
-    size_t head = aligned - base;
-    size_t tail = mapped - head - length;
-    if (head > 0) {
-        munmap(start, head);
-    }
-    if (tail > 0) {
-        munmap(reinterpret_cast<void *>(aligned + length), tail);
-    }
-    auto *block = reinterpret_cast<void *>(aligned);
-#ifdef MADV_HUGEPAGE
-    // Only advice: without huge pages the block works the same, just slower.
-    madvise(block, length, MADV_HUGEPAGE);
 #endif
-    return block;
-}
-
-// Pieces of hkCopyRange: small enough to stay in the cache, large enough that
-// the calls cost little.
-const size_t kCopyPiece = size_t{1} << 20;
 
 bool WriteAll(int fd, const char *bytes, size_t length) {
     while (length > 0) {
@@ -115,13 +111,38 @@ bool WriteAll(int fd, const char *bytes, size_t length) {
         if (put < 0 && errno == EINTR) {
             continue;
         }
-        if (put <= 0) {
+        if (put < 0) {
+            return false;
+        }
+        if (put == 0) {
+            errno = EIO; // so that hkGetError still gives a reason
             return false;
         }
         bytes += put;
         length -= static_cast<size_t>(put);
     }
     return true;
+}
+
+// pread and write in pieces of one buffer that every call reuses.
+int CopyThroughBuffer(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
+    static char piece[kCopyPiece];
+    while (size > 0) {
+        size_t want = static_cast<size_t>(size < kCopyPiece ? size : kCopyPiece);
+        ssize_t got = pread(in_fd, piece, want, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return HK_COPY_SHORT_READ;
+        }
+        if (!WriteAll(out_fd, piece, static_cast<size_t>(got))) {
+            return HK_COPY_WRITE_FAILED;
+        }
+        offset += static_cast<uint64_t>(got);
+        size -= static_cast<uint64_t>(got);
+    }
+    return HK_COPY_DONE;
 }
 
 } // namespace
@@ -164,40 +185,19 @@ bool hkCreatePath(const char *path) {
     return made;
 }
 
-void *hkAllocate(size_t size) {
-    if (size >= kLargeBlock) {
-        return MapLargeBlock(size);
-    }
-    return std::malloc(size > 0 ? size : 1);
-}
-
-void hkRelease(void *block, size_t size) {
-    if (block == nullptr) {
-        return;
-    }
-    if (size >= kLargeBlock) {
-        munmap(block, RoundUp(size, kHugePage));
-        return;
-    }
-    std::free(block);
-}
-
 int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
-    std::string piece(static_cast<size_t>(size < kCopyPiece ? size : kCopyPiece), '\0');
-    while (size > 0) {
-        size_t want = static_cast<size_t>(size < piece.size() ? size : piece.size());
-        ssize_t got = pread(in_fd, piece.data(), want, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return HK_COPY_SHORT_READ;
-        }
-        if (!WriteAll(out_fd, piece.data(), static_cast<size_t>(got))) {
-            return HK_COPY_WRITE_FAILED;
-        }
-        offset += static_cast<uint64_t>(got);
-        size -= static_cast<uint64_t>(got);
+    // No file holds bytes past the largest offset.
+    const auto largest = static_cast<uint64_t>(INT64_MAX);
+    if (offset > largest || size > largest - offset) {
+        return HK_COPY_SHORT_READ;
     }
-    return HK_COPY_DONE;
+    // sendfile copies between files on Linux only (elsewhere it takes other
+    // arguments, or sends to sockets only); the buffer takes what it leaves.
+#ifdef __linux__
+    int sent = SendRange(out_fd, in_fd, offset, size);
+    if (sent != -1) {
+        return sent;
+    }
+#endif
+    return CopyThroughBuffer(out_fd, in_fd, offset, size);
 }

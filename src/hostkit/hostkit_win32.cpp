@@ -7,7 +7,6 @@
 #include "hostkit.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <io.h>
 #include <string>
 #include <windows.h>
@@ -48,6 +47,41 @@ bool MakeDirectory(const char *path) {
 // Length of a leading drive ("C:") that names no directory of its own.
 size_t DriveLength(const std::string &path) {
     return path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':' ? 2 : 0;
+}
+
+// Pieces of hkCopyRange: one buffer, reused by every call.
+const DWORD kCopyPiece = DWORD{1} << 20;
+
+// Reads up to `want` bytes at `offset` of `source`; how many arrived, 0 at
+// the end of the file or on a failure.
+DWORD ReadAt(HANDLE source, uint64_t offset, char *into, DWORD want) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    return ReadFile(source, into, want, &got, &at) ? got : 0;
+}
+
+int CopyThroughBuffer(int out_fd, HANDLE source, uint64_t offset, uint64_t size) {
+    static char piece[kCopyPiece];
+    while (size > 0) {
+        DWORD want = size < kCopyPiece ? static_cast<DWORD>(size) : kCopyPiece;
+        DWORD got = ReadAt(source, offset, piece, want);
+        if (got == 0) {
+            return HK_COPY_SHORT_READ;
+        }
+        int put = _write(out_fd, piece, got);
+        if (put != static_cast<int>(got)) {
+            // A short write to a file in binary mode is a full disk.
+            if (put >= 0) {
+                SetLastError(ERROR_DISK_FULL);
+            }
+            return HK_COPY_WRITE_FAILED;
+        }
+        offset += got;
+        size -= got;
+    }
+    return HK_COPY_DONE;
 }
 
 } // namespace
@@ -123,38 +157,19 @@ bool hkCreatePath(const char *path) {
     return IsDirectory(path);
 }
 
-// The C library's heap: entries are read and written in one piece each, and
-// the heap serves blocks of any size without help.
-void *hkAllocate(size_t size) {
-    return std::malloc(size > 0 ? size : 1);
-}
-
-void hkRelease(void *block, size_t size) {
-    (void)size;
-    std::free(block);
-}
-
-// Through the C runtime's descriptors, in pieces of a reused buffer: the
-// source's position is put back afterwards, so the caller sees it unmoved.
 int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
-    const uint64_t piece_size = uint64_t{1} << 20;
-    std::string piece(static_cast<size_t>(size < piece_size ? size : piece_size), '\0');
+    // The C runtime hands out its handles as integers.
+    auto *source =
+        reinterpret_cast<HANDLE>(_get_osfhandle(in_fd)); // NOLINT(performance-no-int-to-ptr)
+    // ReadFile with an offset moves the file pointer of a handle opened for
+    // plain reading: it goes back where the caller left it.
     __int64 position = _lseeki64(in_fd, 0, SEEK_CUR);
-    if (position < 0 || _lseeki64(in_fd, static_cast<__int64>(offset), SEEK_SET) < 0) {
+    if (source == INVALID_HANDLE_VALUE || position < 0) {
         return HK_COPY_SHORT_READ;
     }
-    int result = HK_COPY_DONE;
-    while (size > 0 && result == HK_COPY_DONE) {
-        unsigned want = static_cast<unsigned>(size < piece.size() ? size : piece.size());
-        int got = _read(in_fd, piece.data(), want);
-        if (got <= 0) {
-            result = HK_COPY_SHORT_READ;
-        } else if (_write(out_fd, piece.data(), static_cast<unsigned>(got)) != got) {
-            result = HK_COPY_WRITE_FAILED;
-        } else {
-            size -= static_cast<uint64_t>(got);
-        }
-    }
+    int result = CopyThroughBuffer(out_fd, source, offset, size);
+    DWORD error = GetLastError();
     _lseeki64(in_fd, position, SEEK_SET);
+    SetLastError(error); // the reason of a failed write stays for hkGetError
     return result;
 }

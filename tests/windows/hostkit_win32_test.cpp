@@ -1,12 +1,17 @@
 // The Win32 host services: Windows path forms, directory creation along
-// either separator, and the system's error texts.
+// either separator, the system's error texts, and copying a range.
 #include "hostkit/hostkit.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <io.h>
+#include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <windows.h>
 
 namespace {
@@ -96,6 +101,40 @@ TEST_F(HostkitWin32Test, CreatePathFailsWhenAFileIsInTheWay) {
     EXPECT_FALSE(hkCreatePath(Path("a\\file\\").c_str()));
     EXPECT_FALSE(hkCreatePath(Path("a\\file").c_str()));
     EXPECT_FALSE(fs::exists(Path("a/file/b")));
+}
+
+TEST_F(HostkitWin32Test, CopyRangeGivesTheRangeAndLeavesTheSourceWhereItWas) {
+    // Larger than the copy's buffer, so that it takes several pieces.
+    std::string source;
+    for (int i = 0; i < (3 << 20); ++i) {
+        source.push_back(static_cast<char>(i * 31 % 251));
+    }
+    std::ofstream(Path("source"), std::ios::binary) << source;
+    int in = _open(Path("source").c_str(), _O_RDONLY | _O_BINARY);
+    ASSERT_GE(in, 0);
+    ASSERT_EQ(_lseeki64(in, 7, SEEK_SET), 7);
+    auto copy = [&](const char *name, uint64_t offset, uint64_t size) {
+        int out = _open(Path(name).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
+                        _S_IREAD | _S_IWRITE);
+        int result = hkCopyRange(out, in, offset, size);
+        _close(out);
+        return result;
+    };
+    auto contents = [&](const char *name) {
+        std::ifstream file(Path(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    EXPECT_EQ(copy("range", 1000, 2500000), HK_COPY_DONE);
+    EXPECT_EQ(contents("range"), source.substr(1000, 2500000));
+    EXPECT_EQ(copy("tail", source.size() - 10, 100), HK_COPY_SHORT_READ);
+    EXPECT_EQ(contents("tail"), source.substr(source.size() - 10));
+    EXPECT_EQ(_lseeki64(in, 0, SEEK_CUR), 7);
+
+    int read_only = _open(Path("source").c_str(), _O_RDONLY | _O_BINARY);
+    EXPECT_EQ(hkCopyRange(read_only, in, 0, 10), HK_COPY_WRITE_FAILED);
+    EXPECT_STRNE(hkGetError(), "");
+    _close(read_only);
+    _close(in);
 }
 
 } // namespace
