@@ -9,15 +9,6 @@ namespace {
 
 using ListTest = ExtractTest;
 
-// data/ holds snd/ (a.wav, b.wav) and txt/ (readme.txt).
-PackLayout SoundAndText() {
-    PackLayout layout;
-    layout.entries = {DirectoryGroup("data", 2),  FileGroup("snd", 2),
-                      FileEntry("a.wav", "aaaa"), FileEntry("b.wav", "bb"),
-                      FileGroup("txt", 1),        FileEntry("readme.txt", "read me\n")};
-    return layout;
-}
-
 TEST_F(ListTest, ListShowsSizeAndPathOfEveryEntryAndWritesNothing) {
     for (const char *option : {"-l", "--list"}) {
         RunResult run = RunWith(SoundAndText(), {option, "pkg.rbd"});

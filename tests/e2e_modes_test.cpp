@@ -12,15 +12,6 @@ using ModesTest = ExtractTest;
 
 const char kTail[] = "Reached end of package indices.\nDone!\n";
 
-// data/ holds snd/ (a.wav, b.wav) and txt/ (readme.txt); 1614 bytes.
-PackLayout SoundAndText() {
-    PackLayout layout;
-    layout.entries = {DirectoryGroup("data", 2),  FileGroup("snd", 2),
-                      FileEntry("a.wav", "aaaa"), FileEntry("b.wav", "bb"),
-                      FileGroup("txt", 1),        FileEntry("readme.txt", "read me\n")};
-    return layout;
-}
-
 std::string Writing(const std::string &entry) {
     return "Writing \"pkg/" + entry + "\"...\n";
 }

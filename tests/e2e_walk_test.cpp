@@ -8,15 +8,6 @@ using WalkTest = ExtractTest;
 const char kEnd[] = "Reached end of package indices.\n";
 const char kDone[] = "Done!\n";
 
-// data/ holds snd/ (a.wav, b.wav) and txt/ (readme.txt): six records.
-PackLayout SoundAndText() {
-    PackLayout layout;
-    layout.entries = {DirectoryGroup("data", 2),  FileGroup("snd", 2),
-                      FileEntry("a.wav", "aaaa"), FileEntry("b.wav", "bb"),
-                      FileGroup("txt", 1),        FileEntry("readme.txt", "read me\n")};
-    return layout;
-}
-
 std::string Fatal(const std::string &message) {
     return kBanner + message;
 }

@@ -45,3 +45,11 @@ void ExtractTest::ExpectNothingOutsideWork() const {
 std::string WritingLine(const std::string &group_path, const std::string &name) {
     return "Writing \"pkg/" + group_path + name + "\"...\n";
 }
+
+PackLayout SoundAndText() {
+    PackLayout layout;
+    layout.entries = {DirectoryGroup("data", 2),  FileGroup("snd", 2),
+                      FileEntry("a.wav", "aaaa"), FileEntry("b.wav", "bb"),
+                      FileGroup("txt", 1),        FileEntry("readme.txt", "read me\n")};
+    return layout;
+}

@@ -37,5 +37,9 @@ class ExtractTest : public ::testing::Test {
     TempDir scratch_;
 };
 
+// The package most tests start from: data/ holds snd/ (a.wav, b.wav) and
+// txt/ (readme.txt); six records, 1614 bytes.
+PackLayout SoundAndText();
+
 // "Writing ..." line for an entry of pkg.rbd.
 std::string WritingLine(const std::string &group_path, const std::string &name);
