@@ -6,6 +6,7 @@
 #include "../output/streams.h"
 #include "../types.h"
 #include "entry_data.h"
+#include "output_budget.h"
 
 #include <cstdio>
 
@@ -26,6 +27,11 @@ void RBD_CopyEntryToStdout(const char *path, const char *filename, uint32_t offs
     if (!RBD_DataInPackage(offset, size)) {
         WarnNoData(path, filename);
         return;
+    }
+    // Standard output may be a file: the same bound holds as for extraction.
+    if (!RBD_ChargeOutput(size)) {
+        RBD_PrintBudgetExceeded();
+        RBD_Exit(1);
     }
     RBD_BeforeCopy(size);
     int copied = hkCopyRange(fileno(RBD_Product()), fileno(fp), offset, size);
