@@ -72,9 +72,9 @@ HK_API void hkCloseDirectory(hkDirectory *dir);
 
 // What hkCreateFile did.
 enum {
-    HK_CREATE_DONE = 0,    // a new, empty file is open for writing
-    HK_CREATE_EXISTS = 1,  // something already has the name; nothing was opened
-    HK_CREATE_FAILED = 2,  // see hkGetError
+    HK_CREATE_DONE = 0,   // a new, empty file is open for writing
+    HK_CREATE_EXISTS = 1, // something already has the name; nothing was opened
+    HK_CREATE_FAILED = 2, // see hkGetError
 };
 
 // Creates the file `name` (one component) in `dir` and opens it for writing;

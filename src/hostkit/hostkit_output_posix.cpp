@@ -191,8 +191,8 @@ void hkCloseDirectory(hkDirectory *dir) {
 int hkCreateFile(hkDirectory *dir, const char *name, int *fd) {
     // O_EXCL never opens what is there, not even through a link, and a FIFO
     // or a device is never opened, so nothing can block.
-    *fd = openat(DirectoryFd(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                 0666);
+    *fd =
+        openat(DirectoryFd(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (*fd >= 0) {
         return HK_CREATE_DONE;
     }

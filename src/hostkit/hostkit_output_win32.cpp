@@ -30,8 +30,8 @@
 // One definition per platform; the two are never built together.
 // cppcheck-suppress ctuOneDefinitionRuleViolation
 struct hkDirectory {
-    std::string path;          // "." for the working directory
-    std::vector<HANDLE> held;  // every level opened below the base
+    std::string path;         // "." for the working directory
+    std::vector<HANDLE> held; // every level opened below the base
 };
 
 namespace {
@@ -194,8 +194,8 @@ int hkCreateFile(hkDirectory *dir, const char *name, int *fd) {
             return HK_CREATE_EXISTS;
         }
         // A directory of that name may also answer "access denied".
-        if (error == ERROR_ACCESS_DENIED && GetFileAttributesA(path.c_str()) !=
-                                                INVALID_FILE_ATTRIBUTES) {
+        if (error == ERROR_ACCESS_DENIED &&
+            GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
             SetLastError(error);
             return HK_CREATE_EXISTS;
         }
@@ -250,7 +250,9 @@ bool hkIdentityBelow(hkDirectory *dir, const char *name, hkFileId *id) {
 }
 
 bool hkDescriptorIdentity(int fd, hkFileId *id) {
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    // The C runtime hands out its handles as integers.
+    auto *handle =
+        reinterpret_cast<HANDLE>(_get_osfhandle(fd)); // NOLINT(performance-no-int-to-ptr)
     BY_HANDLE_FILE_INFORMATION info;
     if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
         return false;
