@@ -23,3 +23,7 @@ echo "cppcheck"
 cppcheck --std=c++17 --enable=warning,style,performance,portability --error-exitcode=1 \
   --inline-suppr --suppress=missingIncludeSystem --suppress=useStlAlgorithm --quiet \
   -I src src tools fuzz
+
+echo "clang-format"
+# shellcheck disable=SC2046
+clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h')
