@@ -81,16 +81,6 @@ TEST_F(CliTest, PackagesNamedLikeOptionsAreStillPackages) {
     EXPECT_EQ(ReadFile(Work("--/sfx/boom.wav")), "BOOM");
 }
 
-TEST_F(CliTest, ClassicRunStatusesTellTheOutcome) {
-    EXPECT_EQ(RunLayout(OneFile()).status, 0);
-    PackLayout warned = OneFile();
-    warned.entries[1].size = 100;
-    EXPECT_EQ(RunLayout(warned).status, 2);
-    PackLayout broken = OneFile();
-    broken.version = 3;
-    EXPECT_EQ(RunLayout(broken).status, 1);
-}
-
 TEST_F(CliTest, ClosedStandardOutputNeverStopsAnExtraction) {
     PackLayout layout;
     const uint32_t count = 3000; // far more lines than a pipe holds
