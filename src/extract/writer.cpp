@@ -5,6 +5,7 @@
 #include "../output/shown_text.h"
 #include "../run_mode.h"
 #include "../types.h"
+#include "entry_data.h"
 #include "output_budget.h"
 #include "package_guard.h"
 #include "safe_name.h"
@@ -115,8 +116,7 @@ void FinishOutput(hkDirectory *dir, const char *filename, int fd, const char *ou
 // call of the entry's full size.
 void CopyEntry(hkDirectory *dir, const char *filename, int fd, const char *out_path,
                uint32_t offset, uint32_t size) {
-    // An empty entry reads nothing, wherever it claims to lie.
-    if (size > 0 && static_cast<uint64_t>(offset) + size > package_size) {
+    if (!RBD_DataInPackage(offset, size)) {
         RBD_Warning("WARNING: Failed to read in data!\n");
         FinishOutput(dir, filename, fd, out_path, true);
         return;
