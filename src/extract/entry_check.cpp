@@ -20,9 +20,7 @@ void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uin
         return;
     }
     char out_path[RBD_MAX_PATH + 1];
-    int length =
-        std::snprintf(out_path, sizeof out_path, "./%s/%s%s", package_name, path, filename);
-    if (length < 0 || static_cast<size_t>(length) > RBD_MAX_PATH) {
+    if (!RBD_FormatOutputPath(out_path, path, filename)) {
         RBD_Warning("WARNING: Path too long, \"%s%s\"!\n", shown_path, shown_name);
         return;
     }

@@ -1,4 +1,4 @@
-// Where an entry's data lies in the package.
+// Where an entry's data lies in the package, and where it goes.
 #pragma once
 
 #include <cstdint>
@@ -6,3 +6,8 @@
 // True when the `size` bytes at `offset` lie within the package. An empty
 // entry reads nothing, wherever it claims to lie.
 bool RBD_DataInPackage(uint32_t offset, uint32_t size);
+
+// Forms the entry's output path, "./<package_name>/<path><filename>", in
+// `out_path` (RBD_MAX_PATH + 1 bytes); false when it would not fit, and the
+// entry is then refused as too long.
+bool RBD_FormatOutputPath(char *out_path, const char *path, const char *filename);

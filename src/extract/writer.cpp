@@ -173,7 +173,7 @@ void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint
     PrintWritingLine(path, filename);
 
     char out_path[RBD_MAX_PATH + 1];
-    if (!FormatPath(out_path, "./%s/%s%s", package_name, path, filename)) {
+    if (!RBD_FormatOutputPath(out_path, path, filename)) {
         RBD_Warning("WARNING: Path too long, \"%s%s\"!\n", ShownInMessage(path),
                     ShownInMessage(filename));
         return;
