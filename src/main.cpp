@@ -5,9 +5,9 @@
 #include "cli/options.h"
 #include "cli/run.h"
 #include "cli/usage.h"
+#include "output/messages.h"
 #include "output/streams.h"
 #include "package/loader.h"
-#include "types.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "package_name.h"
 
-#include "types.h"
-
 #include <cstring>
+
+char package_name[RBD_MAX_PACKAGE_NAME + 1];
 
 bool SetPackageName(const char *filename) {
     size_t length = std::strlen(filename);

@@ -1,10 +1,10 @@
-// RBD package records as they lie on disk, the in-memory package built from
-// them, and the few values that the whole run shares.
+// The RBD package format, declared once for everything that reads or writes
+// it: the records as they lie on disk, their sizes and offsets, the group
+// kinds and the comment; and the in-memory package of the contents report.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 // Every integer field that the program uses is big-endian on disk. Records are
 // read whole into these structs and the used fields converted in place, so the
@@ -59,12 +59,28 @@ static_assert(offsetof(RBDFileHeader, unused1) == 12, "RBDFileHeader layout");
 static_assert(offsetof(RBDFileHeader, name_length) == 32, "RBDFileHeader layout");
 static_assert(offsetof(RBDFileHeader, name) == 33, "RBDFileHeader layout");
 
+// Sizes and offsets by name, for code that lays out bytes itself.
+const size_t RBD_HEADER_SIZE = 1024;
+const size_t RBD_RECORD_SIZE = 96;
+const size_t RBD_COMMENT_OFFSET = 16;
+const size_t RBD_COMMENT_FIELD = 1008;
+const size_t RBD_NAME_LENGTH_OFFSET = 32;
+const size_t RBD_NAME_OFFSET = 33;
+const size_t RBD_NAME_FIELD = 63;
+static_assert(RBD_HEADER_SIZE == sizeof(RBDHeader), "header size");
+static_assert(RBD_RECORD_SIZE == sizeof(RBDGroupHeader), "record size");
+static_assert(RBD_COMMENT_OFFSET == offsetof(RBDHeader, comments), "comment offset");
+static_assert(RBD_COMMENT_FIELD == sizeof(RBDHeader::comments), "comment field");
+static_assert(RBD_NAME_LENGTH_OFFSET == offsetof(RBDFileHeader, name_length), "name length");
+static_assert(RBD_NAME_OFFSET == offsetof(RBDGroupHeader, name), "name offset");
+static_assert(RBD_NAME_FIELD == sizeof(RBDFileHeader::name), "name field");
+
 const uint16_t RBD_VERSION = 2;
 const uint32_t RBD_DIRECTORY_GROUP = 0x01010000;
 const uint32_t RBD_FILE_GROUP = 0x01000000;
 
 // The comment that every package must carry, with its terminating zero byte.
-extern const char header_msg[57];
+inline constexpr char header_msg[57] = "Copyright 1998 Reality Bytes, Inc.  All rights reserved.";
 
 // Longest text a path buffer holds; buffers are one byte larger.
 const size_t RBD_MAX_PATH = 258;
@@ -86,20 +102,3 @@ struct RBDPackage {
     RBDHeader header;
     RBDGroup *groups; // first top-level group
 };
-
-// Shared by the driver, the loader, the entry writer and the contents report.
-extern char package_name[RBD_MAX_PACKAGE_NAME + 1]; // output root directory name
-extern FILE *fp;                                    // the open package stream
-extern uint32_t num_indices;                        // index records consumed so far
-extern uint64_t package_size;                       // length of the package file
-
-// Prints a warning (a format that begins "WARNING: " and ends in a line feed)
-// and notes that the run printed one, so that its exit status can say so.
-void RBD_Warning(const char *format, ...) __attribute__((format(printf, 1, 2)));
-
-// True once any warning has been printed.
-extern bool warnings_printed;
-
-// Ends the process with `status` after flushing standard output. Every fatal
-// error goes through here so that there is one place where the run stops.
-[[noreturn]] void RBD_Exit(int status);

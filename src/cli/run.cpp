@@ -6,6 +6,7 @@
 #include "../extract/members.h"
 #include "../extract/writer.h"
 #include "../hostkit/hostkit.h"
+#include "../output/messages.h"
 #include "../output/streams.h"
 #include "../package/contents.h"
 #include "../package/loader.h"
@@ -15,7 +16,6 @@
 #include "usage.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -25,7 +25,7 @@ RBDOptions ParsedOrUsage(int argc, char **argv) {
     if (!RBD_ParseOptions(argc, argv, options, error)) {
         std::fprintf(stderr, "ERROR: %s\n", error.c_str());
         RBD_PrintUsage(stderr);
-        std::exit(1);
+        RBD_Exit(1);
     }
     return options;
 }
@@ -42,8 +42,7 @@ void SetRunMode(const RBDOptions &options) {
 
 void UseOutputDirectory(const char *dir) {
     if (dir != nullptr && !RBD_SetOutputBase(dir)) {
-        std::printf("ERROR: Failed to find directory \"%s\", aborting!\n", dir);
-        RBD_Exit(1);
+        RBD_Fatal("ERROR: Failed to find directory \"%s\", aborting!\n", dir);
     }
 }
 
@@ -72,13 +71,11 @@ void Conclude(const RBDPackage *pack) {
 
 void RBD_PreparePackage(const char *input, int argc, char **argv) {
     if (!hkFileExists(input)) {
-        std::printf("ERROR: Failed to find \"%s\", aborting!\n%s\n", input, hkGetError());
-        RBD_Exit(1);
+        RBD_Fatal("ERROR: Failed to find \"%s\", aborting!\n%s\n", input, hkGetError());
     }
     const char *filename = hkGetFileName(input);
     if (!SetPackageName(filename)) {
-        std::printf("ERROR: Invalid package name \"%s\", aborting!\n", filename);
-        RBD_Exit(1);
+        RBD_Fatal("ERROR: Invalid package name \"%s\", aborting!\n", filename);
     }
     hkInitialize(argc, argv);
 }
@@ -86,8 +83,7 @@ void RBD_PreparePackage(const char *input, int argc, char **argv) {
 RBDPackage *RBD_WalkPackage(const char *input) {
     RBDPackage *pack = RBD_LoadPackage(input);
     if (pack == nullptr) {
-        std::printf("ERROR: Failed to load RBD package \"%s\", aborting!\n", input);
-        RBD_Exit(1);
+        RBD_Fatal("ERROR: Failed to load RBD package \"%s\", aborting!\n", input);
     }
     return pack;
 }

@@ -23,11 +23,7 @@ void RBD_HandleEntry(const char *path, const char *filename, uint32_t offset, ui
     totals.bytes += size;
     switch (run_mode.action) {
     case RBD_ACTION_EXTRACT:
-        if (safe_group) {
-            RBD_WriteFile(path, filename, offset, size);
-        } else {
-            RBD_RefuseFile(path, filename);
-        }
+        RBD_WriteFile(path, filename, offset, size, safe_group);
         break;
     case RBD_ACTION_LIST:
         RBD_ListEntry(path, filename, size);

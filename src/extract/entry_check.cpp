@@ -1,38 +1,36 @@
 #include "entry_check.h"
 
+#include "../output/messages.h"
 #include "../output/shown_text.h"
-#include "../types.h"
+#include "../package/loader.h"
+#include "../package_name.h"
+#include "engine.h"
 #include "entry_action.h"
 #include "entry_data.h"
-#include "output_budget.h"
-#include "safe_name.h"
+#include "writer.h"
 
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 
 void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uint32_t size,
                     bool safe_group) {
     const char *shown_path = ShownInMessage(path);
     const char *shown_name = ShownInMessage(filename);
-    if (!safe_group || !IsSafeName(filename)) {
+    RBDEntryOutcome verdict = RBD_EntryVerdict(package_name, path, filename, safe_group);
+    if (verdict == RBD_ENTRY_UNSAFE) {
         RBD_Warning("WARNING: Refusing unsafe path, \"%s%s\"!\n", shown_path, shown_name);
         return;
     }
-    char out_path[RBD_MAX_PATH + 1];
-    if (!RBD_FormatOutputPath(out_path, path, filename)) {
+    if (verdict == RBD_ENTRY_TOO_LONG) {
         RBD_Warning("WARNING: Path too long, \"%s%s\"!\n", shown_path, shown_name);
         return;
     }
-    if (!RBD_DataInPackage(offset, size)) {
+    if (!RBD_DataInPackage(offset, size, package_size)) {
         RBD_Warning("WARNING: Failed to read in data, \"%s%s\"!\n", shown_path, shown_name);
         return;
     }
     // An extraction would stop here, so the test does too, with its status.
-    if (!RBD_ChargeOutput(size)) {
-        RBD_PrintBudgetExceeded();
-        RBD_Exit(1);
-    }
+    RBD_ChargeOrStop(size);
 }
 
 void RBD_PrintTestSummary() {

@@ -3,11 +3,12 @@
 
 #include <cstdint>
 
-// True when the `size` bytes at `offset` lie within the package. An empty
-// entry reads nothing, wherever it claims to lie.
-bool RBD_DataInPackage(uint32_t offset, uint32_t size);
+// True when the `size` bytes at `offset` lie within a package of
+// `package_size` bytes. An empty entry reads nothing, wherever it claims to lie.
+bool RBD_DataInPackage(uint64_t offset, uint64_t size, uint64_t package_size);
 
-// Forms the entry's output path, "./<package_name>/<path><filename>", in
+// Forms the entry's output path, "./<root_name>/<path><filename>", in
 // `out_path` (RBD_MAX_PATH + 1 bytes); false when it would not fit, and the
 // entry is then refused as too long.
-bool RBD_FormatOutputPath(char *out_path, const char *path, const char *filename);
+bool RBD_FormatOutputPath(char *out_path, const char *root_name, const char *path,
+                          const char *filename);

@@ -3,7 +3,7 @@
 #include "../output/json_text.h"
 #include "../output/shown_text.h"
 #include "../output/streams.h"
-#include "../types.h"
+#include "../package/loader.h"
 #include "entry_action.h"
 
 #include <cinttypes>

@@ -1,12 +1,13 @@
 #include "entry_to_stdout.h"
 
 #include "../hostkit/hostkit.h"
+#include "../output/messages.h"
 #include "../output/progress.h"
 #include "../output/shown_text.h"
 #include "../output/streams.h"
-#include "../types.h"
+#include "../package/loader.h"
 #include "entry_data.h"
-#include "output_budget.h"
+#include "writer.h"
 
 #include <cstdio>
 
@@ -24,17 +25,14 @@ void WarnNoData(const char *path, const char *filename) {
 } // namespace
 
 void RBD_CopyEntryToStdout(const char *path, const char *filename, uint32_t offset, uint32_t size) {
-    if (!RBD_DataInPackage(offset, size)) {
+    if (!RBD_DataInPackage(offset, size, package_size)) {
         WarnNoData(path, filename);
         return;
     }
     // Standard output may be a file: the same bound holds as for extraction.
-    if (!RBD_ChargeOutput(size)) {
-        RBD_PrintBudgetExceeded();
-        RBD_Exit(1);
-    }
+    RBD_ChargeOrStop(size);
     RBD_BeforeCopy(size);
-    int copied = hkCopyRange(fileno(RBD_Product()), fileno(fp), offset, size);
+    int copied = hkCopyRange(fileno(RBD_Product()), package_fd, offset, size);
     if (copied == HK_COPY_WRITE_FAILED) {
         RBD_FailProduct();
     }

@@ -1,6 +1,6 @@
 #include "members.h"
 
-#include "../types.h"
+#include "../output/messages.h"
 #include "pattern.h"
 
 #include <string>

@@ -1,19 +1,9 @@
-// Writes one entry of the package to its place in the output tree.
+// Writes the entries of the package that the command line reads, each with
+// its "Writing" line and the warnings of whatever went wrong; the extraction
+// engine (engine.h) does the writing.
 #pragma once
 
 #include <cstdint>
-
-// Copies `size` bytes at `offset` of the package stream into
-// ./<package_name>/<path><filename>, creating directories as needed. `path` is
-// the group path, ending in a slash. Problems are printed as warnings; the
-// package stream is always left where it was. No link below the output base
-// is ever followed, an existing non-directory at the entry's path is
-// replaced (the package itself never), and a run that would pass the output
-// budget (output_budget.h) ends with status 1.
-void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size);
-
-// Reports an entry whose group path holds an unsafe name, writing nothing.
-void RBD_RefuseFile(const char *path, const char *filename);
 
 // Makes `dir` the directory that holds the output root, in place of the
 // working directory. Called once, before the load. False when `dir` is not a
@@ -21,6 +11,22 @@ void RBD_RefuseFile(const char *path, const char *filename);
 // below it is reached through a link.
 bool RBD_SetOutputBase(const char *dir);
 
-// Closes the directory that the writer keeps open between entries; called
-// when the load ends (the next entry would open it again).
+// Starts writing entries of the package open as `package_fd`, of
+// `package_size` bytes, into ./<package_name>/ below the output base.
+void RBD_StartWriting(int package_fd, uint64_t package_size);
+
+// Copies `size` bytes at `offset` of the package into
+// ./<package_name>/<path><filename>, creating directories as needed. `path` is
+// the group path, ending in a slash; `safe_group` is false when a name along
+// it could lead outside the output root. Problems are printed as warnings; a
+// run that would pass the output budget ends with status 1.
+void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size,
+                   bool safe_group);
+
+// Closes what the writer keeps open between entries; called when the load ends.
 void RBD_CloseOutput(void);
+
+// Charges `size` bytes to the run's output budget, or ends the run with the
+// budget's error: an entry checked (-t) or copied to standard output (-O)
+// counts as one written.
+void RBD_ChargeOrStop(uint64_t size);

@@ -2,7 +2,11 @@
 // systems. Built as its own shared library, libhostkit.
 #pragma once
 
-#ifdef _WIN32
+#if defined(HOSTKIT_INTERNAL)
+// Built into another library (libkestrun) as its own host services, with
+// nothing exported.
+#define HK_API
+#elif defined(_WIN32)
 #ifdef HOSTKIT_BUILD
 #define HK_API __declspec(dllexport)
 #else
@@ -12,16 +16,24 @@
 #define HK_API __attribute__((visibility("default")))
 #endif
 
+#include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // True when something other than a directory exists at `path`.
 HK_API bool hkFileExists(const char *path);
 
-// Text describing the last failure of a host operation (or of the C library).
+// Text describing the last failure of a host operation (or of the C library)
+// on the calling thread. The text is the thread's own and stays valid until
+// its next call.
 HK_API const char *hkGetError(void);
+
+// The code behind hkGetError: errno, or on Windows GetLastError().
+HK_API int hkErrorCode(void);
 
 // The last component of `path`: "music.rbd" for "games/music.rbd". The result
 // points into `path`.
@@ -32,10 +44,8 @@ HK_API bool hkInitialize(int argc, char **argv);
 
 // Creates every missing directory along `path`. True when the whole path
 // exists as directories afterwards, also when nothing had to be created. It
-// may remember the last path it made whole and answer true for it again
-// without looking: the program only ever adds directories. It follows links
-// like any path; the entry writer now uses hkOpenBelow instead, and this
-// stays for compatibility.
+// follows links like any path; the entry writer uses hkOpenBelow instead,
+// and this stays for compatibility.
 HK_API bool hkCreatePath(const char *path);
 
 // --- Output below directory handles ------------------------------------
@@ -120,8 +130,26 @@ enum {
 // Copies `size` bytes found at `offset` of the file open as descriptor `in_fd`
 // to descriptor `out_fd` at its current position. The caller sees one call of
 // the entry's full size; how the bytes travel is the library's affair, but it
-// never holds `size` bytes in memory and never moves `in_fd`'s position.
+// never holds `size` bytes in memory and never uses `in_fd`'s position (on
+// Windows a read at an offset leaves it moved), so any number of threads may
+// copy from one `in_fd` at once.
 // Descriptors are the C library's (on Windows, the C runtime's); the output
 // may be any writable one: a file, a pipe, a terminal.
 HK_API int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size);
+
+// --- Reading at explicit offsets ---------------------------------------
+
+// Reads up to `size` bytes at `offset` of descriptor `fd` into `into`,
+// without using its position (on Windows the read leaves it moved), so any
+// number of threads may read one `fd` at once. Returns how many arrived: fewer than
+// `size` only at the end of the file; -1 when the read failed (errno, on
+// Windows GetLastError, says why).
+HK_API int64_t hkReadAt(int fd, uint64_t offset, void *into, size_t size);
+
+// The length in bytes of the file open as `fd`, in `*size`; false when it
+// can't be had (a pipe).
+HK_API bool hkFileSize(int fd, uint64_t *size);
+
+#ifdef __cplusplus
 }
+#endif

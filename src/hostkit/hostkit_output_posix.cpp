@@ -52,29 +52,20 @@ hkDirectory *Wrap(int fd) {
 }
 
 #if defined(__linux__) && defined(SYS_openat2)
-// Cleared for good when the kernel lacks openat2 (before Linux 5.6) or
-// refuses it (some sandboxes answer ENOSYS or EPERM).
-bool openat2_usable = true;
-
 // The whole of `relative` in one call, when every level exists; -1 otherwise.
-// Any failure leaves the diagnosis and the creation of missing levels to the
-// walk one name at a time.
+// Any failure, a kernel without openat2 (before Linux 5.6) or a sandbox that
+// refuses it included, leaves the diagnosis and the creation of missing
+// levels to the walk one name at a time. Nothing is remembered between
+// calls: such a refusal costs one system call per group directory.
 int OpenBeneath(int base_fd, const char *relative) {
-    if (!openat2_usable) {
-        return -1;
-    }
     while (*relative == '/') {
         ++relative; // an absolute path would be refused
     }
     open_how how{};
     how.flags = HK_DIRECTORY_FLAGS;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    int fd = static_cast<int>(
+    return static_cast<int>(
         syscall(SYS_openat2, base_fd, *relative != '\0' ? relative : ".", &how, sizeof how));
-    if (fd < 0 && (errno == ENOSYS || errno == EPERM || errno == E2BIG)) {
-        openat2_usable = false;
-    }
-    return fd;
 }
 #else
 int OpenBeneath(int, const char *) {

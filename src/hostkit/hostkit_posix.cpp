@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #ifdef __linux__
 #include <sys/sendfile.h>
@@ -62,11 +64,6 @@ bool CreatePath(const char *path) {
     return MakePath(directory);
 }
 
-// The last path that hkCreatePath found or made whole. Entries come group by
-// group, so nearly every call asks for the same directory as the one before;
-// the program only ever adds directories, never removes them.
-std::string last_path;
-
 // Bytes pass through the program only where sendfile can't take them: small
 // enough to cost nothing while unused, large enough that the calls cost little.
 const size_t kCopyPiece = size_t{128} << 10;
@@ -124,9 +121,15 @@ bool WriteAll(int fd, const char *bytes, size_t length) {
     return true;
 }
 
-// pread and write in pieces of one buffer that every call reuses.
+// pread and write in pieces of a buffer of the call's own, so that any
+// number of threads may copy at once.
 int CopyThroughBuffer(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
-    static char piece[kCopyPiece];
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyPiece]);
+    if (buffer == nullptr) {
+        errno = ENOMEM;
+        return HK_COPY_WRITE_FAILED;
+    }
+    char *piece = buffer.get();
     while (size > 0) {
         size_t want = static_cast<size_t>(size < kCopyPiece ? size : kCopyPiece);
         ssize_t got = pread(in_fd, piece, want, static_cast<off_t>(offset));
@@ -159,8 +162,29 @@ bool hkFileExists(const char *path) {
     return true;
 }
 
+namespace {
+
+// strerror_r comes in two kinds: the GNU one returns its text, which may not
+// be in the buffer; the POSIX one fills the buffer and returns a status.
+[[maybe_unused]] const char *ErrorText(int result, const char *buffer) {
+    return result == 0 ? buffer : "Unknown error";
+}
+[[maybe_unused]] const char *ErrorText(const char *text, const char * /*buffer*/) {
+    return text;
+}
+
+} // namespace
+
 const char *hkGetError(void) {
-    return std::strerror(errno);
+    // strerror's text may be overwritten by another thread; this one is the
+    // calling thread's own.
+    thread_local char text[256];
+    int error = errno;
+    return ErrorText(strerror_r(error, text, sizeof text), text);
+}
+
+int hkErrorCode(void) {
+    return errno;
 }
 
 const char *hkGetFileName(const char *path) {
@@ -175,14 +199,7 @@ bool hkInitialize(int argc, char **argv) {
 }
 
 bool hkCreatePath(const char *path) {
-    if (last_path == path) {
-        return true;
-    }
-    bool made = CreatePath(path);
-    if (made) {
-        last_path = path;
-    }
-    return made;
+    return CreatePath(path);
 }
 
 int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
@@ -200,4 +217,47 @@ int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
     }
 #endif
     return CopyThroughBuffer(out_fd, in_fd, offset, size);
+}
+
+int64_t hkReadAt(int fd, uint64_t offset, void *into, size_t size) {
+    char *bytes = static_cast<char *>(into);
+    size_t got = 0;
+    while (got < size) {
+        uint64_t at = offset + got;
+        if (at > static_cast<uint64_t>(INT64_MAX)) {
+            break; // no file holds bytes there
+        }
+        ssize_t read_now = pread(fd, bytes + got, size - got, static_cast<off_t>(at));
+        if (read_now < 0 && errno == EINTR) {
+            continue;
+        }
+        if (read_now < 0) {
+            return -1;
+        }
+        if (read_now == 0) {
+            break;
+        }
+        got += static_cast<size_t>(read_now);
+    }
+    return static_cast<int64_t>(got);
+}
+
+bool hkFileSize(int fd, uint64_t *size) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        return false;
+    }
+    if (S_ISREG(st.st_mode)) {
+        *size = static_cast<uint64_t>(st.st_size);
+        return true;
+    }
+    // A device says its length only to a seek to its end; the position is
+    // put back at once. A pipe can't seek at all.
+    off_t position = lseek(fd, 0, SEEK_CUR);
+    off_t end = position < 0 ? -1 : lseek(fd, 0, SEEK_END);
+    if (end < 0 || lseek(fd, position, SEEK_SET) < 0) {
+        return false;
+    }
+    *size = static_cast<uint64_t>(end);
+    return true;
 }

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <io.h>
+#include <memory>
+#include <new>
 #include <string>
 #include <windows.h>
 
@@ -49,7 +51,8 @@ size_t DriveLength(const std::string &path) {
     return path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':' ? 2 : 0;
 }
 
-// Pieces of hkCopyRange: one buffer, reused by every call.
+// Pieces of hkCopyRange, in a buffer of each call's own, so that any number
+// of threads may copy at once.
 const DWORD kCopyPiece = DWORD{1} << 20;
 
 // Reads up to `want` bytes at `offset` of `source`; how many arrived, 0 at
@@ -63,7 +66,12 @@ DWORD ReadAt(HANDLE source, uint64_t offset, char *into, DWORD want) {
 }
 
 int CopyThroughBuffer(int out_fd, HANDLE source, uint64_t offset, uint64_t size) {
-    static char piece[kCopyPiece];
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyPiece]);
+    if (buffer == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return HK_COPY_WRITE_FAILED;
+    }
+    char *piece = buffer.get();
     while (size > 0) {
         DWORD want = size < kCopyPiece ? static_cast<DWORD>(size) : kCopyPiece;
         DWORD got = ReadAt(source, offset, piece, want);
@@ -99,7 +107,8 @@ bool hkFileExists(const char *path) {
 }
 
 const char *hkGetError(void) {
-    static char text[512];
+    // The calling thread's own text, as the C library keeps errno.
+    thread_local char text[512];
     DWORD error = GetLastError();
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, error, 0, text, sizeof text, nullptr);
@@ -112,6 +121,10 @@ const char *hkGetError(void) {
         text[--length] = '\0';
     }
     return text;
+}
+
+int hkErrorCode(void) {
+    return static_cast<int>(GetLastError());
 }
 
 const char *hkGetFileName(const char *path) {
@@ -157,19 +170,60 @@ bool hkCreatePath(const char *path) {
     return IsDirectory(path);
 }
 
+namespace {
+
+// The Win32 handle behind a C runtime descriptor, which the runtime hands out
+// as an integer.
+HANDLE HandleOf(int fd) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); // NOLINT(performance-no-int-to-ptr)
+}
+
+} // namespace
+
 int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
-    // The C runtime hands out its handles as integers.
-    auto *source =
-        reinterpret_cast<HANDLE>(_get_osfhandle(in_fd)); // NOLINT(performance-no-int-to-ptr)
-    // ReadFile with an offset moves the file pointer of a handle opened for
-    // plain reading: it goes back where the caller left it.
-    __int64 position = _lseeki64(in_fd, 0, SEEK_CUR);
-    if (source == INVALID_HANDLE_VALUE || position < 0) {
+    HANDLE source = HandleOf(in_fd);
+    if (source == INVALID_HANDLE_VALUE) {
         return HK_COPY_SHORT_READ;
     }
-    int result = CopyThroughBuffer(out_fd, source, offset, size);
-    DWORD error = GetLastError();
-    _lseeki64(in_fd, position, SEEK_SET);
-    SetLastError(error); // the reason of a failed write stays for hkGetError
-    return result;
+    return CopyThroughBuffer(out_fd, source, offset, size);
+}
+
+int64_t hkReadAt(int fd, uint64_t offset, void *into, size_t size) {
+    HANDLE source = HandleOf(fd);
+    if (source == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    char *bytes = static_cast<char *>(into);
+    size_t got = 0;
+    while (got < size) {
+        size_t left = size - got;
+        DWORD want = left < kCopyPiece ? static_cast<DWORD>(left) : kCopyPiece;
+        OVERLAPPED at{};
+        uint64_t position = offset + got;
+        at.Offset = static_cast<DWORD>(position);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD read_now = 0;
+        if (!ReadFile(source, bytes + got, want, &read_now, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
+            return -1;
+        }
+        if (read_now == 0) {
+            break;
+        }
+        got += read_now;
+    }
+    return static_cast<int64_t>(got);
+}
+
+bool hkFileSize(int fd, uint64_t *size) {
+    LARGE_INTEGER length{};
+    HANDLE file = HandleOf(fd);
+    if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK ||
+        !GetFileSizeEx(file, &length)) {
+        return false;
+    }
+    *size = static_cast<uint64_t>(length.QuadPart);
+    return true;
 }

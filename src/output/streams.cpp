@@ -1,7 +1,7 @@
 #include "streams.h"
 
 #include "../hostkit/hostkit.h"
-#include "../types.h"
+#include "messages.h"
 #include "shown_text.h"
 
 #include <csignal>
@@ -59,8 +59,7 @@ FILE *RBD_Product() {
 }
 
 void RBD_FailProduct() {
-    std::printf("ERROR: Failed to write to standard output, aborting!\n%s\n", hkGetError());
-    RBD_Exit(1);
+    RBD_Fatal("ERROR: Failed to write to standard output, aborting!\n%s\n", hkGetError());
 }
 
 void RBD_FlushOutput() {

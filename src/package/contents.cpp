@@ -1,6 +1,7 @@
 #include "contents.h"
 
 #include "../output/shown_text.h"
+#include "loader.h"
 
 #include <cstdio>
 #include <cstring>

@@ -2,13 +2,10 @@
 // followed by a slash ("data/snd/").
 #pragma once
 
-#include "../types.h"
+#include <cstddef>
 
-// Appends the group path of `group` to `path`, a buffer of RBD_MAX_PATH + 1
-// bytes. False, with `path` left holding only whole components, when the
-// result would be longer than RBD_MAX_PATH.
-bool RecurseGroupPath(char *path, const RBDGroup *group);
-
-// True when no name along the group path of `group` could lead outside the
-// output root.
-bool IsSafeGroup(const RBDGroup *group);
+// Appends `name` and a slash to the group path in `path`, a buffer of
+// RBD_MAX_PATH + 1 bytes holding `length` characters. False, with `path`
+// unchanged, when the result would be longer than RBD_MAX_PATH. The bound on
+// the path also bounds how deep groups can nest.
+bool RBD_AppendGroupName(char *path, size_t length, const char *name);

@@ -1,202 +1,175 @@
 #include "loader.h"
 
-#include "../byteorder.h"
 #include "../extract/entry_action.h"
-#include "../extract/package_guard.h"
 #include "../extract/writer.h"
+#include "../output/messages.h"
 #include "../output/shown_text.h"
 #include "../run_mode.h"
-#include "group_path.h"
+#include "walk.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <sys/types.h>
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+uint32_t num_indices;
+int package_fd = -1;
+uint64_t package_size;
 
 namespace {
 
-[[noreturn]] void Fail(const char *line) {
-    std::puts(line);
-    RBD_Exit(1);
+#ifdef _WIN32
+int OpenPackage(const char *path) {
+    return _open(path, _O_RDONLY | _O_BINARY);
+}
+void ClosePackage(int fd) {
+    _close(fd);
+}
+#else
+int OpenPackage(const char *path) {
+    return open(path, O_RDONLY | O_CLOEXEC);
+}
+void ClosePackage(int fd) {
+    close(fd);
+}
+#endif
+
+// Closes the package however the load ends: a fatal error in a harness that
+// catches it (the fuzz target) unwinds through here.
+struct OpenPackageFile {
+    int fd;
+    ~OpenPackageFile() {
+        RBD_CloseOutput();
+        ClosePackage(fd);
+        package_fd = -1;
+    }
+};
+
+[[noreturn]] void FailWalk(const RBDWalkError &error, const char *path) {
+    switch (error.problem) {
+    case RBD_PROBLEM_NONE:
+        break;
+    case RBD_PROBLEM_HEADER_SHORT:
+        RBD_Fatal("ERROR: Failed to read RBD header for \"%s\", aborting!\n", path);
+    case RBD_PROBLEM_NO_INDICES:
+        RBD_Fatal("ERROR: Invalid number of indices for \"%s\", aborting!\n", path);
+    case RBD_PROBLEM_VERSION:
+        RBD_Fatal("ERROR: Unknown RBD version, got %X!\n", static_cast<unsigned>(error.version));
+    case RBD_PROBLEM_COMMENT:
+        RBD_Fatal("ERROR: Invalid RBD package comment, got %s, aborting!\n",
+                  ShownInMessage(error.text));
+    case RBD_PROBLEM_SIZE:
+        RBD_Fatal("ERROR: Failed to seek in package, aborting!\n");
+    case RBD_PROBLEM_GROUP_SHORT:
+        RBD_Fatal("ERROR: Failed to read RBDGroupHeader for \"%s\", aborting!\n", path);
+    case RBD_PROBLEM_PATH_TOO_LONG:
+        RBD_Fatal("ERROR: Group path too long in \"%s\", aborting!\n", path);
+    case RBD_PROBLEM_CHILD_MISSING:
+        RBD_Fatal("ERROR: Failed to load child of %s, aborting!\n", ShownInMessage(error.text));
+    case RBD_PROBLEM_TABLE_SHORT:
+        RBD_Fatal("ERROR: Failed to read in all file indices!\n");
+    case RBD_PROBLEM_TABLE_NOMEM:
+        RBD_Fatal("ERROR: Failed to allocate RBDFileIndex container!\n");
+    }
+    RBD_Fatal("ERROR: Failed to load RBD package \"%s\", aborting!\n", path);
 }
 
-// The counter never wraps: a package claiming more than 4G records would
-// otherwise send the walk round again.
-void CountIndices(uint32_t count) {
-    num_indices = count > UINT32_MAX - num_indices ? UINT32_MAX : num_indices + count;
+void *AllocateOrFail(size_t count, size_t size, const char *what) {
+    void *memory = std::calloc(count > 0 ? count : 1, size);
+    if (memory == nullptr) {
+        RBD_Fatal("ERROR: Failed to allocate %s!\n", what);
+    }
+    return memory;
 }
 
-// Entries are checked against the package's length before any memory is
-// obtained for them, so a package cannot make us allocate what it lacks.
-uint64_t MeasurePackage() {
-    off_t start = ftello(fp);
-    if (start < 0 || fseeko(fp, 0, SEEK_END) != 0) {
-        Fail("ERROR: Failed to seek in package, aborting!");
-    }
-    off_t end = ftello(fp);
-    if (end < 0 || fseeko(fp, start, SEEK_SET) != 0) {
-        Fail("ERROR: Failed to seek in package, aborting!");
-    }
-    return static_cast<uint64_t>(end);
+// The contents report lists the top-level groups with the file tables of the
+// top-level file groups; they are kept as the walk hands them up.
+RBDGroup *KeepTopLevelGroup(const RBDWalkEvent &event) {
+    auto *group = static_cast<RBDGroup *>(
+        AllocateOrFail(1, sizeof(RBDGroup), "memory for group container, aborting"));
+    group->header = *event.group;
+    return group;
 }
 
-void ReadHeader(RBDPackage *package, const char *path) {
-    std::memset(&package->header, 0, sizeof package->header);
-    if (std::fread(&package->header, sizeof package->header, 1, fp) != 1) {
-        std::printf("ERROR: Failed to read RBD header for \"%s\", aborting!\n", path);
-        RBD_Exit(1);
-    }
-    RBDHeader &header = package->header;
-    header.num_indices = ntohl(header.num_indices);
-    if (header.num_indices == 0) {
-        std::printf("ERROR: Invalid number of indices for \"%s\", aborting!\n", path);
-        RBD_Exit(1);
-    }
-    header.version = ntohs(header.version);
-    if (header.version != RBD_VERSION) {
-        std::printf("ERROR: Unknown RBD version, got %X!\n", static_cast<unsigned>(header.version));
-        RBD_Exit(1);
-    }
-    if (std::strncmp(header.comments, header_msg, sizeof header_msg) != 0) {
-        std::string comment(header.comments, strnlen(header.comments, sizeof header.comments));
-        std::printf("ERROR: Invalid RBD package comment, got %s, aborting!\n",
-                    ShownInMessage(comment.c_str()));
-        RBD_Exit(1);
+void KeepFileTable(RBDGroup *group, const RBDWalkEvent &event) {
+    group->files = static_cast<RBDFileHeader *>(
+        AllocateOrFail(event.file_count, sizeof(RBDFileHeader), "RBDFileIndex container"));
+    if (event.file_count > 0) {
+        std::memcpy(group->files, event.files, event.file_count * sizeof(RBDFileHeader));
     }
 }
 
-void FreeGroup(RBDGroup *group) {
-    std::free(group->files);
-    std::free(group);
-}
-
-void LoadDirectoryGroup(RBDPackage *package, RBDGroup *group) {
-    for (uint32_t i = 0; i < group->header.num_indices; ++i) {
-        RBDGroup *child = RBD_LoadGroup(package, group);
-        if (child == nullptr) {
-            std::printf("ERROR: Failed to load child of %s, aborting!\n",
-                        ShownInMessage(group->header.name));
-            RBD_Exit(1);
+// Follows the walk to its end, handing each event to the run.
+void Walk(RBDWalk &walk, RBDPackage *package) {
+    RBDGroup **insert_point = &package->groups;
+    RBDGroup *top_level = nullptr;
+    for (;;) {
+        RBDWalkEvent event;
+        RBD_NextEvent(walk, event);
+        num_indices = walk.counter;
+        switch (event.kind) {
+        case RBD_EVENT_GROUP:
+            RBD_NoteGroup();
+            top_level = nullptr;
+            if (event.depth == 0) {
+                top_level = KeepTopLevelGroup(event);
+                *insert_point = top_level;
+                insert_point = &top_level->next;
+            }
+            if (event.group->flags != RBD_DIRECTORY_GROUP && event.group->flags != RBD_FILE_GROUP) {
+                RBD_Warning("WARNING: Unknown group flag, %x, aborting!\n", event.group->flags);
+            }
+            break;
+        case RBD_EVENT_FILE_TABLE:
+            if (top_level != nullptr) {
+                KeepFileTable(top_level, event);
+            }
+            break;
+        case RBD_EVENT_ENTRY:
+            RBD_HandleEntry(event.group_path, event.files->name, event.files->offset,
+                            event.files->size, event.safe_group);
+            break;
+        case RBD_EVENT_END_OF_INDEX:
+            if (!run_mode.hide_progress) {
+                std::puts("Reached end of package indices.");
+            }
+            break;
+        case RBD_EVENT_DONE:
+            return;
+        case RBD_EVENT_FAILED:
+            FailWalk(walk.error, package->path);
         }
-        // Children are not linked into the tree, so they are done with here.
-        FreeGroup(child);
-    }
-}
-
-void LoadFileGroup(RBDGroup *group, const char *group_path) {
-    uint32_t count = group->header.num_indices;
-    off_t table_start = ftello(fp);
-    if (table_start < 0 ||
-        static_cast<uint64_t>(table_start) + uint64_t{count} * sizeof(RBDFileHeader) >
-            package_size) {
-        Fail("ERROR: Failed to read in all file indices!");
-    }
-    group->files =
-        static_cast<RBDFileHeader *>(std::calloc(count > 0 ? count : 1, sizeof(RBDFileHeader)));
-    if (group->files == nullptr) {
-        Fail("ERROR: Failed to allocate RBDFileIndex container!");
-    }
-    if (std::fread(group->files, sizeof(RBDFileHeader), count, fp) != count) {
-        Fail("ERROR: Failed to read in all file indices!");
-    }
-    CountIndices(count);
-
-    bool safe = IsSafeGroup(group);
-    for (uint32_t i = 0; i < count; ++i) {
-        RBDFileHeader &file = group->files[i];
-        file.name[sizeof file.name - 1] = '\0';
-        file.size = ntohl(file.size);
-        file.offset = ntohl(file.offset);
-        RBD_HandleEntry(group_path, file.name, file.offset, file.size, safe);
     }
 }
 
 } // namespace
 
-RBDGroup *RBD_LoadGroup(RBDPackage *package, RBDGroup *parent) {
-    CountIndices(1);
-    if (num_indices >= package->header.num_indices) {
-        if (!run_mode.hide_progress) {
-            std::puts("Reached end of package indices.");
-        }
-        return nullptr;
-    }
-
-    auto *group = static_cast<RBDGroup *>(std::calloc(1, sizeof(RBDGroup)));
-    if (group == nullptr) {
-        Fail("ERROR: Failed to allocate memory for group container, aborting!");
-    }
-    if (std::fread(&group->header, sizeof group->header, 1, fp) != 1) {
-        std::printf("ERROR: Failed to read RBDGroupHeader for \"%s\", aborting!\n", package->path);
-        RBD_Exit(1);
-    }
-    // A name field without a zero byte is cut at its last byte.
-    group->header.name[sizeof group->header.name - 1] = '\0';
-    RBD_NoteGroup();
-    group->files = nullptr;
-    group->parent = parent;
-    group->children = nullptr;
-    group->next = nullptr;
-
-    // The bound on the path also bounds how deep directory groups can nest.
-    char group_path[RBD_MAX_PATH + 1] = {};
-    if (!RecurseGroupPath(group_path, group)) {
-        std::printf("ERROR: Group path too long in \"%s\", aborting!\n", package->path);
-        RBD_Exit(1);
-    }
-
-    RBDGroupHeader &header = group->header;
-    header.flags = ntohl(header.flags);
-    header.num_indices = ntohl(header.num_indices);
-    header.num_files = ntohl(header.num_files);
-
-    if (header.flags == RBD_DIRECTORY_GROUP) {
-        LoadDirectoryGroup(package, group);
-    } else if (header.flags == RBD_FILE_GROUP) {
-        LoadFileGroup(group, group_path);
-    } else {
-        RBD_Warning("WARNING: Unknown group flag, %x, aborting!\n", header.flags);
-    }
-    return group;
-}
-
 RBDPackage *RBD_LoadPackage(const char *path) {
-    fp = std::fopen(path, "rb");
-    if (fp == nullptr) {
-        std::printf("ERROR: Failed to open package \"%s\", aborting!\n", path);
-        RBD_Exit(1);
+    int fd = OpenPackage(path);
+    if (fd < 0) {
+        RBD_Fatal("ERROR: Failed to open package \"%s\", aborting!\n", path);
     }
-    // Every read is of a whole record, a whole file table or a whole entry,
-    // and entries send the stream elsewhere and back: a stream buffer would
-    // be refilled on every excursion and add a copy of every entry.
-    std::setvbuf(fp, nullptr, _IONBF, 0);
-    auto *package = static_cast<RBDPackage *>(std::calloc(1, sizeof(RBDPackage)));
-    if (package == nullptr) {
-        Fail("ERROR: Failed to allocate memory for package container, aborting!");
-    }
+    OpenPackageFile package_file{fd};
+    auto *package = static_cast<RBDPackage *>(
+        AllocateOrFail(1, sizeof(RBDPackage), "memory for package container, aborting"));
     if (std::strlen(path) > RBD_MAX_PATH) {
-        std::printf("ERROR: Package path too long, \"%s\", aborting!\n", path);
-        RBD_Exit(1);
+        RBD_Fatal("ERROR: Package path too long, \"%s\", aborting!\n", path);
     }
     std::strcpy(package->path, path);
-    ReadHeader(package, path);
-    package_size = MeasurePackage();
-    GuardPackage(fileno(fp));
-
-    RBDGroup **insert_point = &package->groups;
-    while (package->header.num_indices >= num_indices) {
-        RBDGroup *group = RBD_LoadGroup(package, nullptr);
-        if (group == nullptr) {
-            break;
-        }
-        *insert_point = group;
-        insert_point = &group->next;
+    RBDWalk walk;
+    if (!RBD_StartWalk(walk, fd)) {
+        FailWalk(walk.error, path);
     }
-
-    RBD_CloseOutput();
-    std::fclose(fp);
-    fp = nullptr;
+    package->header = walk.header;
+    package_fd = fd;
+    package_size = walk.package_size;
+    RBD_StartWriting(fd, walk.package_size);
+    Walk(walk, package);
     return package;
 }
 
@@ -204,7 +177,8 @@ void RBD_FreePackage(RBDPackage *package) {
     RBDGroup *group = package->groups;
     while (group != nullptr) {
         RBDGroup *next = group->next;
-        FreeGroup(group);
+        std::free(group->files);
+        std::free(group);
         group = next;
     }
     std::free(package);

@@ -1,17 +1,25 @@
-// Reads an RBD package: validates its header and walks its index depth first,
-// extracting every entry as soon as its file record has been read.
+// The command line's load of a package: the walk of its index (walk.h), with
+// every event turned into the run's messages and every entry handed to the
+// run's action as soon as its record has been read.
 #pragma once
 
 #include "../types.h"
 
-// Loads and extracts the package at `path`. Every failure is fatal: it prints
-// its message and ends the process with status 1, so this returns only on
-// success.
-RBDPackage *RBD_LoadPackage(const char *path);
+#include <cstdint>
 
-// Reads the next group record and everything the group holds. Returns null
-// once the index counter has reached the end of the index.
-RBDGroup *RBD_LoadGroup(RBDPackage *package, RBDGroup *parent);
+// Index records consumed so far, as the walk counts them (the final call that
+// found the end included); the contents report prints it.
+extern uint32_t num_indices;
+
+// The package being loaded, open for reading during the load (-1 before and
+// after), and its length, for the summaries and the copies.
+extern int package_fd;
+extern uint64_t package_size;
+
+// Loads the package at `path`, handling every entry as the run's mode says.
+// Every failure is fatal: it prints its message and ends the run with status
+// 1, so this returns only on success, with the package's top-level groups.
+RBDPackage *RBD_LoadPackage(const char *path);
 
 // Gives back the package, its top-level groups and their file tables.
 void RBD_FreePackage(RBDPackage *package);

@@ -1,6 +1,6 @@
 #include "scan_tree.h"
 
-#include "../../src/extract/safe_name.h"
+#include "../../src/package/safe_name.h"
 #include "../../src/types.h"
 
 #include <algorithm>

@@ -1,0 +1,237 @@
+/* libkestrun: reads RBD packages.
+ *
+ * An RBD package is one archive file: a 1024-byte header, an index of 96-byte
+ * big-endian records describing a tree of groups (directories) and files,
+ * then the entries' data. kr_open reads and checks the whole index once; the
+ * open package then answers questions about its entries, reads their bytes
+ * at any offset, and extracts them below a directory by the same rules as the
+ * kestrun command.
+ *
+ * Conventions, for every function below:
+ *  - Errors are returned, never printed. A function that can fail returns a
+ *    negative KR_E_* code and, when `err` is not null, fills `*err` with the
+ *    code, the system's errno for KR_E_IO (else 0), the index record at fault
+ *    for KR_E_DAMAGED (else KR_NO_RECORD), and one line of text. There is no
+ *    hidden last-error state: `err` is the caller's.
+ *  - The library never prints, exits, changes signal dispositions or changes
+ *    the working directory, and keeps no process-wide state.
+ *  - Threads: every function on an open package except kr_close may be called
+ *    from any number of threads at once. Reads are positional; nothing moves
+ *    a shared file position. kr_close must not race with any other call on
+ *    the same package.
+ *  - Strings handed out (entry paths and names) are the package's bytes, not
+ *    converted: zero-terminated, in no particular character set. They live
+ *    until kr_close.
+ *
+ * Compiles as C11 and as C++. Link with -lkestrun (pkg-config kestrun, or
+ * find_package(kestrun) and the target kestrun::kestrun). */
+#ifndef KESTRUN_KESTRUN_H
+#define KESTRUN_KESTRUN_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(KESTRUN_BUILD_LIBRARY)
+#define KR_API __declspec(dllexport)
+#else
+#define KR_API __declspec(dllimport)
+#endif
+#else
+#define KR_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The version of this header; kr_version() gives the library's. */
+#define KR_VERSION_MAJOR 1
+#define KR_VERSION_MINOR 0
+#define KR_VERSION_PATCH 0
+
+/* ---- Return codes ------------------------------------------------------ */
+
+enum {
+    KR_OK = 0,
+    /* kr_extract and kr_test: the run finished, but some entries were refused
+     * or failed (each one was reported). The command line's status 2. */
+    KR_INCOMPLETE = 1,
+
+    KR_E_INVALID = -1,   /* a bad argument: a null pointer, an index out of range */
+    KR_E_IO = -2,        /* the system refused a read or write; see os_error */
+    KR_E_NOMEM = -3,     /* memory could not be had */
+    KR_E_NOT_RBD = -4,   /* the header is not an RBD package's */
+    KR_E_DAMAGED = -5,   /* the index is damaged; see record */
+    KR_E_NOT_FOUND = -6, /* no entry has that path */
+    KR_E_NO_DATA = -7,   /* the entry's data runs past the package's end */
+    KR_E_UNSAFE = -8,    /* extraction refuses the entry's path */
+    KR_E_BUDGET = -9     /* extraction would pass its output budget */
+};
+
+/* kr_error.record when no index record is at fault. */
+#define KR_NO_RECORD UINT32_MAX
+
+typedef struct kr_error {
+    int code;          /* a KR_E_* code, or KR_OK */
+    int os_error;      /* errno (on Windows, the system's error code) for KR_E_IO, else 0 */
+    uint32_t record;   /* KR_E_DAMAGED: the record at fault, counted from 0 at byte
+                          1024 of the package; else KR_NO_RECORD */
+    char message[256]; /* one line, no line feed, e.g. "group record 7 is cut
+                          short by the end of the package" */
+} kr_error;
+
+/* ---- Opening ----------------------------------------------------------- */
+
+typedef struct kr_package kr_package;
+
+/* kr_open flags. */
+#define KR_OPEN_PARTIAL 1u /* keep the entries before damage in the index */
+
+/* Opens the package at `path`, checks its header and reads its whole index.
+ * On KR_OK, `*out` is the open package, to be given back with kr_close.
+ * Errors: KR_E_INVALID (null `path` or `out`, unknown flags), KR_E_IO (it
+ * can't be opened or read; FileNotFound is os_error ENOENT), KR_E_NOT_RBD
+ * (too short for a header, no index records, a version other than 2, or not
+ * the format's comment), KR_E_DAMAGED (the index is cut short or
+ * inconsistent), KR_E_NOMEM. With KR_OPEN_PARTIAL a damaged index is no
+ * error: the package opens with the entries before the damage, and kr_info
+ * says `damaged` and what the damage is. A header error fails either way.
+ * Memory: about the index's own size, never more than the package's bytes
+ * can justify. */
+KR_API int kr_open(const char *path, unsigned flags, kr_package **out, kr_error *err);
+
+/* As kr_open, for a file already open for reading as descriptor `fd` (on
+ * Windows, a C runtime descriptor). The package keeps a duplicate of its
+ * own: the caller may close `fd` at once; its file position is never used
+ * or moved. */
+KR_API int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err);
+
+/* Gives back everything the package holds; its strings become invalid. A
+ * null `pkg` is ignored. Not to be called while another thread uses `pkg`. */
+KR_API void kr_close(kr_package *pkg);
+
+/* ---- What the package holds -------------------------------------------- */
+
+typedef struct kr_info {
+    uint64_t package_size; /* bytes in the package file when it was opened */
+    uint32_t records;      /* index records that the header announces */
+    uint32_t entries;      /* entries in the package (kr_entry_count) */
+    uint32_t groups;       /* group records read */
+    uint16_t version;      /* the format version from the header: 2 */
+    int damaged;           /* nonzero when opened with KR_OPEN_PARTIAL past damage */
+    kr_error damage;       /* what the damage is, as kr_open would have failed */
+} kr_info;
+
+/* Fills `*out`. KR_E_INVALID for a null argument. */
+KR_API int kr_get_info(const kr_package *pkg, kr_info *out);
+
+/* kr_entry.flags */
+enum {
+    KR_ENTRY_UNSAFE = 1,  /* extraction refuses this entry's path: a name that could
+                             lead outside the output root (".", "..", a separator, a
+                             drive; on Windows also device names and the like), an
+                             empty name, or a path too long */
+    KR_ENTRY_NO_DATA = 2, /* the entry's data runs past the package's end: it
+                             extracts as an empty file and cannot be read */
+    KR_ENTRY_SHADOWED = 4 /* a later entry has the same path, and replaces this one
+                             on extraction; it can still be read by its index */
+};
+
+typedef struct kr_entry {
+    uint32_t index;    /* its place among the entries, 0 to kr_entry_count() - 1 */
+    uint32_t flags;    /* KR_ENTRY_* */
+    uint64_t offset;   /* where its data lies in the package */
+    uint64_t size;     /* its length in bytes */
+    const char *group; /* the group path, each group's name and a slash: "data/snd/" */
+    const char *name;  /* the entry's own name: "a.wav" */
+    const char *path;  /* group followed by name: "data/snd/a.wav" */
+} kr_entry;
+
+/* Entries come in index order, depth first, as the command line extracts
+ * them; duplicates are kept. */
+KR_API uint32_t kr_entry_count(const kr_package *pkg);
+
+/* Fills `*out` with entry `index`. KR_E_INVALID for a null argument or an
+ * index past the last entry. */
+KR_API int kr_entry_at(const kr_package *pkg, uint32_t index, kr_entry *out);
+
+/* The index of the last entry whose path is exactly `path` (the one that
+ * extraction leaves on disk), in `*index`. KR_E_NOT_FOUND when there is
+ * none; KR_E_INVALID for a null argument. Constant time on average. */
+KR_API int kr_find(const kr_package *pkg, const char *path, uint32_t *index);
+
+/* ---- Reading ----------------------------------------------------------- */
+
+/* Reads up to `len` bytes of entry `index`, from `offset` within the entry,
+ * into `buf`. Returns the number of bytes read: fewer than `len` only at the
+ * entry's end, 0 at or past it. Errors (negative): KR_E_INVALID, KR_E_NO_DATA
+ * (the entry's data runs past the package's end), KR_E_IO (a read failed, or
+ * the package file shrank since it was opened). */
+KR_API int64_t kr_read(const kr_package *pkg, uint32_t index, uint64_t offset, void *buf,
+                       size_t len, kr_error *err);
+
+/* Writes the whole of entry `index` to `fd` at its current position (a file,
+ * a pipe, a socket); the kernel moves the bytes where it can. `fd` is never
+ * closed. Errors: KR_E_INVALID, KR_E_NO_DATA, KR_E_IO (reading the package,
+ * or writing `fd`: os_error says which failure, e.g. EPIPE or ENOSPC). After
+ * an error some bytes may have been written. */
+KR_API int kr_read_to_fd(const kr_package *pkg, uint32_t index, int fd, kr_error *err);
+
+/* ---- Extracting -------------------------------------------------------- */
+
+typedef struct kr_extract_options {
+    size_t struct_size; /* sizeof(kr_extract_options), for later additions */
+    /* Most bytes the run may write; 0 means 64 times the package plus 1 GiB.
+     * Records may share data, so a small package could otherwise write far
+     * more than it holds. */
+    uint64_t budget;
+    /* Called for each entry in index order; nonzero takes it. Null takes all. */
+    int (*select)(void *ctx, const kr_entry *e);
+    /* Called once for each entry taken, after it was handled: `outcome` is
+     * KR_OK when it was written, else the KR_E_* code of why not, and `why`
+     * the details (null for KR_OK). Null reports nothing. */
+    void (*report)(void *ctx, const kr_entry *e, int outcome, const kr_error *why);
+    void *ctx; /* handed to select and report */
+} kr_extract_options;
+
+/* Writes the chosen entries below `dir`, in index order. `dir` is the output
+ * root itself: "out" gives out/data/snd/a.wav. It is created when missing (its
+ * parent must exist) and followed as given, links included; below it nothing
+ * is ever reached through a link. The rules are the command line's:
+ *  - entries flagged KR_ENTRY_UNSAFE are refused (KR_E_UNSAFE);
+ *  - a group path that meets a link or a non-directory is refused;
+ *  - whatever non-directory already has an entry's name is replaced, never
+ *    opened or followed, unless it is the package itself (refused);
+ *  - an entry whose data runs past the package's end becomes an empty file,
+ *    reported as KR_E_NO_DATA;
+ *  - a later entry of the same path replaces an earlier one;
+ *  - a file that could not be written whole is removed.
+ * Returns KR_OK when every chosen entry was written, KR_INCOMPLETE when the
+ * run finished but some were refused or failed, and KR_E_BUDGET when an
+ * entry would pass the budget: the run stops there, that entry leaves no
+ * file, and those before it stay. Also KR_E_INVALID, and KR_E_IO when `dir`
+ * can't be made or opened. `opt` may be null: all defaults. */
+KR_API int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_options *opt,
+                      kr_error *err);
+
+/* Meets the chosen entries as kr_extract would, writing nothing: unsafe
+ * paths, data past the package's end and the budget are reported through
+ * `opt` exactly as kr_extract reports them, with the same result. What the
+ * disk would say (links, space, permissions) is not tested. */
+KR_API int kr_test(const kr_package *pkg, const kr_extract_options *opt, kr_error *err);
+
+/* ---- Texts ------------------------------------------------------------- */
+
+/* A short text for a return code: "damaged index" for KR_E_DAMAGED. Never
+ * null; static. */
+KR_API const char *kr_strerror(int code);
+
+/* The library's version, "1.0.0". */
+KR_API const char *kr_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KESTRUN_KESTRUN_H */

@@ -1,0 +1,74 @@
+// The extraction engine: writes entries of a package below an output root by
+// rules that neither the package nor what already lies on disk can turn
+// against the user. The command line and the library's kr_extract share it;
+// it prints nothing and returns each entry's outcome for its caller to tell.
+//  - No link below the output base is ever followed: the output root and
+//    every group directory must be real directories.
+//  - Whatever non-directory already has an entry's name is replaced, by name
+//    only (a link is never followed, a hard link's other names keep their
+//    contents, a special file is never opened), unless it is the package.
+//  - A file that could not be written whole is removed by its directory
+//    handle; an entry whose data lies outside the package is left empty.
+//  - What the run writes stays within its budget.
+#pragma once
+
+#include "../hostkit/hostkit.h"
+#include "../types.h"
+#include "output_budget.h"
+
+#include <cstdint>
+
+enum RBDEntryOutcome {
+    RBD_ENTRY_WRITTEN = 0,
+    RBD_ENTRY_UNSAFE,       // a name on its path could lead outside the root
+    RBD_ENTRY_TOO_LONG,     // its output path is longer than RBD_MAX_PATH
+    RBD_ENTRY_THROUGH_LINK, // a link is in the way of its group's directory
+    RBD_ENTRY_NO_PATH,      // its group's directory could not be had
+    RBD_ENTRY_EMPTY_NAME,   // its name is empty: no file can have it
+    RBD_ENTRY_IS_PACKAGE,   // its name is the package itself
+    RBD_ENTRY_WRITE_FAILED, // its file could not be created or written whole
+    RBD_ENTRY_OVER_BUDGET,  // it would pass the budget: nothing written
+};
+
+struct RBDEntryResult {
+    RBDEntryOutcome outcome;
+    // The entry's data was not in the package (or the package shrank under
+    // us): its file was left empty. Set along with any outcome after the file
+    // was created.
+    bool data_missing;
+    int os_error; // the system's reason for NO_PATH and WRITE_FAILED, else 0
+};
+
+struct RBDExtraction {
+    hkDirectory *base;     // holds the output root; null: the working directory
+    const char *root_name; // the output root below `base`; "" for `base` itself
+    int package_fd;
+    uint64_t package_size;
+    hkFileId package_id;
+    bool package_known; // when the identity is unknown, nothing is replaced
+    RBDBudget budget;
+    // The directory of the last group written to, open, and its group path.
+    // Entries come group by group, so a group path is resolved once and its
+    // handle serves all its entries.
+    hkDirectory *group_dir;
+    char group_path[RBD_MAX_PATH + 1];
+};
+
+// Prepares `x` for writing entries of the package open as `package_fd`
+// below `base` (kept, not closed by the engine) as the root `root_name`.
+void RBD_StartExtraction(RBDExtraction &x, hkDirectory *base, const char *root_name, int package_fd,
+                         uint64_t package_size, uint64_t budget);
+
+// What extraction makes of an entry's path before touching the disk:
+// RBD_ENTRY_WRITTEN when it may be written, else UNSAFE or TOO_LONG.
+// `safe_group` is false when a name along the group path is unsafe.
+RBDEntryOutcome RBD_EntryVerdict(const char *root_name, const char *group_path, const char *name,
+                                 bool safe_group);
+
+// Writes one entry: `size` bytes at `offset` of the package into
+// <root>/<group_path><name>, making its directories as needed.
+RBDEntryResult RBD_ExtractEntry(RBDExtraction &x, const char *group_path, const char *name,
+                                uint32_t offset, uint32_t size, bool safe_group);
+
+// Closes what the engine keeps open between entries; `x` may be started again.
+void RBD_EndExtraction(RBDExtraction &x);

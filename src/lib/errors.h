@@ -1,0 +1,21 @@
+// Filling the caller's kr_error, and the texts of the library.
+#pragma once
+
+#include "kestrun/kestrun.h"
+
+#include "../package/walk.h"
+
+// Fills `*err` (when not null) with `code`, `os_error`, `record` and the
+// formatted message, cut to fit; returns `code`.
+int RBD_SetError(kr_error *err, int code, int os_error, uint32_t record, const char *format, ...)
+    __attribute__((format(printf, 5, 6)));
+
+// Clears `*err` (when not null) to KR_OK; returns KR_OK.
+int RBD_ClearError(kr_error *err);
+
+// The system's text for `os_error`, in `buffer` (thread-safe).
+const char *RBD_SystemText(int os_error, char *buffer, size_t size);
+
+// The error of a walk that stopped: KR_E_NOT_RBD for the header, KR_E_DAMAGED
+// for the index (with its record), KR_E_IO where a read failed, KR_E_NOMEM.
+int RBD_WalkErrorToCode(const RBDWalkError &error, kr_error *err);

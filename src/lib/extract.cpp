@@ -1,0 +1,209 @@
+// Extracting and testing: each chosen entry through the extraction engine
+// (or its checks alone), its outcome reported to the caller.
+#include "../extract/engine.h"
+#include "../extract/entry_data.h"
+#include "errors.h"
+#include "package_table.h"
+
+#include <cerrno>
+#include <cstddef>
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+// The options in effect: the caller's, or all defaults.
+struct RBDRun {
+    const kr_package *pkg;
+    kr_extract_options options;
+    bool incomplete;
+};
+
+int TakeOptions(RBDRun &run, const kr_package *pkg, const kr_extract_options *opt, kr_error *err) {
+    run.pkg = pkg;
+    run.options = kr_extract_options{};
+    run.incomplete = false;
+    if (pkg == nullptr) {
+        return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "no package given");
+    }
+    if (opt != nullptr) {
+        // An older caller's smaller record leaves the later fields at their
+        // defaults; one too small to hold the first ones is a mistake.
+        if (opt->struct_size < offsetof(kr_extract_options, ctx) + sizeof opt->ctx) {
+            return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD,
+                                "kr_extract_options.struct_size is %zu, too small",
+                                opt->struct_size);
+        }
+        run.options = *opt;
+    }
+    if (run.options.budget == 0) {
+        run.options.budget = RBD_DefaultBudget(pkg->info.package_size);
+    }
+    return KR_OK;
+}
+
+bool Chosen(const RBDRun &run, const kr_entry &entry) {
+    return run.options.select == nullptr || run.options.select(run.options.ctx, &entry) != 0;
+}
+
+// Hands one entry's outcome to the caller; anything but KR_OK leaves the run
+// incomplete.
+void Report(RBDRun &run, const kr_entry &entry, int outcome, const kr_error *why) {
+    if (outcome != KR_OK) {
+        run.incomplete = true;
+    }
+    if (run.options.report != nullptr) {
+        run.options.report(run.options.ctx, &entry, outcome, why);
+    }
+}
+
+int BudgetError(const RBDRun &run, const kr_entry &entry, kr_error &why) {
+    return RBD_SetError(&why, KR_E_BUDGET, 0, KR_NO_RECORD,
+                        "\"%s\" would take the output past its budget of %llu bytes", entry.path,
+                        static_cast<unsigned long long>(run.options.budget));
+}
+
+// The outcome of the engine as a code, with `why` filled for the caller.
+int OutcomeCode(const RBDRun &run, const RBDEntryResult &result, const kr_entry &entry,
+                kr_error &why) {
+    char text[128];
+    switch (result.outcome) {
+    case RBD_ENTRY_WRITTEN:
+        if (!result.data_missing) {
+            return RBD_ClearError(&why);
+        }
+        return RBD_SetError(&why, KR_E_NO_DATA, 0, KR_NO_RECORD,
+                            "\"%s\": its data runs past the end of the package; left empty",
+                            entry.path);
+    case RBD_ENTRY_UNSAFE:
+    case RBD_ENTRY_TOO_LONG:
+    case RBD_ENTRY_EMPTY_NAME:
+        return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD, "refusing unsafe path \"%s\"",
+                            entry.path);
+    case RBD_ENTRY_THROUGH_LINK:
+        return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
+                            "refusing to extract through a link, \"%s\"", entry.group);
+    case RBD_ENTRY_IS_PACKAGE:
+        return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
+                            "refusing to overwrite the package, \"%s\"", entry.path);
+    case RBD_ENTRY_NO_PATH:
+        return RBD_SetError(&why, KR_E_IO, result.os_error, KR_NO_RECORD,
+                            "can't create the directory \"%s\": %s", entry.group,
+                            RBD_SystemText(result.os_error, text, sizeof text));
+    case RBD_ENTRY_WRITE_FAILED:
+        return RBD_SetError(&why, KR_E_IO, result.os_error, KR_NO_RECORD, "can't write \"%s\": %s",
+                            entry.path, RBD_SystemText(result.os_error, text, sizeof text));
+    case RBD_ENTRY_OVER_BUDGET:
+        break;
+    }
+    return BudgetError(run, entry, why);
+}
+
+// The run's result once every chosen entry was met, or at the budget's stop.
+int Finish(const RBDRun &run, int stop, const kr_error &why, kr_error *err) {
+    if (stop == KR_E_BUDGET) {
+        if (err != nullptr) {
+            *err = why;
+        }
+        return KR_E_BUDGET;
+    }
+    RBD_ClearError(err);
+    return run.incomplete ? KR_INCOMPLETE : KR_OK;
+}
+
+// The output root, made when missing, opened as the caller named it.
+hkDirectory *OpenRoot(const char *dir, kr_error *err) {
+#ifdef _WIN32
+    int made = _mkdir(dir);
+#else
+    int made = mkdir(dir, 0777);
+#endif
+    int error = made == 0 ? 0 : errno;
+    hkDirectory *root = hkOpenDirectory(dir);
+    if (root == nullptr) {
+        if (error == 0 || error == EEXIST) {
+            error = hkErrorCode();
+        }
+        char text[128];
+        RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD, "can't make or open \"%s\": %s", dir,
+                     RBD_SystemText(error, text, sizeof text));
+    }
+    return root;
+}
+
+} // namespace
+
+int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_options *opt,
+               kr_error *err) {
+    RBDRun run;
+    int taken = TakeOptions(run, pkg, opt, err);
+    if (taken != KR_OK) {
+        return taken;
+    }
+    if (dir == nullptr || *dir == '\0') {
+        return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "no directory given");
+    }
+    hkDirectory *root = OpenRoot(dir, err);
+    if (root == nullptr) {
+        return KR_E_IO;
+    }
+    RBDExtraction x;
+    RBD_StartExtraction(x, root, "", pkg->fd, pkg->info.package_size, run.options.budget);
+    int stop = KR_OK;
+    kr_error why;
+    RBD_ClearError(&why);
+    for (uint32_t i = 0; i < pkg->entries.size() && stop == KR_OK; ++i) {
+        kr_entry entry;
+        RBD_ViewEntry(*pkg, i, entry);
+        if (!Chosen(run, entry)) {
+            continue;
+        }
+        const RBDEntryRecord &record = pkg->entries[i];
+        bool safe_group = (record.flags & RBD_ENTRY_GROUP_UNSAFE) == 0;
+        RBDEntryResult result =
+            RBD_ExtractEntry(x, entry.group, entry.name, record.offset, record.size, safe_group);
+        int outcome = OutcomeCode(run, result, entry, why);
+        Report(run, entry, outcome, outcome == KR_OK ? nullptr : &why);
+        if (outcome == KR_E_BUDGET) {
+            stop = KR_E_BUDGET;
+        }
+    }
+    RBD_EndExtraction(x);
+    hkCloseDirectory(root);
+    return Finish(run, stop, why, err);
+}
+
+int kr_test(const kr_package *pkg, const kr_extract_options *opt, kr_error *err) {
+    RBDRun run;
+    int taken = TakeOptions(run, pkg, opt, err);
+    if (taken != KR_OK) {
+        return taken;
+    }
+    RBDBudget budget{run.options.budget, 0};
+    int stop = KR_OK;
+    kr_error why;
+    RBD_ClearError(&why);
+    for (uint32_t i = 0; i < pkg->entries.size() && stop == KR_OK; ++i) {
+        kr_entry entry;
+        RBD_ViewEntry(*pkg, i, entry);
+        if (!Chosen(run, entry)) {
+            continue;
+        }
+        int outcome = KR_OK;
+        if ((entry.flags & KR_ENTRY_UNSAFE) != 0) {
+            outcome = RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
+                                   "refusing unsafe path \"%s\"", entry.path);
+        } else if ((entry.flags & KR_ENTRY_NO_DATA) != 0) {
+            outcome = RBD_SetError(&why, KR_E_NO_DATA, 0, KR_NO_RECORD,
+                                   "\"%s\": its data runs past the end of the package", entry.path);
+        } else if (!RBD_ChargeOutput(budget, entry.size)) {
+            outcome = BudgetError(run, entry, why);
+            stop = KR_E_BUDGET;
+        }
+        Report(run, entry, outcome, outcome == KR_OK ? nullptr : &why);
+    }
+    return Finish(run, stop, why, err);
+}

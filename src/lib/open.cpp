@@ -1,0 +1,242 @@
+// Opening a package: the walk of its whole index, kept as a table of entries.
+#include "../extract/engine.h"
+#include "../extract/entry_data.h"
+#include "../package/walk.h"
+#include "errors.h"
+#include "package_table.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+int OpenFile(const char *path) {
+    return _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+int Duplicate(int fd) {
+    return _dup(fd);
+}
+void CloseFile(int fd) {
+    _close(fd);
+}
+#else
+int OpenFile(const char *path) {
+    return open(path, O_RDONLY | O_CLOEXEC);
+}
+int Duplicate(int fd) {
+    return fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+void CloseFile(int fd) {
+    close(fd);
+}
+#endif
+
+// The flags that the package alone decides. Extraction into a directory of
+// the caller's (root "") refuses what the command line refuses, and a name
+// that no file can have.
+uint32_t EntryFlags(const RBDWalkEvent &event, uint64_t package_size) {
+    const RBDFileHeader &file = *event.files;
+    uint32_t flags = event.safe_group ? 0 : RBD_ENTRY_GROUP_UNSAFE;
+    if (RBD_EntryVerdict("", event.group_path, file.name, event.safe_group) != RBD_ENTRY_WRITTEN ||
+        file.name[0] == '\0') {
+        flags |= KR_ENTRY_UNSAFE;
+    }
+    if (!RBD_DataInPackage(file.offset, file.size, package_size)) {
+        flags |= KR_ENTRY_NO_DATA;
+    }
+    return flags;
+}
+
+// Adds the entry of an ENTRY event; `group_at` is where its group path was kept.
+void AddEntry(kr_package &pkg, const RBDWalkEvent &event, size_t group_at) {
+    const RBDFileHeader &file = *event.files;
+    size_t group_length = std::strlen(event.group_path);
+    size_t name_length = std::strlen(file.name);
+    RBDEntryRecord entry{};
+    entry.offset = file.offset;
+    entry.size = file.size;
+    entry.flags = EntryFlags(event, pkg.info.package_size);
+    entry.group_length = static_cast<uint32_t>(group_length);
+    entry.group_at = group_at;
+    entry.path_at = RBD_KeepText(pkg, event.group_path, group_length);
+    // The path is the group path with the name put in place of its end.
+    pkg.strings.pop_back();
+    pkg.strings.insert(pkg.strings.end(), file.name, file.name + name_length);
+    pkg.strings.push_back('\0');
+    pkg.entries.push_back(entry);
+}
+
+// Reserves room for the entries the package can hold, never more than its
+// length justifies, whatever its header claims.
+void ReserveEntries(kr_package &pkg, const RBDWalk &walk) {
+    uint64_t records = walk.package_size > RBD_HEADER_SIZE
+                           ? (walk.package_size - RBD_HEADER_SIZE) / RBD_RECORD_SIZE
+                           : 0;
+    if (records > walk.header.num_indices) {
+        records = walk.header.num_indices;
+    }
+    pkg.entries.reserve(static_cast<size_t>(records));
+}
+
+// Walks the whole index into `pkg`. With `partial`, damage to the index ends
+// the walk and is noted in the package's info instead of failing.
+int ReadIndex(kr_package &pkg, RBDWalk &walk, bool partial, kr_error *err) {
+    ReserveEntries(pkg, walk);
+    size_t group_at = 0;
+    for (;;) {
+        RBDWalkEvent event;
+        RBD_NextEvent(walk, event);
+        switch (event.kind) {
+        case RBD_EVENT_GROUP:
+        case RBD_EVENT_END_OF_INDEX:
+            break;
+        case RBD_EVENT_FILE_TABLE:
+            group_at = RBD_KeepText(pkg, event.group_path, std::strlen(event.group_path));
+            break;
+        case RBD_EVENT_ENTRY:
+            AddEntry(pkg, event, group_at);
+            break;
+        case RBD_EVENT_DONE:
+            return KR_OK;
+        case RBD_EVENT_FAILED: {
+            int code = RBD_WalkErrorToCode(walk.error, err);
+            if (!partial || code != KR_E_DAMAGED) {
+                return code;
+            }
+            pkg.info.damaged = 1;
+            RBD_WalkErrorToCode(walk.error, &pkg.info.damage);
+            RBD_ClearError(err);
+            return KR_OK;
+        }
+        }
+    }
+}
+
+// Opens the package on `fd`, which it owns from here on.
+int OpenOwned(int fd, unsigned flags, kr_package **out, kr_error *err) {
+    kr_package *pkg = new (std::nothrow) kr_package();
+    if (pkg == nullptr) {
+        CloseFile(fd);
+        return RBD_SetError(err, KR_E_NOMEM, 0, KR_NO_RECORD, "no memory for the package");
+    }
+    pkg->fd = fd;
+    RBD_ClearError(&pkg->info.damage);
+    int code = KR_OK;
+    try {
+        RBDWalk walk;
+        if (!RBD_StartWalk(walk, fd)) {
+            code = RBD_WalkErrorToCode(walk.error, err);
+        } else {
+            pkg->info.package_size = walk.package_size;
+            pkg->info.records = walk.header.num_indices;
+            pkg->info.version = walk.header.version;
+            code = ReadIndex(*pkg, walk, (flags & KR_OPEN_PARTIAL) != 0, err);
+            pkg->info.groups = walk.groups_read;
+        }
+        if (code == KR_OK && !RBD_IndexPaths(*pkg)) {
+            throw std::bad_alloc();
+        }
+    } catch (const std::bad_alloc &) {
+        code = RBD_SetError(err, KR_E_NOMEM, 0, KR_NO_RECORD, "no memory for the package's index");
+    }
+    if (code != KR_OK) {
+        kr_close(pkg);
+        return code;
+    }
+    pkg->info.entries = static_cast<uint32_t>(pkg->entries.size());
+    *out = pkg;
+    return RBD_ClearError(err);
+}
+
+int CheckOpenArguments(unsigned flags, kr_package **out, kr_error *err) {
+    if (out == nullptr) {
+        return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "no place for the package given");
+    }
+    *out = nullptr;
+    if ((flags & ~KR_OPEN_PARTIAL) != 0) {
+        return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "unknown flags 0x%x", flags);
+    }
+    return KR_OK;
+}
+
+} // namespace
+
+int kr_open(const char *path, unsigned flags, kr_package **out, kr_error *err) {
+    int checked = CheckOpenArguments(flags, out, err);
+    if (checked != KR_OK) {
+        return checked;
+    }
+    if (path == nullptr) {
+        return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "no path given");
+    }
+    int fd = OpenFile(path);
+    if (fd < 0) {
+        int error = errno;
+        char text[128];
+        return RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD, "can't open the package: %s",
+                            RBD_SystemText(error, text, sizeof text));
+    }
+    return OpenOwned(fd, flags, out, err);
+}
+
+int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err) {
+    int checked = CheckOpenArguments(flags, out, err);
+    if (checked != KR_OK) {
+        return checked;
+    }
+    int own = fd < 0 ? -1 : Duplicate(fd);
+    if (own < 0) {
+        int error = fd < 0 ? EBADF : errno;
+        char text[128];
+        return RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD, "can't use descriptor %d: %s", fd,
+                            RBD_SystemText(error, text, sizeof text));
+    }
+    return OpenOwned(own, flags, out, err);
+}
+
+void kr_close(kr_package *pkg) {
+    if (pkg != nullptr) {
+        CloseFile(pkg->fd);
+        delete pkg;
+    }
+}
+
+int kr_get_info(const kr_package *pkg, kr_info *out) {
+    if (pkg == nullptr || out == nullptr) {
+        return KR_E_INVALID;
+    }
+    *out = pkg->info;
+    return KR_OK;
+}
+
+uint32_t kr_entry_count(const kr_package *pkg) {
+    return pkg == nullptr ? 0 : static_cast<uint32_t>(pkg->entries.size());
+}
+
+int kr_entry_at(const kr_package *pkg, uint32_t index, kr_entry *out) {
+    if (pkg == nullptr || out == nullptr || index >= pkg->entries.size()) {
+        return KR_E_INVALID;
+    }
+    RBD_ViewEntry(*pkg, index, *out);
+    return KR_OK;
+}
+
+int kr_find(const kr_package *pkg, const char *path, uint32_t *index) {
+    if (pkg == nullptr || path == nullptr || index == nullptr) {
+        return KR_E_INVALID;
+    }
+    int64_t found = RBD_FindPath(*pkg, path);
+    if (found < 0) {
+        return KR_E_NOT_FOUND;
+    }
+    *index = static_cast<uint32_t>(found);
+    return KR_OK;
+}

@@ -1,0 +1,99 @@
+#include "package_table.h"
+
+#include "siphash.h"
+
+#include <cstring>
+#include <new>
+#include <random>
+
+namespace {
+
+const char *PathOf(const kr_package &pkg, uint32_t entry) {
+    return pkg.strings.data() + pkg.entries[entry].path_at;
+}
+
+uint64_t HashPath(const kr_package &pkg, const char *path) {
+    return RBD_SipHash13(pkg.hash_key, path, std::strlen(path));
+}
+
+// The slot that holds `path`, or the free slot where it would go. The table
+// is never full, so the probe ends.
+size_t FindSlot(const kr_package &pkg, const char *path, uint64_t hash) {
+    size_t mask = pkg.slots.size() - 1;
+    auto tag = static_cast<uint32_t>(hash >> 32);
+    for (size_t slot = static_cast<size_t>(hash) & mask;; slot = (slot + 1) & mask) {
+        const RBDPathSlot &at = pkg.slots[slot];
+        if (at.entry_plus_one == 0) {
+            return slot;
+        }
+        if (at.hash_tag == tag && std::strcmp(PathOf(pkg, at.entry_plus_one - 1), path) == 0) {
+            return slot;
+        }
+    }
+}
+
+// A key no package can know. Should the system's source of randomness fail,
+// the table's own address still differs from run to run.
+void DrawKey(kr_package &pkg) {
+    try {
+        std::random_device random;
+        for (uint64_t &word : pkg.hash_key) {
+            word = (uint64_t{random()} << 32) ^ random();
+        }
+    } catch (...) {
+        pkg.hash_key[0] = reinterpret_cast<uintptr_t>(&pkg);
+        pkg.hash_key[1] = reinterpret_cast<uintptr_t>(pkg.slots.data());
+    }
+}
+
+} // namespace
+
+size_t RBD_KeepText(kr_package &pkg, const char *text, size_t length) {
+    size_t at = pkg.strings.size();
+    pkg.strings.insert(pkg.strings.end(), text, text + length);
+    pkg.strings.push_back('\0');
+    return at;
+}
+
+bool RBD_IndexPaths(kr_package &pkg) {
+    size_t wanted = 16;
+    while (wanted < 2 * pkg.entries.size()) {
+        wanted *= 2;
+    }
+    try {
+        pkg.slots.assign(wanted, RBDPathSlot{0, 0});
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    DrawKey(pkg);
+    for (uint32_t entry = 0; entry < pkg.entries.size(); ++entry) {
+        const char *path = PathOf(pkg, entry);
+        uint64_t hash = HashPath(pkg, path);
+        RBDPathSlot &slot = pkg.slots[FindSlot(pkg, path, hash)];
+        if (slot.entry_plus_one != 0) {
+            pkg.entries[slot.entry_plus_one - 1].flags |= KR_ENTRY_SHADOWED;
+        }
+        slot = RBDPathSlot{entry + 1, static_cast<uint32_t>(hash >> 32)};
+    }
+    return true;
+}
+
+int64_t RBD_FindPath(const kr_package &pkg, const char *path) {
+    if (pkg.slots.empty()) {
+        return -1;
+    }
+    const RBDPathSlot &slot = pkg.slots[FindSlot(pkg, path, HashPath(pkg, path))];
+    return slot.entry_plus_one == 0 ? -1 : int64_t{slot.entry_plus_one} - 1;
+}
+
+void RBD_ViewEntry(const kr_package &pkg, uint32_t index, kr_entry &out) {
+    const RBDEntryRecord &entry = pkg.entries[index];
+    const char *path = pkg.strings.data() + entry.path_at;
+    out.index = index;
+    out.flags = entry.flags & RBD_PUBLIC_FLAGS;
+    out.offset = entry.offset;
+    out.size = entry.size;
+    out.group = pkg.strings.data() + entry.group_at;
+    out.name = path + entry.group_length;
+    out.path = path;
+}
