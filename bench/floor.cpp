@@ -10,6 +10,8 @@
 // --sendfile each entry is moved by sendfile instead of a write from the
 // mapping: where faulting the mapping in costs more than it saves (on some
 // virtual machines), that is the least work.
+#include "../src/types.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -21,11 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-const size_t kHeaderSize = 1024;
-const size_t kRecordSize = 96;
-const uint32_t kDirectoryGroup = 0x01010000;
-const uint32_t kFileGroup = 0x01000000;
 
 struct Walk {
     const unsigned char *package;
@@ -83,7 +80,7 @@ void WriteFileGroup(Walk &walk, const std::string &directory, uint32_t count) {
     }
     for (uint32_t i = 0; i < count; ++i) {
         const unsigned char *record = walk.package + walk.next;
-        walk.next += kRecordSize;
+        walk.next += RBD_RECORD_SIZE;
         WriteEntry(walk, directory + "/" + RecordName(record), record);
     }
     walk.consumed += count;
@@ -95,17 +92,17 @@ bool WalkGroup(Walk &walk, const std::string &parent) {
         return false;
     }
     const unsigned char *record = walk.package + walk.next;
-    walk.next += kRecordSize;
+    walk.next += RBD_RECORD_SIZE;
     std::string directory = parent + "/" + RecordName(record);
     uint32_t flags = Big32(record);
     uint32_t count = Big32(record + 4);
-    if (flags == kDirectoryGroup) {
+    if (flags == RBD_DIRECTORY_GROUP) {
         for (uint32_t i = 0; i < count; ++i) {
             if (!WalkGroup(walk, directory)) {
                 return false;
             }
         }
-    } else if (flags == kFileGroup) {
+    } else if (flags == RBD_FILE_GROUP) {
         WriteFileGroup(walk, directory, count);
     }
     return true;
@@ -121,7 +118,7 @@ int main(int argc, char **argv) {
     const char *path = argv[argc - 1];
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0 || static_cast<size_t>(st.st_size) < kHeaderSize) {
+    if (fd < 0 || fstat(fd, &st) != 0 || static_cast<size_t>(st.st_size) < RBD_HEADER_SIZE) {
         return 1;
     }
     void *mapped = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
@@ -133,7 +130,7 @@ int main(int argc, char **argv) {
     std::string root = "./" + name.substr(0, name.size() >= 4 ? name.size() - 4 : 0);
     mkdir(root.c_str(), 0777);
 
-    Walk walk{static_cast<const unsigned char *>(mapped), fd, send, 0, 0, kHeaderSize};
+    Walk walk{static_cast<const unsigned char *>(mapped), fd, send, 0, 0, RBD_HEADER_SIZE};
     walk.total = Big32(walk.package + 4);
     while (WalkGroup(walk, root)) {
     }

@@ -72,7 +72,7 @@ void HeaderFailures() {
     Put("zero-count.rbd", EncodeHeader(0));
     Put("bad-version.rbd", EncodeHeader(3, 0x10));
     Put("bad-comment.rbd", EncodeHeader(3, 2, "Copyright 1999"));
-    Put("comment-no-zero.rbd", EncodeHeader(3, 2, std::string(kRBDComment) + "!"));
+    Put("comment-no-zero.rbd", EncodeHeader(3, 2, std::string(header_msg) + "!"));
     Put("count-one.rbd", EncodeHeader(1));
 }
 
@@ -100,13 +100,13 @@ void IndexFailures() {
     Put("unknown-flag.rbd", unknown);
 
     Put("short-group-record.rbd",
-        EncodeHeader(5) + EncodeGroupRecord(kFileGroup, 1, 1, "a") + std::string(40, 'x'));
-    Put("short-file-table.rbd",
-        EncodeHeader(5) + EncodeGroupRecord(kFileGroup, 3, 3, "a") + EncodeFileRecord(0, 0, "f"));
+        EncodeHeader(5) + EncodeGroupRecord(RBD_FILE_GROUP, 1, 1, "a") + std::string(40, 'x'));
+    Put("short-file-table.rbd", EncodeHeader(5) + EncodeGroupRecord(RBD_FILE_GROUP, 3, 3, "a") +
+                                    EncodeFileRecord(0, 0, "f"));
     Put("huge-file-table.rbd",
-        EncodeHeader(0xFFFFFFFF) + EncodeGroupRecord(kFileGroup, 0xFFFFFFFF, 0, "a"));
+        EncodeHeader(0xFFFFFFFF) + EncodeGroupRecord(RBD_FILE_GROUP, 0xFFFFFFFF, 0, "a"));
     Put("huge-directory.rbd", EncodeHeader(0xFFFFFFFF) +
-                                  EncodeGroupRecord(kDirectoryGroup, 0xFFFFFFFF, 0, "d") +
+                                  EncodeGroupRecord(RBD_DIRECTORY_GROUP, 0xFFFFFFFF, 0, "d") +
                                   EncodeGroupRecord(kUnknownGroup, 0, 0, "u"));
 
     PackLayout too_deep;

@@ -18,9 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const uint32_t kIndexStart = 1024;
-const uint32_t kRecordSize = 96;
-
 const std::string kHeaderComment =
     " comment: Copyright 1998 Reality Bytes, Inc.  All rights reserved.\n\n";
 
@@ -80,7 +77,7 @@ TEST_F(ContentsTest, FileGroupListsEveryRecordInHostOrder) {
                       FileEntry("hit.wav", "h"), FileEntry("loop.wav", std::string(70000, 'l'))};
     layout.entries[0].num_files = 7; // shown as stored, apart from the record count
     const RBDPackage *package = Load("sound.rbd", layout);
-    const uint32_t data = kIndexStart + 4 * kRecordSize;
+    const auto data = static_cast<uint32_t>(RBD_HEADER_SIZE + 4 * RBD_RECORD_SIZE);
 
     EXPECT_EQ(Report(package), "total groups: 5\n"
                                "\nsound.rbd\n version: 2\n indices: 4\n" +
@@ -128,7 +125,7 @@ TEST_F(ContentsTest, MixedGroupsAppearInFileOrder) {
                       FileGroup("music", 1),
                       FileEntry("theme.mid", "mid")};
     const RBDPackage *package = Load("games.rbd", layout);
-    const uint32_t data = kIndexStart + 10 * kRecordSize;
+    const auto data = static_cast<uint32_t>(RBD_HEADER_SIZE + 10 * RBD_RECORD_SIZE);
 
     EXPECT_EQ(Report(package),
               "total groups: 11\n"

@@ -35,7 +35,7 @@ TEST_F(WalkTest, HeaderFailuresAreFatalInTheirOrder) {
         std::string out;
     };
     const std::string header = EncodeHeader(1);
-    const std::string comment = kRBDComment;
+    const std::string comment = header_msg;
     const Case cases[] = {
         {"short header", header.substr(0, 1023),
          "ERROR: Failed to read RBD header for \"pkg.rbd\", aborting!\n"},

@@ -24,10 +24,6 @@
 
 namespace {
 
-const size_t kHeaderSize = 1024;
-const size_t kRecordSize = 96;
-const size_t kNameOffset = 33;
-const size_t kNameField = 63;
 const long kMemorySlackKiB = 4L * 1024;
 
 // The memory check compares each run with a run on a tiny package. A child's
@@ -162,7 +158,7 @@ struct Mutator {
 };
 
 size_t RecordCount(const std::string &bytes) {
-    return bytes.size() > kHeaderSize ? (bytes.size() - kHeaderSize) / kRecordSize : 0;
+    return bytes.size() > RBD_HEADER_SIZE ? (bytes.size() - RBD_HEADER_SIZE) / RBD_RECORD_SIZE : 0;
 }
 
 void PutBig32(std::string &bytes, size_t at, uint32_t value) {
@@ -193,10 +189,10 @@ void ExtremeField(Mutator &m, std::string &bytes) {
     uint32_t value = extremes[m.Below(sizeof extremes / sizeof extremes[0])];
     size_t records = RecordCount(bytes);
     if (records == 0 || m.Below(4) == 0) {
-        PutBig32(bytes, 4, value); // the header's index count
+        PutBig32(bytes, offsetof(RBDHeader, num_indices), value);
     } else {
         PutBig32(bytes,
-                 kHeaderSize + kRecordSize * m.Below(static_cast<uint32_t>(records)) +
+                 RBD_HEADER_SIZE + RBD_RECORD_SIZE * m.Below(static_cast<uint32_t>(records)) +
                      size_t{4} * m.Below(3),
                  value);
     }
@@ -209,11 +205,12 @@ void HostileName(Mutator &m, std::string &bytes) {
     if (records == 0) {
         return;
     }
-    size_t at = kHeaderSize + kRecordSize * m.Below(static_cast<uint32_t>(records)) + kNameOffset;
+    size_t at = RBD_HEADER_SIZE + RBD_RECORD_SIZE * m.Below(static_cast<uint32_t>(records)) +
+                RBD_NAME_OFFSET;
     std::string name;
     if (m.Below(4) == 0) {
         // No zero byte in the whole field.
-        name.assign(kNameField, static_cast<char>('a' + m.Below(26)));
+        name.assign(RBD_NAME_FIELD, static_cast<char>('a' + m.Below(26)));
         if (m.Below(2) == 0) {
             name.replace(0, 2, "..");
         }
@@ -297,11 +294,11 @@ TEST_F(RobustnessTest, HundredsOfThousandsOfNestedDirectories) {
     const uint32_t kDepth = 300000;
     for (const char *name : {"d", ""}) {
         std::string bytes = EncodeHeader(kDepth + 2);
-        bytes.reserve(kHeaderSize + kRecordSize * (kDepth + 2));
+        bytes.reserve(RBD_HEADER_SIZE + RBD_RECORD_SIZE * (kDepth + 2));
         for (uint32_t i = 0; i < kDepth; ++i) {
-            bytes += EncodeGroupRecord(kDirectoryGroup, 1, 0, name);
+            bytes += EncodeGroupRecord(RBD_DIRECTORY_GROUP, 1, 0, name);
         }
-        bytes += EncodeGroupRecord(kFileGroup, 1, 1, "leaf") + EncodeFileRecord(0, 0, "f");
+        bytes += EncodeGroupRecord(RBD_FILE_GROUP, 1, 1, "leaf") + EncodeFileRecord(0, 0, "f");
         HostileRun run = RunHostile(bytes, false);
         EXPECT_EQ(run.problem, "") << Describe(run);
         EXPECT_EQ(run.result.status, 1);
@@ -316,7 +313,7 @@ TEST_F(RobustnessTest, HundredsOfThousandsOfNestedDirectories) {
 TEST_F(RobustnessTest, HundredThousandTopLevelGroups) {
     const uint32_t kGroups = 100000;
     std::string bytes = EncodeHeader(0xFFFFFFFF);
-    bytes.reserve(kHeaderSize + kRecordSize * kGroups);
+    bytes.reserve(RBD_HEADER_SIZE + RBD_RECORD_SIZE * kGroups);
     for (uint32_t i = 0; i < kGroups; ++i) {
         bytes += EncodeGroupRecord(0x02000000, 0xFFFFFFFF, 0xFFFFFFFF, "u");
     }
@@ -331,8 +328,8 @@ TEST_F(RobustnessTest, LargeEntriesReadManyTimes) {
     const uint32_t kRecords = 24;
     const uint32_t kData = (6u << 20) + 123;
     std::string bytes =
-        EncodeHeader(2 + kRecords) + EncodeGroupRecord(kFileGroup, kRecords, 0, "g");
-    auto data_start = static_cast<uint32_t>(kHeaderSize + kRecordSize * (1 + kRecords));
+        EncodeHeader(2 + kRecords) + EncodeGroupRecord(RBD_FILE_GROUP, kRecords, 0, "g");
+    auto data_start = static_cast<uint32_t>(RBD_HEADER_SIZE + RBD_RECORD_SIZE * (1 + kRecords));
     for (uint32_t i = 0; i < kRecords; ++i) {
         uint32_t size = kData - i * 4096;
         bytes += EncodeFileRecord(size, data_start + i, "e" + std::to_string(i % 3));

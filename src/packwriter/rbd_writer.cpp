@@ -1,17 +1,10 @@
 #include "rbd_writer.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 
-const char kRBDComment[] = "Copyright 1998 Reality Bytes, Inc.  All rights reserved.";
-
 namespace {
-
-const size_t kHeaderSize = 1024;
-const size_t kRecordSize = 96;
-const size_t kCommentOffset = 16;
-const size_t kNameOffset = 33;
-const size_t kNameField = 63;
 
 void PutBig32(std::string &bytes, size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) {
@@ -20,9 +13,9 @@ void PutBig32(std::string &bytes, size_t at, uint32_t value) {
 }
 
 void PutName(std::string &record, const std::string &name) {
-    size_t length = name.size() < kNameField ? name.size() : kNameField;
-    record[kNameOffset - 1] = static_cast<char>(length);
-    record.replace(kNameOffset, length, name, 0, length);
+    size_t length = name.size() < RBD_NAME_FIELD ? name.size() : RBD_NAME_FIELD;
+    record[RBD_NAME_LENGTH_OFFSET] = static_cast<char>(length);
+    record.replace(RBD_NAME_OFFSET, length, name, 0, length);
 }
 
 uint64_t EntryLength(const PackEntry &entry) {
@@ -109,38 +102,39 @@ bool Stream(const PackLayout &layout, FILE *out, std::string &failed_source, int
 } // namespace
 
 std::string EncodeHeader(uint32_t num_indices, uint16_t version, const std::string &comment) {
-    std::string header(kHeaderSize, '\0');
-    header[0] = static_cast<char>(version >> 8);
-    header[1] = static_cast<char>(version & 0xFF);
-    PutBig32(header, 4, num_indices);
-    size_t room = kHeaderSize - kCommentOffset;
-    header.replace(kCommentOffset, comment.size() < room ? comment.size() : room, comment, 0, room);
+    std::string header(RBD_HEADER_SIZE, '\0');
+    header[offsetof(RBDHeader, version)] = static_cast<char>(version >> 8);
+    header[offsetof(RBDHeader, version) + 1] = static_cast<char>(version & 0xFF);
+    PutBig32(header, offsetof(RBDHeader, num_indices), num_indices);
+    size_t room = RBD_HEADER_SIZE - RBD_COMMENT_OFFSET;
+    header.replace(RBD_COMMENT_OFFSET, comment.size() < room ? comment.size() : room, comment, 0,
+                   room);
     return header;
 }
 
 std::string EncodeGroupRecord(uint32_t flags, uint32_t num_indices, uint32_t num_files,
                               const std::string &name) {
-    std::string record(kRecordSize, '\0');
-    PutBig32(record, 0, flags);
-    PutBig32(record, 4, num_indices);
-    PutBig32(record, 8, num_files);
+    std::string record(RBD_RECORD_SIZE, '\0');
+    PutBig32(record, offsetof(RBDGroupHeader, flags), flags);
+    PutBig32(record, offsetof(RBDGroupHeader, num_indices), num_indices);
+    PutBig32(record, offsetof(RBDGroupHeader, num_files), num_files);
     PutName(record, name);
     return record;
 }
 
 std::string EncodeFileRecord(uint32_t size, uint32_t offset, const std::string &name,
                              uint32_t flags) {
-    std::string record(kRecordSize, '\0');
-    PutBig32(record, 0, flags);
-    PutBig32(record, 4, size);
-    PutBig32(record, 8, offset);
+    std::string record(RBD_RECORD_SIZE, '\0');
+    PutBig32(record, offsetof(RBDFileHeader, flags), flags);
+    PutBig32(record, offsetof(RBDFileHeader, size), size);
+    PutBig32(record, offsetof(RBDFileHeader, offset), offset);
     PutName(record, name);
     return record;
 }
 
 PackEntry DirectoryGroup(const std::string &name, uint32_t child_groups) {
     PackEntry entry;
-    entry.flags = kDirectoryGroup;
+    entry.flags = RBD_DIRECTORY_GROUP;
     entry.count = child_groups;
     entry.name = name;
     return entry;
@@ -148,7 +142,7 @@ PackEntry DirectoryGroup(const std::string &name, uint32_t child_groups) {
 
 PackEntry FileGroup(const std::string &name, uint32_t file_records) {
     PackEntry entry;
-    entry.flags = kFileGroup;
+    entry.flags = RBD_FILE_GROUP;
     entry.count = file_records;
     entry.num_files = file_records;
     entry.name = name;
@@ -165,7 +159,7 @@ PackEntry FileEntry(const std::string &name, const std::string &data) {
 
 std::vector<uint64_t> LayOutData(const PackLayout &layout) {
     std::vector<uint64_t> offsets(layout.entries.size(), 0);
-    uint64_t next = kHeaderSize + uint64_t{kRecordSize} * layout.entries.size();
+    uint64_t next = RBD_HEADER_SIZE + uint64_t{RBD_RECORD_SIZE} * layout.entries.size();
     for (size_t i = 0; i < layout.entries.size(); ++i) {
         const PackEntry &entry = layout.entries[i];
         if (entry.is_file) {
@@ -179,7 +173,7 @@ std::vector<uint64_t> LayOutData(const PackLayout &layout) {
 std::string EncodeIndex(const PackLayout &layout) {
     uint32_t count = layout.header_count.value_or(static_cast<uint32_t>(layout.entries.size()));
     std::string index = EncodeHeader(count, layout.version, layout.comment);
-    index.reserve(kHeaderSize + kRecordSize * layout.entries.size());
+    index.reserve(RBD_HEADER_SIZE + RBD_RECORD_SIZE * layout.entries.size());
     std::vector<uint64_t> offsets = LayOutData(layout);
     for (size_t i = 0; i < layout.entries.size(); ++i) {
         const PackEntry &entry = layout.entries[i];

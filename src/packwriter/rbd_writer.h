@@ -4,21 +4,18 @@
 // rbdpack; every field can be set, so a malformed package is one line away.
 #pragma once
 
+#include "../types.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
-extern const char kRBDComment[];
-
-const uint32_t kDirectoryGroup = 0x01010000;
-const uint32_t kFileGroup = 0x01000000;
-
 // 1024 header bytes; `comment` is copied into the comment field and the rest
 // of the field is zero. A comment of 1008 bytes or more fills the field.
 std::string EncodeHeader(uint32_t num_indices, uint16_t version = 2,
-                         const std::string &comment = kRBDComment);
+                         const std::string &comment = header_msg);
 
 // 96 bytes of a group record. Names of 63 bytes or more fill the name field
 // with no terminating zero.
@@ -53,7 +50,7 @@ struct PackLayout {
     std::vector<PackEntry> entries;       // index records in file order
     std::optional<uint32_t> header_count; // defaults to entries.size()
     uint16_t version = 2;
-    std::string comment = kRBDComment;
+    std::string comment = header_msg;
 };
 
 // Where each record's data lies in the package, in the 64 bits that a caller

@@ -174,21 +174,25 @@ RunResult RunProgram(const char *binary_variable, const std::string &work_dir,
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    // Closed before the fork, so that no write of the child can find a
+    // reader, however fast it runs.
+    if (options.close_stdout) {
+        close(out_pipe[0]);
+        out_pipe[0] = -1;
+    }
     pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        close(out_pipe[0]);
+        if (out_pipe[0] >= 0) {
+            close(out_pipe[0]);
+        }
         close(err_pipe[0]);
         RunChild(work_dir, command, options, out_pipe[1], err_pipe[1]);
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
-    if (options.close_stdout) {
-        close(out_pipe[0]);
-        out_pipe[0] = -1;
-    }
 
     RunResult result;
     if (!Drain(out_pipe[0], err_pipe[0], result.out, result.err, options.timeout_seconds)) {
