@@ -252,10 +252,16 @@ void CheckEntries(kr_package *pkg, const uint8_t *data, size_t size) {
         if (kr_entry_at(pkg, i, &entry) != KR_OK || entry.index != i) {
             Fault("kr_entry_at failed within the count");
         }
+        // The last entry of a path, unless it is unsafe and a safe one has
+        // the path: then the safe one, as extraction leaves it.
         uint32_t found = 0;
-        if (kr_find(pkg, entry.path, &found) != KR_OK || found < i ||
-            ((entry.flags & KR_ENTRY_SHADOWED) == 0) != (found == i)) {
-            Fault("kr_find does not give the last entry of a path");
+        kr_entry last{};
+        if (kr_find(pkg, entry.path, &found) != KR_OK || kr_entry_at(pkg, found, &last) != KR_OK ||
+            std::strcmp(last.path, entry.path) != 0 || (last.flags & KR_ENTRY_SHADOWED) != 0 ||
+            ((entry.flags & KR_ENTRY_SHADOWED) != 0) != (found > i) ||
+            (found < i &&
+             ((entry.flags & KR_ENTRY_UNSAFE) == 0 || (last.flags & KR_ENTRY_UNSAFE) != 0))) {
+            Fault("kr_find does not give the entry that extraction leaves of a path");
         }
         bool in_package = entry.size == 0 || entry.offset + entry.size <= size;
         // Only data within the package is read whole: its size is bounded.

@@ -1,6 +1,9 @@
 // What the output tree may already hold: links, special files and other names
 // of the package are never followed, opened or overwritten; and the output
-// budget of a package whose records share their data.
+// budget of a package whose records share their data. Every case runs twice:
+// through the command line, and through the library's kr_extract and kr_test
+// (tests/kr_extract_driver.c). Both must write the same tree and refuse the
+// same entries; each tells of them in its own words.
 #include "e2e.h"
 
 #include <filesystem>
@@ -11,15 +14,119 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using ContainmentTest = ExtractTest;
+enum class Extractor { kCommandLine, kLibrary };
+
+// Names the parameter in the tests' names, in place of its bytes.
+void PrintTo(Extractor extractor, std::ostream *out) {
+    *out << (extractor == Extractor::kLibrary ? "kr_extract" : "kestrun");
+}
+
+// What became of one entry.
+enum class Outcome { kWritten, kThroughLink, kIsPackage, kWriteFailed, kOverBudget };
+
+struct EntryOutcome {
+    std::string group; // "g/"
+    std::string name;
+    Outcome outcome;
+};
 
 const char kTail[] = "Reached end of package indices.\nDone!\n";
+
+class ContainmentTest : public ExtractTest, public ::testing::WithParamInterface<Extractor> {
+  protected:
+    bool ThroughLibrary() const {
+        return GetParam() == Extractor::kLibrary;
+    }
+
+    // Extracts work/<package> from work/ into ./<root>/, as `kestrun PACKAGE`
+    // does; the library is given <root> as its output directory.
+    RunResult Extract(const std::string &package, const std::string &root,
+                      const RunOptions &options = {}) {
+        if (ThroughLibrary()) {
+            return RunProgram("KR_DRIVER_BIN", scratch_ / "work", {package, root}, options);
+        }
+        return RunKestrun(scratch_ / "work", {package}, options);
+    }
+
+    // What an extraction into <root> prints when its entries fare as
+    // `outcomes`; `budget` is the budget that a kOverBudget entry meets.
+    std::string Expected(const std::string &root, const std::vector<EntryOutcome> &outcomes,
+                         uint64_t budget = 0) const {
+        std::string text = ThroughLibrary() ? "" : kBanner;
+        bool complete = true;
+        for (const EntryOutcome &entry : outcomes) {
+            text += ThroughLibrary() ? LibraryLine(entry, budget)
+                                     : CommandLineLines(root, entry, budget);
+            complete = complete && entry.outcome == Outcome::kWritten;
+            if (entry.outcome == Outcome::kOverBudget) {
+                return ThroughLibrary()
+                           ? text + "= KR_E_BUDGET: " + BudgetText(entry, budget) + "\n"
+                           : text;
+            }
+        }
+        if (ThroughLibrary()) {
+            return text + (complete ? "= KR_OK\n" : "= KR_INCOMPLETE\n");
+        }
+        return text + kTail;
+    }
+
+    static std::string BudgetText(const EntryOutcome &entry, uint64_t budget) {
+        return "\"" + entry.group + entry.name + "\" would take the output past its budget of " +
+               std::to_string(budget) + " bytes";
+    }
+
+    static std::string LibraryLine(const EntryOutcome &entry, uint64_t budget) {
+        std::string path = entry.group + entry.name;
+        switch (entry.outcome) {
+        case Outcome::kWritten:
+            return "KR_OK " + path + "\n";
+        case Outcome::kThroughLink:
+            return "KR_E_UNSAFE " + path + ": refusing to extract through a link, \"" +
+                   entry.group + "\"\n";
+        case Outcome::kIsPackage:
+            return "KR_E_UNSAFE " + path + ": refusing to overwrite the package, \"" + path +
+                   "\"\n";
+        case Outcome::kWriteFailed:
+            return "KR_E_IO " + path + ": can't write \"" + path + "\": File too large\n";
+        case Outcome::kOverBudget:
+            break;
+        }
+        return "KR_E_BUDGET " + path + ": " + BudgetText(entry, budget) + "\n";
+    }
+
+    static std::string CommandLineLines(const std::string &root, const EntryOutcome &entry,
+                                        uint64_t budget) {
+        std::string output_path = root + "/" + entry.group + entry.name;
+        std::string text = "Writing \"" + output_path + "\"...\n";
+        switch (entry.outcome) {
+        case Outcome::kWritten:
+            return text;
+        case Outcome::kThroughLink:
+            return text + "WARNING: Refusing to extract through a link, \"" + entry.group + "\"!\n";
+        case Outcome::kIsPackage:
+            return text + "WARNING: Refusing to overwrite the package, \"./" + output_path +
+                   "\"!\n";
+        case Outcome::kWriteFailed:
+            return text + "WARNING: Failed to write to destination, \"./" + output_path + "\"!\n";
+        case Outcome::kOverBudget:
+            break;
+        }
+        return text + "ERROR: Output would pass " + std::to_string(budget) +
+               " bytes (64 times the package plus 1 GiB), aborting!\n";
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(, ContainmentTest,
+                         ::testing::Values(Extractor::kCommandLine, Extractor::kLibrary),
+                         [](const ::testing::TestParamInfo<Extractor> &param) {
+                             return param.param == Extractor::kLibrary ? "kr_extract" : "kestrun";
+                         });
 
 bool IsRegularFile(const std::string &path) {
     return fs::is_regular_file(fs::symlink_status(path));
 }
 
-TEST_F(ContainmentTest, WhatHasAnEntrysNameIsReplacedNeverFollowedOrOpened) {
+TEST_P(ContainmentTest, WhatHasAnEntrysNameIsReplacedNeverFollowedOrOpened) {
     if (RunsWrapped()) {
         GTEST_SKIP() << "symbolic links, hard links and FIFOs as POSIX has them";
     }
@@ -37,10 +144,13 @@ TEST_F(ContainmentTest, WhatHasAnEntrysNameIsReplacedNeverFollowedOrOpened) {
                       FileEntry("fifo", "new fifo")};
     RunOptions options;
     options.timeout_seconds = 20; // an open of the FIFO would block for ever
-    RunResult run = RunLayout(layout, "pkg.rbd", options);
+    ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
+    RunResult run = Extract("pkg.rbd", "pkg", options);
     EXPECT_FALSE(run.timed_out);
-    EXPECT_EQ(run.out, kBanner + WritingLine("g/", "link") + WritingLine("g/", "dangling") +
-                           WritingLine("g/", "hard") + WritingLine("g/", "fifo") + kTail);
+    EXPECT_EQ(run.out, Expected("pkg", {{"g/", "link", Outcome::kWritten},
+                                        {"g/", "dangling", Outcome::kWritten},
+                                        {"g/", "hard", Outcome::kWritten},
+                                        {"g/", "fifo", Outcome::kWritten}}));
     EXPECT_EQ(run.status, 0);
     for (const char *name : {"link", "dangling", "hard", "fifo"}) {
         // Read only what is a file: reading a FIFO would block the test.
@@ -64,7 +174,7 @@ std::vector<RunOptions> BothWaysOfOpening() {
     return ways;
 }
 
-TEST_F(ContainmentTest, LinksOnTheWayToAnEntryAreRefused) {
+TEST_P(ContainmentTest, LinksOnTheWayToAnEntryAreRefused) {
     if (RunsWrapped()) {
         GTEST_SKIP() << "symbolic links as POSIX has them";
     }
@@ -78,31 +188,40 @@ TEST_F(ContainmentTest, LinksOnTheWayToAnEntryAreRefused) {
         layout.entries = {DirectoryGroup("d", 1), FileGroup("sub", 1), FileEntry("x", "1"),
                           FileGroup("d", 2),      FileEntry("y", "2"), FileEntry("z", "3"),
                           DirectoryGroup("g", 1), FileGroup("h", 1),   FileEntry("ok", "4")};
-        RunResult run = RunLayout(layout, "pkg.rbd", options);
-        EXPECT_EQ(run.out, kBanner + WritingLine("d/sub/", "x") +
-                               "WARNING: Refusing to extract through a link, \"d/sub/\"!\n" +
-                               WritingLine("d/", "y") +
-                               "WARNING: Refusing to extract through a link, \"d/\"!\n" +
-                               WritingLine("d/", "z") +
-                               "WARNING: Refusing to extract through a link, \"d/\"!\n" +
-                               WritingLine("g/h/", "ok") + kTail);
+        ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
+        RunResult run = Extract("pkg.rbd", "pkg", options);
+        EXPECT_EQ(run.out, Expected("pkg", {{"d/sub/", "x", Outcome::kThroughLink},
+                                            {"d/", "y", Outcome::kThroughLink},
+                                            {"d/", "z", Outcome::kThroughLink},
+                                            {"g/h/", "ok", Outcome::kWritten}}));
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(ReadFile(Work("pkg/g/h/ok")), "4");
-
-        // The output root itself a link: root.rbd extracts into ./root/.
-        layout.entries = {FileGroup("g", 1), FileEntry("a", "1")};
-        run = RunLayout(layout, "root.rbd", options);
-        EXPECT_EQ(run.out, kBanner + std::string("Writing \"root/g/a\"...\n") +
-                               "WARNING: Refusing to extract through a link, \"g/\"!\n" + kTail);
-        EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(ListTree(Work("elsewhere")).empty());
+
+        // The output root itself a link: root.rbd extracts into ./root/. The
+        // command line opens its root below the working directory and refuses
+        // the link; a caller of kr_extract names the directory itself, which
+        // is followed as given.
+        layout.entries = {FileGroup("g", 1), FileEntry("a", "1")};
+        ASSERT_TRUE(WriteBytes(Work("root.rbd"), BuildPackage(layout)));
+        run = Extract("root.rbd", "root", options);
+        if (ThroughLibrary()) {
+            EXPECT_EQ(run.out, Expected("root", {{"g/", "a", Outcome::kWritten}}));
+            EXPECT_EQ(run.status, 0);
+            EXPECT_EQ(ReadFile(Work("elsewhere/g/a")), "1");
+        } else {
+            EXPECT_EQ(run.out, Expected("root", {{"g/", "a", Outcome::kThroughLink}}));
+            EXPECT_EQ(run.status, 2);
+            EXPECT_TRUE(ListTree(Work("elsewhere")).empty());
+        }
         ExpectNothingOutsideWork();
+        fs::remove_all(Work("elsewhere"));
         fs::remove_all(Work("pkg"));
         fs::remove(Work("root"));
     }
 }
 
-TEST_F(ContainmentTest, ThePackageIsNeverReplacedUnderAnotherNameOrThroughALink) {
+TEST_P(ContainmentTest, ThePackageIsNeverReplacedUnderAnotherNameOrThroughALink) {
     if (RunsWrapped()) {
         GTEST_SKIP() << "symbolic links and hard links as POSIX has them";
     }
@@ -114,10 +233,10 @@ TEST_F(ContainmentTest, ThePackageIsNeverReplacedUnderAnotherNameOrThroughALink)
     fs::create_directories(Work("pkg/g"));
     fs::create_hard_link(Work("pkg.rbd"), Work("pkg/g/hard.rbd"));
     fs::create_symlink("../../pkg.rbd", Work("pkg/g/soft.rbd"));
-    RunResult run = RunKestrun(scratch_ / "work", {"pkg.rbd"});
-    EXPECT_EQ(run.out, kBanner + WritingLine("g/", "hard.rbd") +
-                           "WARNING: Refusing to overwrite the package, \"./pkg/g/hard.rbd\"!\n" +
-                           WritingLine("g/", "soft.rbd") + WritingLine("g/", "after") + kTail);
+    RunResult run = Extract("pkg.rbd", "pkg");
+    EXPECT_EQ(run.out, Expected("pkg", {{"g/", "hard.rbd", Outcome::kIsPackage},
+                                        {"g/", "soft.rbd", Outcome::kWritten},
+                                        {"g/", "after", Outcome::kWritten}}));
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(ReadFile(Work("pkg.rbd")), bytes);
     EXPECT_EQ(ReadFile(Work("pkg/g/hard.rbd")), bytes);
@@ -133,15 +252,14 @@ TEST_F(ContainmentTest, ThePackageIsNeverReplacedUnderAnotherNameOrThroughALink)
     ASSERT_TRUE(WriteBytes(Work("store/music.rbd"), bytes));
     fs::create_directories(Work("music"));
     fs::create_directory_symlink("../store", Work("music/lnk"));
-    run = RunKestrun(scratch_ / "work", {"music/lnk/music.rbd"});
-    EXPECT_EQ(run.out, kBanner + std::string("Writing \"music/lnk/music.rbd\"...\n") +
-                           "WARNING: Refusing to extract through a link, \"lnk/\"!\n" + kTail);
+    run = Extract("music/lnk/music.rbd", "music");
+    EXPECT_EQ(run.out, Expected("music", {{"lnk/", "music.rbd", Outcome::kThroughLink}}));
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(ReadFile(Work("store/music.rbd")), bytes);
     ExpectNothingOutsideWork();
 }
 
-TEST_F(ContainmentTest, OutputPastTheBudgetEndsTheRunAndKeepsWhatCameBefore) {
+TEST_P(ContainmentTest, OutputPastTheBudgetEndsTheRunAndKeepsWhatCameBefore) {
     if (RunsWrapped()) {
         GTEST_SKIP() << "file size limits are a POSIX process limit";
     }
@@ -169,27 +287,35 @@ TEST_F(ContainmentTest, OutputPastTheBudgetEndsTheRunAndKeepsWhatCameBefore) {
 
     RunOptions options;
     options.file_size_limit = 4096;
-    RunResult run = RunBytes(bytes, "pkg.rbd", options);
-    std::string expected = kBanner + WritingLine("g/", "kept");
+    ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), bytes));
+    RunResult run = Extract("pkg.rbd", "pkg", options);
+    std::vector<EntryOutcome> outcomes = {{"g/", "kept", Outcome::kWritten}};
     for (uint32_t i = 0; i <= charged; ++i) {
-        std::string name = "f" + std::to_string(10000 + i);
-        expected += WritingLine("g/", name);
-        if (i < charged) {
-            expected += "WARNING: Failed to write to destination, \"./pkg/g/" + name + "\"!\n";
-        }
+        outcomes.push_back({"g/", "f" + std::to_string(10000 + i),
+                            i < charged ? Outcome::kWriteFailed : Outcome::kOverBudget});
     }
-    expected += "ERROR: Output would pass " + std::to_string(budget) +
-                " bytes (64 times the package plus 1 GiB), aborting!\n";
-    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.out, Expected("pkg", outcomes, budget));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/kept"}));
     EXPECT_EQ(ReadFile(Work("pkg/g/kept")), "stays");
     ExpectNothingOutsideWork();
 
-    // --test meets the same budget, without writing anything.
-    RunResult test = RunKestrun(scratch_ / "work", {"--test", "pkg.rbd"});
-    EXPECT_EQ(test.out, "ERROR: Output would pass " + std::to_string(budget) +
-                            " bytes (64 times the package plus 1 GiB), aborting!\n");
+    // --test (kr_test) meets the same budget, without writing anything; the
+    // command line tells only of the stop.
+    RunResult test = ThroughLibrary()
+                         ? RunProgram("KR_DRIVER_BIN", scratch_ / "work", {"--test", "pkg.rbd"})
+                         : RunKestrun(scratch_ / "work", {"--test", "pkg.rbd"});
+    if (ThroughLibrary()) {
+        for (EntryOutcome &entry : outcomes) {
+            if (entry.outcome == Outcome::kWriteFailed) {
+                entry.outcome = Outcome::kWritten;
+            }
+        }
+        EXPECT_EQ(test.out, Expected("pkg", outcomes, budget));
+    } else {
+        EXPECT_EQ(test.out, "ERROR: Output would pass " + std::to_string(budget) +
+                                " bytes (64 times the package plus 1 GiB), aborting!\n");
+    }
     EXPECT_EQ(test.status, 1);
     EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/kept"}));
 }

@@ -135,7 +135,9 @@ enum {
     KR_ENTRY_NO_DATA = 2, /* the entry's data runs past the package's end: it
                              extracts as an empty file and cannot be read */
     KR_ENTRY_SHADOWED = 4 /* a later entry has the same path, and replaces this one
-                             on extraction; it can still be read by its index */
+                             on extraction; it can still be read by its index. An
+                             unsafe entry never shadows a safe one: extraction
+                             refuses it and leaves the safe one's file */
 };
 
 typedef struct kr_entry {
@@ -156,8 +158,9 @@ KR_API uint32_t kr_entry_count(const kr_package *pkg);
  * index past the last entry. */
 KR_API int kr_entry_at(const kr_package *pkg, uint32_t index, kr_entry *out);
 
-/* The index of the last entry whose path is exactly `path` (the one that
- * extraction leaves on disk), in `*index`. KR_E_NOT_FOUND when there is
+/* The index of the last entry whose path is exactly `path`, in `*index`:
+ * the one that extraction leaves on disk (an unsafe entry is passed over when
+ * a safe one has its path), the one no other shadows. KR_E_NOT_FOUND when there is
  * none; KR_E_INVALID for a null argument. Constant time on average. */
 KR_API int kr_find(const kr_package *pkg, const char *path, uint32_t *index);
 

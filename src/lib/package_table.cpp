@@ -12,6 +12,10 @@ const char *PathOf(const kr_package &pkg, uint32_t entry) {
     return pkg.strings.data() + pkg.entries[entry].path_at;
 }
 
+bool IsUnsafe(const RBDEntryRecord &entry) {
+    return (entry.flags & KR_ENTRY_UNSAFE) != 0;
+}
+
 uint64_t HashPath(const kr_package &pkg, const char *path) {
     return RBD_SipHash13(pkg.hash_key, path, std::strlen(path));
 }
@@ -71,7 +75,14 @@ bool RBD_IndexPaths(kr_package &pkg) {
         uint64_t hash = HashPath(pkg, path);
         RBDPathSlot &slot = pkg.slots[FindSlot(pkg, path, hash)];
         if (slot.entry_plus_one != 0) {
-            pkg.entries[slot.entry_plus_one - 1].flags |= KR_ENTRY_SHADOWED;
+            // Extraction refuses an unsafe entry and leaves the file of an
+            // earlier safe one of the same path ("g/" + "a/b" after
+            // "g/a/" + "b"): that earlier one is what the path finds.
+            RBDEntryRecord &earlier = pkg.entries[slot.entry_plus_one - 1];
+            if (IsUnsafe(pkg.entries[entry]) && !IsUnsafe(earlier)) {
+                continue;
+            }
+            earlier.flags |= KR_ENTRY_SHADOWED;
         }
         slot = RBDPathSlot{entry + 1, static_cast<uint32_t>(hash >> 32)};
     }

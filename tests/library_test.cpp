@@ -1,0 +1,371 @@
+// libkestrun against the command line: every package of the fuzz corpus and
+// a few made here (duplicates, unsafe names, data past the end, a damaged
+// index) is opened plainly and with KR_OPEN_PARTIAL, every entry read with
+// kr_read in uneven pieces and with kr_read_to_fd, and all of it compared
+// with what the built kestrun lists (--json) and extracts for the same bytes.
+#include "../src/output/json_text.h"
+#include "kestrun/kestrun.h"
+#include "rbd_writer.h"
+#include "run.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PackageCloser {
+    void operator()(kr_package *pkg) const {
+        kr_close(pkg);
+    }
+};
+using Package = std::unique_ptr<kr_package, PackageCloser>;
+
+struct Opened {
+    int code;
+    kr_error err;
+    Package pkg;
+};
+
+Opened Open(const std::string &path, unsigned flags) {
+    Opened opened{};
+    kr_package *pkg = reinterpret_cast<kr_package *>(&opened); // must be overwritten
+    opened.code = kr_open(path.c_str(), flags, &pkg, &opened.err);
+    opened.pkg.reset(pkg);
+    return opened;
+}
+
+kr_entry EntryAt(const kr_package *pkg, uint32_t index) {
+    kr_entry entry{};
+    EXPECT_EQ(kr_entry_at(pkg, index, &entry), KR_OK);
+    return entry;
+}
+
+// The entry's bytes through kr_read, in pieces of uneven sizes; any error
+// or short piece before the end ends it, with the code in `*code`.
+std::string ReadInPieces(const kr_package *pkg, uint32_t index, int64_t *code) {
+    const size_t pieces[] = {1, 5, 4093, 3, 65536, 17};
+    std::string bytes;
+    std::vector<char> buffer(65536);
+    *code = KR_OK;
+    for (size_t turn = 0;; ++turn) {
+        size_t want = pieces[turn % (sizeof pieces / sizeof pieces[0])];
+        kr_error err{};
+        int64_t got = kr_read(pkg, index, bytes.size(), buffer.data(), want, &err);
+        if (got < 0) {
+            *code = got;
+            EXPECT_EQ(err.code, got);
+            return bytes;
+        }
+        bytes.append(buffer.data(), static_cast<size_t>(got));
+        if (static_cast<size_t>(got) < want) {
+            return bytes;
+        }
+    }
+}
+
+// The entry's bytes through kr_read_to_fd into a file that already holds a
+// few bytes, so that the copy must land at the descriptor's position.
+std::string ReadToFile(const kr_package *pkg, uint32_t index, const std::string &path, int *code) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, "pre", 3), 3);
+    kr_error err{};
+    *code = kr_read_to_fd(pkg, index, fd, &err);
+    close(fd);
+    std::string bytes = ReadFile(path);
+    EXPECT_EQ(bytes.substr(0, 3), "pre");
+    return bytes.substr(3);
+}
+
+// The --json line of an entry, as the command line prints it.
+std::string JsonLine(const kr_entry &entry) {
+    return "{\"path\":" + JsonString(entry.path) + ",\"group\":" + JsonString(entry.group) +
+           ",\"name\":" + JsonString(entry.name) + ",\"size\":" + std::to_string(entry.size) +
+           ",\"offset\":" + std::to_string(entry.offset) + "}";
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// What an extraction left: files and directories ("d/"), by path.
+struct Tree {
+    std::set<std::string> files;
+    std::set<std::string> directories;
+};
+
+// True when extraction could not have left a file at `path`: a name along
+// it is a file, or the path itself is a directory.
+bool Clashes(const Tree &tree, const std::string &path) {
+    if (tree.directories.count(path + "/") != 0) {
+        return true;
+    }
+    for (size_t slash = path.find('/'); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        if (tree.files.count(path.substr(0, slash)) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Opens `bytes` with the library and compares everything with the command
+// line's run on the same bytes. The package is named "pack" (no extension),
+// so that the command line extracts into its working directory itself, as
+// kr_extract does into the directory it is given.
+void CompareWithCommandLine(const std::string &bytes) {
+    TempDir scratch;
+    fs::create_directory(scratch / "in");
+    fs::create_directory(scratch / "work");
+    const std::string package = scratch / "in/pack";
+    ASSERT_TRUE(WriteBytes(package, bytes));
+    RunResult listed = RunKestrun(scratch / "work", {"--json", "../in/pack"});
+    RunResult extracted = RunKestrun(scratch / "work", {"../in/pack"});
+    ASSERT_EQ(listed.status == 1, extracted.status == 1) << listed.err;
+
+    Opened plain = Open(package, 0);
+    Opened partial = Open(package, KR_OPEN_PARTIAL);
+    std::vector<std::string> lines = Lines(listed.out);
+    if (extracted.status != 1) {
+        ASSERT_EQ(plain.code, KR_OK) << plain.err.message;
+        ASSERT_EQ(partial.code, KR_OK) << partial.err.message;
+    } else if (plain.code == KR_E_NOT_RBD) {
+        EXPECT_EQ(partial.code, KR_E_NOT_RBD);
+        EXPECT_EQ(partial.pkg, nullptr);
+        EXPECT_TRUE(lines.empty());
+        return;
+    } else {
+        ASSERT_EQ(plain.code, KR_E_DAMAGED) << plain.err.message;
+        EXPECT_EQ(plain.pkg, nullptr);
+        EXPECT_NE(plain.err.record, KR_NO_RECORD);
+        ASSERT_EQ(partial.code, KR_OK) << partial.err.message;
+    }
+    const kr_package *pkg = partial.pkg.get();
+    kr_info info{};
+    ASSERT_EQ(kr_get_info(pkg, &info), KR_OK);
+    EXPECT_EQ(info.package_size, bytes.size());
+    EXPECT_EQ(info.version, 2);
+    EXPECT_EQ(info.entries, kr_entry_count(pkg));
+    EXPECT_EQ(info.damaged != 0, plain.code == KR_E_DAMAGED);
+    if (info.damaged != 0) {
+        EXPECT_EQ(info.damage.code, KR_E_DAMAGED);
+        EXPECT_EQ(info.damage.record, plain.err.record);
+        EXPECT_STREQ(info.damage.message, plain.err.message);
+    } else {
+        // The summary closes the listing of a package read to its end.
+        ASSERT_FALSE(lines.empty());
+        nlohmann::json summary = nlohmann::json::parse(lines.back());
+        lines.pop_back();
+        EXPECT_EQ(summary["entries"], info.entries);
+        EXPECT_EQ(summary["groups"], info.groups);
+    }
+
+    // The entries are the listing's, in its order.
+    ASSERT_EQ(lines.size(), kr_entry_count(pkg));
+    std::map<std::string, uint32_t> last_of_path;
+    for (uint32_t i = 0; i < kr_entry_count(pkg); ++i) {
+        kr_entry entry = EntryAt(pkg, i);
+        EXPECT_EQ(entry.index, i);
+        EXPECT_EQ(JsonLine(entry), lines[i]);
+        EXPECT_EQ(std::string(entry.path), std::string(entry.group) + entry.name);
+        // Where a safe and an unsafe entry share a path, the safe one is what
+        // extraction leaves.
+        auto last = last_of_path.find(entry.path);
+        if (last == last_of_path.end() || (entry.flags & KR_ENTRY_UNSAFE) == 0 ||
+            (EntryAt(pkg, last->second).flags & KR_ENTRY_UNSAFE) != 0) {
+            last_of_path[entry.path] = i;
+        }
+    }
+    uint32_t found = 0;
+    EXPECT_EQ(kr_find(pkg, "\x01no such entry", &found), KR_E_NOT_FOUND);
+
+    Tree tree;
+    for (const std::string &path : ListTree(scratch / "work")) {
+        (path.back() == '/' ? tree.directories : tree.files).insert(path);
+    }
+    for (uint32_t i = 0; i < kr_entry_count(pkg); ++i) {
+        kr_entry entry = EntryAt(pkg, i);
+        SCOPED_TRACE(std::string("entry ") + std::to_string(i) + " \"" + entry.path + "\"");
+        ASSERT_EQ(kr_find(pkg, entry.path, &found), KR_OK);
+        EXPECT_EQ(found, last_of_path[entry.path]);
+        EXPECT_EQ((entry.flags & KR_ENTRY_SHADOWED) != 0, found > i);
+        bool in_package = entry.size == 0 || entry.offset + entry.size <= bytes.size();
+        EXPECT_EQ((entry.flags & KR_ENTRY_NO_DATA) == 0, in_package);
+
+        int64_t read_code = 0;
+        std::string read = ReadInPieces(pkg, i, &read_code);
+        int copy_code = 0;
+        std::string copied = ReadToFile(pkg, i, scratch / "copy", &copy_code);
+        std::string expected =
+            in_package && entry.size > 0 ? bytes.substr(entry.offset, entry.size) : "";
+        EXPECT_EQ(read_code, in_package ? KR_OK : KR_E_NO_DATA);
+        EXPECT_EQ(copy_code, in_package ? KR_OK : KR_E_NO_DATA);
+        EXPECT_EQ(read, expected);
+        EXPECT_EQ(copied, expected);
+        char byte = 0;
+        EXPECT_EQ(kr_read(pkg, i, entry.size + 1, &byte, 1, nullptr),
+                  in_package ? 0 : KR_E_NO_DATA);
+
+        // What the command line left at the entry's path.
+        const std::string on_disk = scratch / ("work/" + std::string(entry.path));
+        bool written = (entry.flags & (KR_ENTRY_UNSAFE | KR_ENTRY_SHADOWED)) == 0;
+        if (tree.files.count(entry.path) != 0 && found == i) {
+            EXPECT_TRUE(written) << "the command line wrote what the library refuses";
+            EXPECT_EQ(ReadFile(on_disk), expected);
+        } else if (written) {
+            EXPECT_TRUE(Clashes(tree, entry.path)) << "the command line left no file";
+        }
+    }
+    // Every file the command line wrote is an entry's.
+    for (const std::string &path : tree.files) {
+        EXPECT_EQ(kr_find(pkg, path.c_str(), &found), KR_OK) << path;
+    }
+}
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+    std::mt19937 engine(seed);
+    std::string bytes(size, '\0');
+    for (char &byte : bytes) {
+        byte = static_cast<char>(engine());
+    }
+    return bytes;
+}
+
+std::vector<std::pair<std::string, std::string>> MadePackages() {
+    // The same path in one group and across groups; a directory where a
+    // later entry would be a file; an entry larger than any piece read.
+    PackLayout duplicates;
+    duplicates.entries = {FileGroup("g", 3),
+                          FileEntry("x", "first"),
+                          FileEntry("y", "why"),
+                          FileEntry("x", RandomBytes(200000, 1)),
+                          DirectoryGroup("d", 1),
+                          FileGroup("e", 1),
+                          FileEntry("f", "one"),
+                          FileGroup("g", 1),
+                          FileEntry("x", "third"),
+                          FileGroup("d", 1),
+                          FileEntry("e", "a file where a directory is")};
+
+    // Names that lead elsewhere or name nothing, in files and groups; a
+    // safe entry and a later unsafe one with the same path.
+    PackLayout unsafe;
+    unsafe.entries = {
+        FileGroup("g", 6),         FileEntry("..", "up"),    FileEntry("", "empty"),
+        FileEntry(".", "dot"),     FileEntry("ok", "fine"),  FileEntry("a", "a file"),
+        FileEntry("C:x", "drive"), DirectoryGroup("g", 1),   FileGroup("b", 1),
+        FileEntry("c", "safe"),    FileGroup("g", 1),        FileEntry("b/c", "unsafe, same path"),
+        FileGroup("..", 1),        FileEntry("f", "escape"), DirectoryGroup("..", 1),
+        FileGroup("in", 1),        FileEntry("f", "deeper")};
+
+    // Data past the end, far past it, empty far past it, and in the index.
+    PackLayout past;
+    past.entries = {FileGroup("g", 5),       FileEntry("whole", "bytes"),
+                    FileEntry("header", ""), FileEntry("over", "abc"),
+                    FileEntry("far", ""),    FileEntry("empty-far", "")};
+    past.entries[2].offset = 0;
+    past.entries[2].size = 1024;
+    past.entries[3].size = 100;
+    past.entries[4].offset = 0xFFFFFF00;
+    past.entries[4].size = 1;
+    past.entries[5].offset = 0xFFFFFFFF;
+
+    // Cut short inside the second group's file table, and inside a group
+    // record: what comes before the damage stays.
+    PackLayout whole;
+    whole.entries = {FileGroup("a", 1),     FileEntry("1", "one"),   FileGroup("b", 3),
+                     FileEntry("2", "two"), FileEntry("3", "three"), FileEntry("4", "four"),
+                     FileGroup("c", 1),     FileEntry("5", "five")};
+    std::string complete = BuildPackage(whole);
+    return {{"duplicates", BuildPackage(duplicates)},
+            {"unsafe", BuildPackage(unsafe)},
+            {"past the end", BuildPackage(past)},
+            {"cut in a file table", complete.substr(0, 1024 + 96 * 4 + 50)},
+            {"cut in a group record", complete.substr(0, 1024 + 96 * 6 + 10)}};
+}
+
+TEST(LibraryTest, EveryPackageReadsAsTheCommandLineListsAndExtractsIt) {
+    if (RunsWrapped()) {
+        GTEST_SKIP() << "the library is tested natively";
+    }
+    for (const auto &[label, bytes] : MadePackages()) {
+        SCOPED_TRACE(label);
+        CompareWithCommandLine(bytes);
+    }
+    int files = 0;
+    for (const char *dir : {"corpus", "regressions"}) {
+        fs::path path = fs::path(KESTRUN_FUZZ_DIR) / dir;
+        if (!fs::exists(path)) {
+            continue;
+        }
+        for (const auto &item : fs::directory_iterator(path)) {
+            SCOPED_TRACE(item.path().string());
+            CompareWithCommandLine(ReadFile(item.path().string()));
+            ++files;
+        }
+    }
+    EXPECT_GT(files, 20);
+}
+
+TEST(LibraryTest, OpenSaysWhatIsWrongAndWhere) {
+    TempDir scratch;
+    Opened missing = Open(scratch / "missing.rbd", 0);
+    EXPECT_EQ(missing.code, KR_E_IO);
+    EXPECT_EQ(missing.err.code, KR_E_IO);
+    EXPECT_EQ(missing.err.os_error, ENOENT);
+    EXPECT_EQ(missing.err.record, KR_NO_RECORD);
+    EXPECT_EQ(missing.pkg, nullptr);
+
+    ASSERT_TRUE(WriteBytes(scratch / "text.rbd", std::string(2000, 't')));
+    for (unsigned flags : {0u, KR_OPEN_PARTIAL}) {
+        Opened text = Open(scratch / "text.rbd", flags);
+        EXPECT_EQ(text.code, KR_E_NOT_RBD);
+        EXPECT_EQ(text.err.record, KR_NO_RECORD);
+        EXPECT_EQ(text.pkg, nullptr);
+    }
+
+    // Records count from 0 at byte 1024: the group record "a" is 0, its file
+    // 1, the group "b" 2 and its files 3 to 5. The cut falls in record 4.
+    PackLayout layout;
+    layout.entries = {FileGroup("a", 1),     FileEntry("1", "one"),   FileGroup("b", 3),
+                      FileEntry("2", "two"), FileEntry("3", "three"), FileEntry("4", "four")};
+    std::string bytes = BuildPackage(layout).substr(0, 1024 + 96 * 4 + 95);
+    ASSERT_TRUE(WriteBytes(scratch / "cut.rbd", bytes));
+    Opened plain = Open(scratch / "cut.rbd", 0);
+    EXPECT_EQ(plain.code, KR_E_DAMAGED);
+    EXPECT_EQ(plain.err.record, 4u);
+    Opened partial = Open(scratch / "cut.rbd", KR_OPEN_PARTIAL);
+    ASSERT_EQ(partial.code, KR_OK);
+    kr_info info{};
+    ASSERT_EQ(kr_get_info(partial.pkg.get(), &info), KR_OK);
+    EXPECT_EQ(info.records, 6u);
+    EXPECT_EQ(info.groups, 2u);
+    EXPECT_EQ(info.entries, 1u);
+    EXPECT_NE(info.damaged, 0);
+    EXPECT_EQ(info.damage.code, KR_E_DAMAGED);
+    EXPECT_EQ(info.damage.record, 4u);
+    EXPECT_EQ(EntryAt(partial.pkg.get(), 0).path, std::string("a/1"));
+    kr_entry past{};
+    EXPECT_EQ(kr_entry_at(partial.pkg.get(), 1, &past), KR_E_INVALID);
+}
+
+} // namespace
