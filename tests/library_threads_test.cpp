@@ -100,8 +100,11 @@ std::string CopyThroughFile(const kr_package *pkg, uint32_t index, int fd, int *
 void ReadAtRandom(const kr_package *pkg, const std::string &package, int thread,
                   const std::string &scratch, Findings &findings) {
     std::mt19937 engine(static_cast<uint32_t>(thread));
-    int file = open((scratch + "/copy" + std::to_string(thread)).c_str(),
-                    O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Half the threads append: the kernel refuses sendfile to such a file,
+    // so their copies take the library's buffer.
+    int file =
+        open((scratch + "/copy" + std::to_string(thread)).c_str(),
+             O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | (thread % 2 != 0 ? O_APPEND : 0), 0600);
     std::vector<char> buffer(80000);
     for (int round = 0; round < kRounds; ++round) {
         auto index = static_cast<uint32_t>(engine() % kr_entry_count(pkg));
