@@ -3,6 +3,7 @@
 
 make_tree.py small DIR [FILES DIRS]  many small files (0-16 KiB) in nested directories
 make_tree.py large DIR [COUNT MIB]   a few large entries
+make_tree.py many DIR [FILES DIRS]   very many tiny files (0-64 bytes) in two levels
 """
 import os
 import random
@@ -39,6 +40,20 @@ def large(root, count, mib):
                 out.write(block[j % 997:] + block[:j % 997])
 
 
+def many(root, files, dirs):
+    # The index is the point here, not the data: 200,000 files make an index
+    # of about 19 MiB and hold under 7 MiB.
+    rng = random.Random(200000)
+    paths = ["top%03d/dir%04d" % (i % 100, i) for i in range(dirs)]
+    for path in paths:
+        os.makedirs(os.path.join(root, path), exist_ok=True)
+    for i in range(files):
+        path = os.path.join(root, rng.choice(paths), "file%06d.dat" % i)
+        fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+        os.write(fd, rng.randbytes(rng.randint(0, 64)))
+        os.close(fd)
+
+
 def main():
     kind, root = sys.argv[1], sys.argv[2]
     numbers = [int(arg) for arg in sys.argv[3:]]
@@ -46,6 +61,8 @@ def main():
         small(root, *(numbers or [20000, 300]))
     elif kind == "large":
         large(root, *(numbers or [4, 256]))
+    elif kind == "many":
+        many(root, *(numbers or [200000, 2000]))
     else:
         sys.exit(__doc__)
 

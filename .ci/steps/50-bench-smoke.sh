@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The benchmark on tiny trees, once: checks that the script still runs and that
-# kestrun's output matches the packed tree. Its figures mean nothing here.
+# The benchmarks on tiny trees, once: checks that the scripts still run and
+# that what they extract or copy matches the packed tree. Their figures mean
+# nothing here.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bench/run.sh --smoke --build build/release
+bench/library.sh --smoke --build build/release

@@ -1,0 +1,187 @@
+// kestrun_bench_library: the timed parts of bench/library.sh, each a mode of
+// its own so that the script can interleave them with the programs they are
+// weighed against. Built by the script against the build's libkestrun; never
+// installed, never a test.
+//
+//   kestrun_bench_library find PACKAGE NAMES  kr_open, then kr_find of every
+//                                             line of NAMES; prints seconds
+//   kestrun_bench_library memory PACKAGE      kr_open alone; prints the peak
+//                                             resident memory before and after
+//                                             and the index's bytes
+//   kestrun_bench_library copy PACKAGE DIR    kr_read_to_fd of every entry into
+//                                             DIR/<index>
+//   kestrun_bench_library threads PACKAGE PASSES
+//                                             kr_read of every entry, by 1 and 2
+//                                             threads in turn, PASSES times;
+//                                             prints each pass's MiB/s
+#include "kestrun/kestrun.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+kr_package *OpenOrDie(const char *path) {
+    kr_package *pkg = nullptr;
+    kr_error err{};
+    if (kr_open(path, 0, &pkg, &err) != KR_OK) {
+        std::fprintf(stderr, "%s: %s\n", path, err.message);
+        std::exit(1);
+    }
+    return pkg;
+}
+
+int Find(const char *package, const char *names_file) {
+    std::vector<std::string> names;
+    std::ifstream in(names_file);
+    for (std::string line; std::getline(in, line);) {
+        names.push_back(line);
+    }
+    double start = Now();
+    kr_package *pkg = OpenOrDie(package);
+    size_t missing = 0;
+    for (const std::string &name : names) {
+        uint32_t index = 0;
+        missing += kr_find(pkg, name.c_str(), &index) == KR_OK ? 0 : 1;
+    }
+    double seconds = Now() - start;
+    kr_close(pkg);
+    if (missing != 0 || names.empty()) {
+        std::fprintf(stderr, "%zu of %zu names not found\n", missing, names.size());
+        return 1;
+    }
+    std::printf("%.6f\n", seconds);
+    return 0;
+}
+
+// The process's peak resident memory so far, in KiB (VmHWM).
+long PeakKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
+}
+
+int Memory(const char *package) {
+    long before = PeakKiB();
+    kr_package *pkg = OpenOrDie(package);
+    long after = PeakKiB();
+    kr_info info{};
+    kr_get_info(pkg, &info);
+    std::printf("%ld %ld %llu %u\n", before, after,
+                static_cast<unsigned long long>(info.records) * 96, info.entries);
+    kr_close(pkg);
+    return 0;
+}
+
+int Copy(const char *package, const char *dir) {
+    kr_package *pkg = OpenOrDie(package);
+    for (uint32_t i = 0; i < kr_entry_count(pkg); ++i) {
+        std::string path = std::string(dir) + "/" + std::to_string(i);
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        kr_error err{};
+        if (fd < 0 || kr_read_to_fd(pkg, i, fd, &err) != KR_OK || close(fd) != 0) {
+            std::fprintf(stderr, "entry %u: %s\n", i, err.message);
+            return 1;
+        }
+    }
+    kr_close(pkg);
+    return 0;
+}
+
+// Reads every entry once with `threads` threads taking entries in turn;
+// MiB per second.
+double ReadAll(const kr_package *pkg, int threads) {
+    std::atomic<uint32_t> next{0};
+    std::atomic<uint64_t> total{0};
+    std::atomic<bool> failed{false};
+    auto work = [&] {
+        std::vector<char> buffer(1 << 20);
+        uint64_t bytes = 0;
+        for (uint32_t i = next++; i < kr_entry_count(pkg); i = next++) {
+            for (uint64_t at = 0;;) {
+                int64_t got = kr_read(pkg, i, at, buffer.data(), buffer.size(), nullptr);
+                if (got < 0) {
+                    failed = true;
+                }
+                if (got <= 0) {
+                    break;
+                }
+                at += static_cast<uint64_t>(got);
+                bytes += static_cast<uint64_t>(got);
+            }
+        }
+        total += bytes;
+    };
+    double start = Now();
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) {
+        pool.emplace_back(work);
+    }
+    for (std::thread &thread : pool) {
+        thread.join();
+    }
+    double seconds = Now() - start;
+    if (failed) {
+        std::fprintf(stderr, "a read failed\n");
+        std::exit(1);
+    }
+    return static_cast<double>(total) / (1 << 20) / seconds;
+}
+
+int Threads(const char *package, int passes) {
+    kr_package *pkg = OpenOrDie(package);
+    ReadAll(pkg, 1); // the package into the page cache
+    for (int pass = 0; pass < passes; ++pass) {
+        // Turn about, so that neither always runs first.
+        double one = 0;
+        double two = 0;
+        if (pass % 2 == 0) {
+            one = ReadAll(pkg, 1);
+            two = ReadAll(pkg, 2);
+        } else {
+            two = ReadAll(pkg, 2);
+            one = ReadAll(pkg, 1);
+        }
+        std::printf("%.1f %.1f\n", one, two);
+    }
+    kr_close(pkg);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "find" && argc == 4) {
+        return Find(argv[2], argv[3]);
+    }
+    if (mode == "memory" && argc == 3) {
+        return Memory(argv[2]);
+    }
+    if (mode == "copy" && argc == 4) {
+        return Copy(argv[2], argv[3]);
+    }
+    if (mode == "threads" && argc == 4) {
+        return Threads(argv[2], std::atoi(argv[3]));
+    }
+    std::fprintf(stderr, "usage: see the comment at the top of bench/library.cpp\n");
+    return 2;
+}
