@@ -140,6 +140,8 @@ void CompareWithCommandLine(const std::string &bytes) {
     ASSERT_TRUE(WriteBytes(package, bytes));
     RunResult listed = RunKestrun(scratch / "work", {"--json", "../in/pack"});
     RunResult extracted = RunKestrun(scratch / "work", {"../in/pack"});
+    ASSERT_TRUE(listed.status >= 0 && extracted.status >= 0)
+        << "kestrun ended by signal " << extracted.signal << listed.signal << ": " << extracted.err;
     ASSERT_EQ(listed.status == 1, extracted.status == 1) << listed.err;
 
     Opened plain = Open(package, 0);
