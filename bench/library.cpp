@@ -73,7 +73,7 @@ long PeakKiB() {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("VmHWM:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
+            return std::strtol(line.c_str() + 6, nullptr, 10);
         }
     }
     return -1;
@@ -132,6 +132,7 @@ double ReadAll(const kr_package *pkg, int threads) {
     };
     double start = Now();
     std::vector<std::thread> pool;
+    pool.reserve(static_cast<size_t>(threads));
     for (int t = 0; t < threads; ++t) {
         pool.emplace_back(work);
     }
@@ -180,7 +181,7 @@ int main(int argc, char **argv) {
         return Copy(argv[2], argv[3]);
     }
     if (mode == "threads" && argc == 4) {
-        return Threads(argv[2], std::atoi(argv[3]));
+        return Threads(argv[2], static_cast<int>(std::strtol(argv[3], nullptr, 10)));
     }
     std::fprintf(stderr, "usage: see the comment at the top of bench/library.cpp\n");
     return 2;

@@ -18,57 +18,87 @@ static double Now(void) {
     return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
 }
 
-int main(int argc, char **argv) {
-    FILE *in;
-    char **names = NULL;
+/* The whole file, zero-terminated, or null. */
+static char *ReadText(const char *path) {
+    FILE *in = fopen(path, "rb");
+    char *text = NULL;
+    long length;
+    if (in == NULL) {
+        return NULL;
+    }
+    if (fseek(in, 0, SEEK_END) == 0 && (length = ftell(in)) >= 0 && fseek(in, 0, SEEK_SET) == 0 &&
+        (text = malloc((size_t)length + 1)) != NULL) {
+        if (fread(text, 1, (size_t)length, in) == (size_t)length) {
+            text[length] = '\0';
+        } else {
+            free(text);
+            text = NULL;
+        }
+    }
+    fclose(in);
+    return text;
+}
+
+/* Finds every line of `text` (cut at its line feeds) in the archive; prints
+ * the seconds and returns how many were not found, or -1. */
+static long OpenAndFind(const char *archive_path, char *text) {
     size_t count = 0;
-    size_t room = 0;
-    size_t missing = 0;
-    char *line = NULL;
-    size_t line_room = 0;
-    ssize_t length;
+    long missing = 0;
+    char **names;
+    char *line;
     double start;
     zip_t *archive;
     int error = 0;
-    if (argc != 3 || (in = fopen(argv[2], "r")) == NULL) {
-        fputs("usage: kestrun_bench_zip ARCHIVE NAMES\n", stderr);
-        return 2;
+    for (char *at = text; *at != '\0'; ++at) {
+        count += *at == '\n';
     }
-    while ((length = getline(&line, &line_room, in)) > 0) {
-        if (line[length - 1] == '\n') {
-            line[length - 1] = '\0';
-        }
-        if (count == room) {
-            room = room ? 2 * room : 1024;
-            names = realloc(names, room * sizeof *names);
-            if (names == NULL) {
-                return 1;
-            }
-        }
-        names[count++] = strdup(line);
+    names = malloc((count + 1) * sizeof *names);
+    if (names == NULL) {
+        return -1;
     }
-    fclose(in);
-    free(line);
+    count = 0;
+    for (line = text; *line != '\0';) {
+        char *end = strchr(line, '\n');
+        names[count++] = line;
+        if (end == NULL) {
+            break;
+        }
+        *end = '\0';
+        line = end + 1;
+    }
 
     start = Now();
-    archive = zip_open(argv[1], ZIP_RDONLY, &error);
+    archive = zip_open(archive_path, ZIP_RDONLY, &error);
     if (archive == NULL) {
-        fprintf(stderr, "%s: zip_open error %d\n", argv[1], error);
-        return 1;
+        fprintf(stderr, "%s: zip_open error %d\n", archive_path, error);
+        free(names);
+        return -1;
     }
     for (size_t i = 0; i < count; ++i) {
-        if (zip_name_locate(archive, names[i], 0) < 0) {
-            ++missing;
-        }
+        missing += zip_name_locate(archive, names[i], 0) < 0;
     }
     printf("%.6f\n", Now() - start);
     zip_discard(archive);
-    for (size_t i = 0; i < count; ++i) {
-        free(names[i]);
-    }
     free(names);
-    if (missing != 0 || count == 0) {
-        fprintf(stderr, "%zu of %zu names not found\n", missing, count);
+    return count == 0 ? -1 : missing;
+}
+
+int main(int argc, char **argv) {
+    char *text;
+    long missing;
+    if (argc != 3) {
+        fputs("usage: kestrun_bench_zip ARCHIVE NAMES\n", stderr);
+        return 2;
+    }
+    text = ReadText(argv[2]);
+    if (text == NULL) {
+        fprintf(stderr, "can't read %s\n", argv[2]);
+        return 1;
+    }
+    missing = OpenAndFind(argv[1], text);
+    free(text);
+    if (missing != 0) {
+        fprintf(stderr, "%ld names not found, or no names\n", missing);
         return 1;
     }
     return 0;

@@ -61,7 +61,7 @@ int main(int argc, char **argv) {
     const char *package = testing ? argv[2] : argv[1];
     kr_package *pkg = NULL;
     kr_error err;
-    kr_extract_options options;
+    kr_extract_options options = {.struct_size = sizeof(kr_extract_options), .report = Report};
     int code;
     if (argc != 3) {
         fputs("usage: kr_extract_driver PACKAGE DIR | --test PACKAGE\n", stderr);
@@ -72,9 +72,6 @@ int main(int argc, char **argv) {
     signal(SIGXFSZ, SIG_IGN);
     code = kr_open(package, 0, &pkg, &err);
     if (code == KR_OK) {
-        memset(&options, 0, sizeof options);
-        options.struct_size = sizeof options;
-        options.report = Report;
         code = testing ? kr_test(pkg, &options, &err) : kr_extract(pkg, argv[2], &options, &err);
         kr_close(pkg);
     }

@@ -27,7 +27,7 @@ const uint32_t kPerGroup = 40;
 // A package of three groups of entries of random bytes, mostly small, every
 // fifth up to 300 KiB; each group's last entry repeats its first's name.
 PackLayout ManyEntries() {
-    std::mt19937 engine(2026);
+    std::mt19937 engine(2026); // NOLINT(cert-msc32-c,cert-msc51-cpp): the same package every run
     PackLayout layout;
     for (uint32_t group = 0; group < kGroups; ++group) {
         layout.entries.push_back(FileGroup("g" + std::to_string(group), kPerGroup));
@@ -179,6 +179,7 @@ TEST(LibraryThreadsTest, ManyThreadsReadOnePackageAtOnce) {
 
     std::vector<Findings> findings(kThreads);
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int thread = 0; thread < kThreads; ++thread) {
         threads.emplace_back(ReadAtRandom, pkg, std::cref(package), thread,
                              std::cref(scratch.path()), std::ref(findings[thread]));

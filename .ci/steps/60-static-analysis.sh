@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# clang-tidy (checks in .clang-tidy) and cppcheck over the program, its tools
-# and the fuzz target; any finding fails the step.
+# clang-tidy (checks in .clang-tidy) and cppcheck over the program and its
+# library, its tools, the fuzz target, the library's tests and the benchmark
+# programs; any finding fails the step.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -12,6 +13,12 @@ cmake -S . -B build/tidy -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_CO
 echo "clang-tidy: $(echo "$sources" | wc -l) files"
 # shellcheck disable=SC2086
 clang-tidy -p build/tidy --quiet $sources
+# The library's tests and the benchmark programs, which that build leaves
+# out, with the flags they are built with.
+clang-tidy --quiet tests/library_test.cpp tests/library_threads_test.cpp bench/library.cpp \
+  bench/floor.cpp -- -std=c++17 -Iinclude -Isrc/packwriter -Itests/support \
+  -DKESTRUN_FUZZ_DIR='"fuzz"'
+clang-tidy --quiet tests/kr_extract_driver.c bench/zip_find.c -- -std=c11 -Iinclude
 mingw=/usr/lib/gcc/x86_64-w64-mingw32/12-posix/include/c++
 # shellcheck disable=SC2086
 clang-tidy --quiet $win32 -- --target=x86_64-w64-mingw32 -std=c++17 -DHOSTKIT_BUILD \
@@ -22,8 +29,8 @@ echo "cppcheck"
 # loops on purpose.
 cppcheck --std=c++17 --enable=warning,style,performance,portability --error-exitcode=1 \
   --inline-suppr --suppress=missingIncludeSystem --suppress=useStlAlgorithm --quiet \
-  -I src src tools fuzz
+  -I src -I include src tools fuzz bench
 
 echo "clang-format"
 # shellcheck disable=SC2046
-clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h')
+clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h' '*.c')
