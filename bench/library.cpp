@@ -12,10 +12,12 @@
 //                                             DIR/<index>
 //   kestrun_bench_library threads PACKAGE PASSES
 //                                             kr_read of every entry, by 1 and 2
-//                                             threads in turn, PASSES times;
+//                                             threads in turn, and pread of the
+//                                             same bytes likewise, PASSES times;
 //                                             prints each pass's MiB/s
 #include "kestrun/kestrun.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -106,9 +108,37 @@ int Copy(const char *package, const char *dir) {
     return 0;
 }
 
+// Reads one entry whole into `buffer`: by kr_read, or with `raw` by pread of
+// its bytes straight from `fd`, the least a read can take. Its bytes, or -1.
+int64_t ReadEntry(const kr_package *pkg, uint32_t index, int fd, bool raw,
+                  std::vector<char> &buffer) {
+    if (raw) {
+        kr_entry entry{};
+        kr_entry_at(pkg, index, &entry);
+        uint64_t at = 0;
+        while (at < entry.size) {
+            size_t want = std::min<uint64_t>(entry.size - at, buffer.size());
+            ssize_t got = pread(fd, buffer.data(), want, static_cast<off_t>(entry.offset + at));
+            if (got <= 0) {
+                return -1;
+            }
+            at += static_cast<uint64_t>(got);
+        }
+        return static_cast<int64_t>(at);
+    }
+    uint64_t at = 0;
+    for (;;) {
+        int64_t got = kr_read(pkg, index, at, buffer.data(), buffer.size(), nullptr);
+        if (got <= 0) {
+            return got < 0 ? -1 : static_cast<int64_t>(at);
+        }
+        at += static_cast<uint64_t>(got);
+    }
+}
+
 // Reads every entry once with `threads` threads taking entries in turn;
 // MiB per second.
-double ReadAll(const kr_package *pkg, int threads) {
+double ReadAll(const kr_package *pkg, int fd, bool raw, int threads) {
     std::atomic<uint32_t> next{0};
     std::atomic<uint64_t> total{0};
     std::atomic<bool> failed{false};
@@ -116,17 +146,9 @@ double ReadAll(const kr_package *pkg, int threads) {
         std::vector<char> buffer(1 << 20);
         uint64_t bytes = 0;
         for (uint32_t i = next++; i < kr_entry_count(pkg); i = next++) {
-            for (uint64_t at = 0;;) {
-                int64_t got = kr_read(pkg, i, at, buffer.data(), buffer.size(), nullptr);
-                if (got < 0) {
-                    failed = true;
-                }
-                if (got <= 0) {
-                    break;
-                }
-                at += static_cast<uint64_t>(got);
-                bytes += static_cast<uint64_t>(got);
-            }
+            int64_t got = ReadEntry(pkg, i, fd, raw, buffer);
+            failed = failed || got < 0;
+            bytes += got > 0 ? static_cast<uint64_t>(got) : 0;
         }
         total += bytes;
     };
@@ -147,22 +169,22 @@ double ReadAll(const kr_package *pkg, int threads) {
     return static_cast<double>(total) / (1 << 20) / seconds;
 }
 
+// Each pass reads the package four times: by kr_read with 1 and 2 threads,
+// and by plain pread with 1 and 2 threads, which shows what the machine
+// gives a second thread at that moment. The order turns about every pass.
 int Threads(const char *package, int passes) {
     kr_package *pkg = OpenOrDie(package);
-    ReadAll(pkg, 1); // the package into the page cache
+    int fd = open(package, O_RDONLY | O_CLOEXEC);
+    ReadAll(pkg, fd, false, 1); // the package into the page cache
     for (int pass = 0; pass < passes; ++pass) {
-        // Turn about, so that neither always runs first.
-        double one = 0;
-        double two = 0;
-        if (pass % 2 == 0) {
-            one = ReadAll(pkg, 1);
-            two = ReadAll(pkg, 2);
-        } else {
-            two = ReadAll(pkg, 2);
-            one = ReadAll(pkg, 1);
+        double rates[4] = {}; // kr_read 1, kr_read 2, pread 1, pread 2
+        for (int turn = 0; turn < 4; ++turn) {
+            int which = pass % 2 == 0 ? turn : 3 - turn;
+            rates[which] = ReadAll(pkg, fd, which >= 2, which % 2 == 0 ? 1 : 2);
         }
-        std::printf("%.1f %.1f\n", one, two);
+        std::printf("%.1f %.1f %.1f %.1f\n", rates[0], rates[1], rates[2], rates[3]);
     }
+    close(fd);
     kr_close(pkg);
     return 0;
 }
