@@ -128,8 +128,7 @@ RBDEntryOutcome RBD_EntryVerdict(const char *root_name, const char *group_path, 
     if (!safe_group || !IsSafeName(name)) {
         return RBD_ENTRY_UNSAFE;
     }
-    char out_path[RBD_MAX_PATH + 1];
-    if (!RBD_FormatOutputPath(out_path, root_name, group_path, name)) {
+    if (!RBD_OutputPathFits(root_name, group_path, name)) {
         return RBD_ENTRY_TOO_LONG;
     }
     return RBD_ENTRY_WRITTEN;

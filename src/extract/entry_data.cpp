@@ -3,9 +3,16 @@
 #include "../types.h"
 
 #include <cstdio>
+#include <cstring>
 
 bool RBD_DataInPackage(uint64_t offset, uint64_t size, uint64_t package_size) {
     return size == 0 || (offset <= package_size && size <= package_size - offset);
+}
+
+bool RBD_OutputPathFits(const char *root_name, const char *path, const char *filename) {
+    // "./" + root + "/" + path + filename, as RBD_FormatOutputPath forms it.
+    size_t length = 3 + std::strlen(root_name) + std::strlen(path) + std::strlen(filename);
+    return length <= RBD_MAX_PATH;
 }
 
 bool RBD_FormatOutputPath(char *out_path, const char *root_name, const char *path,

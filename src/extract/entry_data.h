@@ -12,3 +12,7 @@ bool RBD_DataInPackage(uint64_t offset, uint64_t size, uint64_t package_size);
 // entry is then refused as too long.
 bool RBD_FormatOutputPath(char *out_path, const char *root_name, const char *path,
                           const char *filename);
+
+// True when that output path fits, without forming it: the library asks
+// this of every entry as it opens a package.
+bool RBD_OutputPathFits(const char *root_name, const char *path, const char *filename);
