@@ -1,0 +1,129 @@
+# The Python module `kestrun` (python/): a thin native layer on libkestrun
+# written against the plain CPython C API, and the zipfile-shaped API in
+# Python on top of it. It is built for the interpreter that FindPython3 takes;
+# pass -DPython3_EXECUTABLE=/usr/bin/python3 to choose Debian's (the presets
+# do), since another python3 may come first in PATH.
+#
+# Under the sanitizers it is left out: a sanitized extension loads into a
+# plain interpreter only with the sanitizer runtime preloaded, and the leak
+# checker then reports the interpreter's own allocations. The native layer is
+# a thin wrapper; the library under it is tested under ASan by the C tests.
+set(kestrun_python_default OFF)
+if(NOT WIN32 AND NOT KESTRUN_SANITIZE)
+  find_package(Python3 3.10 COMPONENTS Interpreter Development.Module)
+  if(Python3_FOUND)
+    set(kestrun_python_default ON)
+  endif()
+endif()
+option(KESTRUN_PYTHON "Build the Python module kestrun (needs the Python headers)"
+  ${kestrun_python_default})
+if(NOT KESTRUN_PYTHON)
+  return()
+endif()
+if(WIN32 OR KESTRUN_SANITIZE)
+  message(FATAL_ERROR "KESTRUN_PYTHON: the Python module is built for POSIX systems, "
+    "without KESTRUN_SANITIZE")
+endif()
+find_package(Python3 3.10 REQUIRED COMPONENTS Interpreter Development.Module)
+
+# The package as it is imported, in <build>/python/kestrun/: the Python
+# files copied from the sources and the native module built beside them, so
+# that the tests import it with PYTHONPATH=<build>/python.
+set(kestrun_python_dir ${PROJECT_BINARY_DIR}/python/kestrun)
+set(kestrun_python_files __init__.py __main__.py _kestrun.pyi py.typed)
+set(kestrun_python_copies)
+foreach(file IN LISTS kestrun_python_files)
+  set(source ${PROJECT_SOURCE_DIR}/python/kestrun/${file})
+  add_custom_command(OUTPUT ${kestrun_python_dir}/${file}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${kestrun_python_dir}/${file}
+    DEPENDS ${source}
+    VERBATIM)
+  list(APPEND kestrun_python_copies ${kestrun_python_dir}/${file})
+endforeach()
+add_custom_target(kestrun_python_files ALL DEPENDS ${kestrun_python_copies})
+
+Python3_add_library(kestrun_python MODULE WITH_SOABI
+  python/native/module.cpp
+  python/native/handle.cpp
+  python/native/read.cpp
+  python/native/extract.cpp
+  python/native/errors.cpp)
+target_link_libraries(kestrun_python PRIVATE kestrun::kestrun)
+set_target_properties(kestrun_python PROPERTIES
+  OUTPUT_NAME _kestrun
+  LIBRARY_OUTPUT_DIRECTORY ${kestrun_python_dir})
+add_dependencies(kestrun_python kestrun_python_files)
+
+# Where the interpreter finds modules of the system, relative to the prefix:
+# on Debian its deb_system scheme, lib/python3/dist-packages; elsewhere the
+# platform-dependent site directory of the prefix scheme.
+execute_process(
+  COMMAND ${Python3_EXECUTABLE} -c [=[
+import sysconfig
+scheme = "deb_system" if "deb_system" in sysconfig.get_scheme_names() else "posix_prefix"
+base = {name: "@" for name in ("base", "platbase", "installed_base", "installed_platbase")}
+print(sysconfig.get_path("platlib", scheme, vars=base)[2:])
+]=]
+  OUTPUT_VARIABLE kestrun_python_site
+  OUTPUT_STRIP_TRAILING_WHITESPACE
+  RESULT_VARIABLE kestrun_python_site_status)
+if(NOT kestrun_python_site_status EQUAL 0 OR kestrun_python_site STREQUAL "")
+  message(FATAL_ERROR "${Python3_EXECUTABLE} can't say where its modules go")
+endif()
+set(KESTRUN_PYTHON_INSTALL_DIR ${kestrun_python_site} CACHE STRING
+  "Where cmake --install puts the Python package kestrun/, relative to the prefix")
+
+include(GNUInstallDirs)
+# The module finds libkestrun through a run path relative to its own place,
+# unless libkestrun lies where the dynamic linker looks anyway (as in the
+# Debian package, which must carry no run path).
+if(NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
+  file(RELATIVE_PATH kestrun_libdir_from_python
+    ${CMAKE_INSTALL_PREFIX}/${KESTRUN_PYTHON_INSTALL_DIR}/kestrun ${CMAKE_INSTALL_FULL_LIBDIR})
+  set_target_properties(kestrun_python PROPERTIES
+    INSTALL_RPATH "$ORIGIN/${kestrun_libdir_from_python}")
+endif()
+install(TARGETS kestrun_python
+  LIBRARY DESTINATION ${KESTRUN_PYTHON_INSTALL_DIR}/kestrun COMPONENT python3-kestrun)
+list(TRANSFORM kestrun_python_files PREPEND ${PROJECT_SOURCE_DIR}/python/kestrun/)
+install(FILES ${kestrun_python_files}
+  DESTINATION ${KESTRUN_PYTHON_INSTALL_DIR}/kestrun COMPONENT python3-kestrun)
+
+# The Debian package python3-kestrun: the module, for the one Python version
+# it was built for.
+math(EXPR kestrun_python_next_minor "${Python3_VERSION_MINOR} + 1")
+set(kestrun_python_this ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
+set(kestrun_python_next ${Python3_VERSION_MAJOR}.${kestrun_python_next_minor})
+set(CPACK_DEBIAN_PYTHON3-KESTRUN_PACKAGE_NAME python3-kestrun)
+set(CPACK_DEBIAN_PYTHON3-KESTRUN_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON3-KESTRUN_PACKAGE_DEPENDS
+  "libkestrun1 (= ${PROJECT_VERSION}), python3 (>= ${kestrun_python_this}~), python3 (<< ${kestrun_python_next})")
+set(CPACK_COMPONENT_PYTHON3-KESTRUN_DESCRIPTION "read RBD packages from Python
+The module kestrun reads RBD packages, archives of a tree of files, with an
+API shaped like the zipfile and tarfile modules: list the entries, read
+them as bytes or as seekable file objects, from many threads at once, and
+extract them by the rules of the kestrun command, which never follows a
+link and refuses unsafe names.")
+# Debian compiles the module's Python files when it is installed and removes
+# what that made when it is removed, as for every Python package.
+set(CPACK_DEBIAN_PYTHON3-KESTRUN_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/postinst
+  ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/prerm)
+set(CPACK_DEBIAN_PYTHON3-KESTRUN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# The tests: pytest from the interpreter the module was built for, on the
+# module in the build tree, with the kestrun command to compare against.
+if(BUILD_TESTING)
+  execute_process(COMMAND ${Python3_EXECUTABLE} -c "import pytest"
+    RESULT_VARIABLE kestrun_pytest_missing OUTPUT_QUIET ERROR_QUIET)
+  if(kestrun_pytest_missing)
+    message(FATAL_ERROR "The Python module's tests need pytest for ${Python3_EXECUTABLE} "
+      "(Debian: python3-pytest); or configure with -DKESTRUN_PYTHON=OFF")
+  endif()
+  add_test(NAME python_module
+    COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider
+      ${PROJECT_SOURCE_DIR}/python/tests)
+  set_tests_properties(python_module PROPERTIES
+    ENVIRONMENT "PYTHONPATH=${PROJECT_BINARY_DIR}/python;PYTHONDONTWRITEBYTECODE=1;KESTRUN_BIN=$<TARGET_FILE:kestrun>"
+    TIMEOUT 300)
+endif()
