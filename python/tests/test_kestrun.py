@@ -15,6 +15,9 @@ import kestrun
 from rbd_bytes import package
 
 KESTRUN = os.environ.get("KESTRUN_BIN")
+# A sanitized build preloads its runtime for the interpreter; the command
+# carries its own.
+CLI_ENV = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
 
 
 def write(path, data):
@@ -54,9 +57,9 @@ def test_extractall_gives_the_tree_and_listing_of_the_cli(tmp_path):
     pkg_path = write(tmp_path / "mixed.rbd", package(MIXED))
     cli = tmp_path / "cli"
     cli.mkdir()
-    run = subprocess.run([KESTRUN, "../mixed.rbd"], cwd=cli, capture_output=True)
+    run = subprocess.run([KESTRUN, "../mixed.rbd"], cwd=cli, capture_output=True, env=CLI_ENV)
     assert run.returncode == 2, run.stdout
-    listed = subprocess.run([KESTRUN, "--json", pkg_path], capture_output=True, check=True)
+    listed = subprocess.run([KESTRUN, "--json", pkg_path], capture_output=True, env=CLI_ENV)
     rows = [json.loads(line) for line in listed.stdout.splitlines()][:-1]
 
     with kestrun.Package(pkg_path) as pkg:
@@ -78,7 +81,8 @@ def test_extractall_gives_the_tree_and_listing_of_the_cli(tmp_path):
     # python3 -m kestrun lists as kestrun -l does, and extracts with status 2.
     module = [sys.executable, "-m", "kestrun"]
     py_list = subprocess.run(module + ["-l", pkg_path], capture_output=True, check=True)
-    assert py_list.stdout == subprocess.run([KESTRUN, "-l", pkg_path], capture_output=True).stdout
+    cli_list = subprocess.run([KESTRUN, "-l", pkg_path], capture_output=True, env=CLI_ENV)
+    assert py_list.stdout == cli_list.stdout
     py_extract = subprocess.run(module + ["-e", pkg_path, tmp_path / "m"], capture_output=True)
     assert py_extract.returncode == 2 and b"data/..: refusing unsafe path" in py_extract.stderr
     assert tree_of(tmp_path / "m") == tree_of(cli / "mixed")
