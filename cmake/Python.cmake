@@ -49,16 +49,21 @@ set_target_properties(kestrun_python PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${kestrun_python_dir})
 add_dependencies(kestrun_python kestrun_python_files)
 
-# Where the interpreter finds modules of the system, relative to the prefix:
-# on Debian its deb_system scheme, lib/python3/dist-packages; elsewhere the
-# platform-dependent site directory of the prefix scheme.
+# Where the interpreter finds modules installed under the prefix, relative
+# to it. On Debian: lib/python3/dist-packages for /usr (its deb_system
+# scheme), lib/python3.X/dist-packages for /usr/local (posix_local, which
+# spells the prefix as /usr/local); elsewhere the prefix scheme's
+# platform-dependent site directory.
 execute_process(
   COMMAND ${Python3_EXECUTABLE} -c [=[
-import sysconfig
-scheme = "deb_system" if "deb_system" in sysconfig.get_scheme_names() else "posix_prefix"
+import sys, sysconfig
+scheme = "posix_prefix"
+if "deb_system" in sysconfig.get_scheme_names():
+    scheme = "posix_local" if sys.argv[1] == "/usr/local" else "deb_system"
 base = {name: "@" for name in ("base", "platbase", "installed_base", "installed_platbase")}
-print(sysconfig.get_path("platlib", scheme, vars=base)[2:])
-]=]
+path = sysconfig.get_path("platlib", scheme, vars=base)[2:]
+print(path[len("local/"):] if scheme == "posix_local" else path)
+]=] ${CMAKE_INSTALL_PREFIX}
   OUTPUT_VARIABLE kestrun_python_site
   OUTPUT_STRIP_TRAILING_WHITESPACE
   RESULT_VARIABLE kestrun_python_site_status)
@@ -85,7 +90,11 @@ install(FILES ${kestrun_python_files}
   DESTINATION ${KESTRUN_PYTHON_INSTALL_DIR}/kestrun COMPONENT python3-kestrun)
 
 # The Debian package python3-kestrun: the module, for the one Python version
-# it was built for.
+# it was built for, with the project's copyright file and changelog (made by
+# cmake/Install.cmake) as every Debian package carries them.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
+  ${PROJECT_BINARY_DIR}/doc/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-kestrun COMPONENT python3-kestrun)
 math(EXPR kestrun_python_next_minor "${Python3_VERSION_MINOR} + 1")
 set(kestrun_python_this ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
 set(kestrun_python_next ${Python3_VERSION_MAJOR}.${kestrun_python_next_minor})

@@ -295,7 +295,8 @@ class Package:
         self.close()
 
     def __del__(self) -> None:
-        self.close()
+        if getattr(self, "_handle", None) is not None:
+            self._handle.close()
 
     def __repr__(self) -> str:
         state = "closed" if self.closed else f"{len(self)} entries"

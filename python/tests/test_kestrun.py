@@ -72,7 +72,9 @@ def test_extractall_gives_the_tree_and_listing_of_the_cli(tmp_path):
         "data/snd/a.wav", "data/snd/b.wav", "data/readme.txt", "data/empty",
         "data/readme.txt", "sfx/boom.wav",
     ]
-    assert [(p.entry.path, p.code) for p in report.refused] == [("data/..", kestrun.ErrorCode.UNSAFE)]
+    assert [(p.entry.path, p.code) for p in report.refused] == [
+        ("data/..", kestrun.ErrorCode.UNSAFE)
+    ]
     assert [(p.entry.path, p.code) for p in report.failed] == [
         ("sfx/gone.wav", kestrun.ErrorCode.NO_DATA)
     ]
@@ -166,7 +168,7 @@ def test_damage_raises_bad_package_and_partial_keeps_what_came_before(tmp_path):
     assert caught.value.code == kestrun.ErrorCode.NOT_RBD and caught.value.record is None
     with pytest.raises(FileNotFoundError) as missing:
         kestrun.Package(tmp_path / "missing.rbd")
-    assert missing.value.errno == errno.ENOENT and missing.value.filename == tmp_path / "missing.rbd"
+    assert (missing.value.errno, missing.value.filename) == (errno.ENOENT, tmp_path / "missing.rbd")
 
     os.mkfifo(tmp_path / "fifo")
     odd = [damaged, foreign, tmp_path / "missing", tmp_path, tmp_path / "fifo"]
