@@ -134,6 +134,19 @@ def test_duplicates_unsafe_and_undecodable_names(tmp_path):
     with pytest.raises(ValueError):
         pkg.namelist()
 
+    # Records sharing one MiB of data: the output budget (64 times the
+    # package plus 1 GiB) stops the run, which the report says.
+    mib = 1 << 20
+    shared = [("s%04d" % i, b"", {"size": mib, "offset": 1024 + 96 * 1101}) for i in range(1100)]
+    shared[0] = ("s0000", bytes(mib))
+    budget_path = write(tmp_path / "shared.rbd", package([("files", "g", shared)]))
+    with kestrun.Package(budget_path) as pkg:
+        report = pkg.test()
+    budget = 64 * os.path.getsize(budget_path) + (1 << 30)
+    assert not report.complete and not report.failed
+    assert [p.code for p in report.refused] == [kestrun.ErrorCode.BUDGET]
+    assert report.bytes <= budget < report.bytes + mib and len(report.written) < 1100
+
 
 def test_damage_raises_bad_package_and_partial_keeps_what_came_before(tmp_path):
     tree = [
