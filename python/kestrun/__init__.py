@@ -32,6 +32,7 @@ from __future__ import annotations
 import enum
 import errno
 import io
+import operator
 import os
 import stat
 from typing import Callable, Iterable, Iterator, NamedTuple, Optional, Union
@@ -484,7 +485,7 @@ class EntryFile(io.RawIOBase):
 
     def seek(self, offset: int, whence: int = os.SEEK_SET) -> int:
         self._check()
-        offset = offset.__index__()
+        offset = operator.index(offset)
         if whence == os.SEEK_SET:
             position = offset
         elif whence == os.SEEK_CUR:
@@ -500,10 +501,17 @@ class EntryFile(io.RawIOBase):
 
     def read(self, size: Optional[int] = -1) -> bytes:
         self._check()
-        size = -1 if size is None else size.__index__()
+        size = -1 if size is None else operator.index(size)
         data = self._handle.read(self.entry.index, self._position, size)
         self._position += len(data)
         return data
+
+    def peek(self, size: int = 0) -> bytes:
+        """Bytes from the position on, without moving it: at least ``size``
+        (8 KiB when less) unless the entry ends first. Lines are read with
+        it (readline, iteration) a piece at a time, not byte by byte."""
+        self._check()
+        return self._handle.read(self.entry.index, self._position, max(size, 8192))
 
     def write(self, data: object) -> int:
         raise io.UnsupportedOperation("write")
