@@ -50,12 +50,17 @@ set_target_properties(kestrun_python PROPERTIES
 add_dependencies(kestrun_python kestrun_python_files)
 
 # Where the interpreter finds modules installed under the prefix, relative
-# to it. On Debian: lib/python3/dist-packages for /usr (its deb_system
-# scheme), lib/python3.X/dist-packages for /usr/local (posix_local, which
-# spells the prefix as /usr/local); elsewhere the prefix scheme's
-# platform-dependent site directory.
-execute_process(
-  COMMAND ${Python3_EXECUTABLE} -c [=[
+# to it, unless KESTRUN_PYTHON_INSTALL_DIR says. On Debian:
+# lib/python3/dist-packages for /usr (its deb_system scheme),
+# lib/python3.X/dist-packages for /usr/local (posix_local, which spells the
+# prefix as /usr/local); elsewhere the prefix scheme's platform-dependent
+# site directory.
+set(KESTRUN_PYTHON_INSTALL_DIR "" CACHE STRING
+  "Where cmake --install puts the Python package kestrun/, relative to the prefix (empty: where the interpreter looks)")
+set(kestrun_python_site "${KESTRUN_PYTHON_INSTALL_DIR}")
+if(NOT kestrun_python_site)
+  execute_process(
+    COMMAND ${Python3_EXECUTABLE} -c [=[
 import sys, sysconfig
 scheme = "posix_prefix"
 if "deb_system" in sysconfig.get_scheme_names():
@@ -64,14 +69,13 @@ base = {name: "@" for name in ("base", "platbase", "installed_base", "installed_
 path = sysconfig.get_path("platlib", scheme, vars=base)[2:]
 print(path[len("local/"):] if scheme == "posix_local" else path)
 ]=] ${CMAKE_INSTALL_PREFIX}
-  OUTPUT_VARIABLE kestrun_python_site
-  OUTPUT_STRIP_TRAILING_WHITESPACE
-  RESULT_VARIABLE kestrun_python_site_status)
-if(NOT kestrun_python_site_status EQUAL 0 OR kestrun_python_site STREQUAL "")
-  message(FATAL_ERROR "${Python3_EXECUTABLE} can't say where its modules go")
+    OUTPUT_VARIABLE kestrun_python_site
+    OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE kestrun_python_site_status)
+  if(NOT kestrun_python_site_status EQUAL 0 OR kestrun_python_site STREQUAL "")
+    message(FATAL_ERROR "${Python3_EXECUTABLE} can't say where its modules go")
+  endif()
 endif()
-set(KESTRUN_PYTHON_INSTALL_DIR ${kestrun_python_site} CACHE STRING
-  "Where cmake --install puts the Python package kestrun/, relative to the prefix")
 
 include(GNUInstallDirs)
 # The module finds libkestrun through a run path relative to its own place,
@@ -79,41 +83,41 @@ include(GNUInstallDirs)
 # Debian package, which must carry no run path).
 if(NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
   file(RELATIVE_PATH kestrun_libdir_from_python
-    ${CMAKE_INSTALL_PREFIX}/${KESTRUN_PYTHON_INSTALL_DIR}/kestrun ${CMAKE_INSTALL_FULL_LIBDIR})
+    ${CMAKE_INSTALL_PREFIX}/${kestrun_python_site}/kestrun ${CMAKE_INSTALL_FULL_LIBDIR})
   set_target_properties(kestrun_python PROPERTIES
     INSTALL_RPATH "$ORIGIN/${kestrun_libdir_from_python}")
 endif()
+# The Debian package python3-kestrun (cmake/Debian.cmake): the module, for
+# the one Python version it was built for. Debian compiles its Python files
+# when it is installed and removes what that made when it is removed, as for
+# every Python package. A build without Debian packages of their own for each
+# component would put the module into the command line's package, with
+# dependencies that are not the module's: there, it is installed only when
+# asked for (cmake --install --component python3-kestrun).
+set(kestrun_python_only_asked EXCLUDE_FROM_ALL)
+if(COMMAND kestrun_debian_package)
+  set(kestrun_python_only_asked)
+  math(EXPR kestrun_python_next_minor "${Python3_VERSION_MINOR} + 1")
+  set(kestrun_python_this ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
+  set(kestrun_python_next ${Python3_VERSION_MAJOR}.${kestrun_python_next_minor})
+  kestrun_debian_package(python3-kestrun SECTION python
+    SUMMARY "read RBD packages from Python"
+    DESCRIPTION "The module kestrun reads RBD packages, archives of a tree of files, with
+an API shaped like the zipfile and tarfile modules: it lists the entries,
+reads them as bytes or as seekable file objects, from many threads at once,
+and extracts them by the rules of the kestrun command, which never follows
+a link and refuses unsafe names."
+    DEPENDS "libkestrun1 (>= @VERSION@), python3 (>= ${kestrun_python_this}~), python3 (<< ${kestrun_python_next})"
+    CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/postinst
+      ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/prerm)
+endif()
 install(TARGETS kestrun_python
-  LIBRARY DESTINATION ${KESTRUN_PYTHON_INSTALL_DIR}/kestrun COMPONENT python3-kestrun)
+  LIBRARY DESTINATION ${kestrun_python_site}/kestrun COMPONENT python3-kestrun
+  ${kestrun_python_only_asked})
 list(TRANSFORM kestrun_python_files PREPEND ${PROJECT_SOURCE_DIR}/python/kestrun/)
 install(FILES ${kestrun_python_files}
-  DESTINATION ${KESTRUN_PYTHON_INSTALL_DIR}/kestrun COMPONENT python3-kestrun)
-
-# The Debian package python3-kestrun: the module, for the one Python version
-# it was built for, with the project's copyright file and changelog (made by
-# cmake/Install.cmake) as every Debian package carries them.
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
-  ${PROJECT_BINARY_DIR}/doc/changelog.gz
-  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-kestrun COMPONENT python3-kestrun)
-math(EXPR kestrun_python_next_minor "${Python3_VERSION_MINOR} + 1")
-set(kestrun_python_this ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
-set(kestrun_python_next ${Python3_VERSION_MAJOR}.${kestrun_python_next_minor})
-set(CPACK_DEBIAN_PYTHON3-KESTRUN_PACKAGE_NAME python3-kestrun)
-set(CPACK_DEBIAN_PYTHON3-KESTRUN_PACKAGE_SECTION python)
-set(CPACK_DEBIAN_PYTHON3-KESTRUN_PACKAGE_DEPENDS
-  "libkestrun1 (= ${PROJECT_VERSION}), python3 (>= ${kestrun_python_this}~), python3 (<< ${kestrun_python_next})")
-set(CPACK_COMPONENT_PYTHON3-KESTRUN_DESCRIPTION "read RBD packages from Python
-The module kestrun reads RBD packages, archives of a tree of files, with an
-API shaped like the zipfile and tarfile modules: list the entries, read
-them as bytes or as seekable file objects, from many threads at once, and
-extract them by the rules of the kestrun command, which never follows a
-link and refuses unsafe names.")
-# Debian compiles the module's Python files when it is installed and removes
-# what that made when it is removed, as for every Python package.
-set(CPACK_DEBIAN_PYTHON3-KESTRUN_PACKAGE_CONTROL_EXTRA
-  ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/postinst
-  ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/prerm)
-set(CPACK_DEBIAN_PYTHON3-KESTRUN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  DESTINATION ${kestrun_python_site}/kestrun COMPONENT python3-kestrun
+  ${kestrun_python_only_asked})
 
 # The tests: pytest from the interpreter the module was built for, on the
 # module in the build tree, with the kestrun command to compare against.
