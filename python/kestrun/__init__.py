@@ -146,6 +146,8 @@ class Entry:
     name: str
     path: str
     path_bytes: bytes
+    _flags: int
+    _handle: _kestrun.Handle
 
     @property
     def unsafe(self) -> bool:
@@ -296,8 +298,9 @@ class Package:
         self.close()
 
     def __del__(self) -> None:
-        if getattr(self, "_handle", None) is not None:
-            self._handle.close()
+        handle = getattr(self, "_handle", None)
+        if handle is not None:
+            handle.close()
 
     def __repr__(self) -> str:
         state = "closed" if self.closed else f"{len(self)} entries"
@@ -308,10 +311,8 @@ class Package:
     @property
     def info(self) -> Info:
         """The package's Info: version, records, entries, groups, size, damage."""
-        version, records, entries, groups, size, damaged, damage = self._open().info()
-        if damage is not None:
-            code, record, message = damage
-            damage = BadPackage(message, code, record)
+        version, records, entries, groups, size, damaged, found = self._open().info()
+        damage = None if found is None else BadPackage(found[2], found[0], found[1])
         return Info(version, records, entries, groups, size, damaged, damage)
 
     def namelist(self) -> list[str]:
@@ -538,12 +539,17 @@ def is_package(path_or_fd: Union[StrOrBytesPath, int]) -> bool:
     """True when the file is an RBD package (its index may be damaged), as
     zipfile.is_zipfile. Never raises for a missing, unreadable or odd file;
     a FIFO or device is never opened for reading."""
-    try:
-        if isinstance(path_or_fd, int) and not isinstance(path_or_fd, bool):
+    if isinstance(path_or_fd, bool):
+        return False
+    if isinstance(path_or_fd, int):
+        try:
             with Package(path_or_fd, partial=True):
                 return True
+        except (OSError, ValueError, BadPackage):
+            return False
+    try:
         fd = os.open(path_or_fd, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
-    except (OSError, TypeError, ValueError, BadPackage):
+    except (OSError, TypeError, ValueError):
         return False
     try:
         if not stat.S_ISREG(os.fstat(fd).st_mode):
