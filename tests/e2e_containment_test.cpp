@@ -211,9 +211,12 @@ TEST_F(ContainmentTest, UnderWineLinksAreNeitherRemovedNorFollowed) {
     fs::create_symlink("../../elsewhere/target", Work("pkg/g/link"));
     fs::create_directory_symlink("../elsewhere", Work("pkg/d"));
     PackLayout layout;
-    layout.entries = {FileGroup("d", 1), FileEntry("x", "through the link"),
-                      FileGroup("g", 3), FileEntry("link", "new link"),
-                      FileEntry("plain", "new plain"), FileEntry("fresh", "new")};
+    layout.entries = {FileGroup("d", 1),
+                      FileEntry("x", "through the link"),
+                      FileGroup("g", 3),
+                      FileEntry("link", "new link"),
+                      FileEntry("plain", "new plain"),
+                      FileEntry("fresh", "new")};
     RunResult run = RunLayout(layout);
     EXPECT_EQ(run.out, kBanner + WritingLine("d/", "x") +
                            "WARNING: Refusing to extract through a link, \"d/\"!\n" +

@@ -2,6 +2,7 @@
 
 #include "../../src/extract/pattern.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -17,12 +18,9 @@ std::string ExcludePattern(const char *given) {
 }
 
 bool IsExcluded(const std::vector<std::string> &patterns, const std::string &relative) {
-    for (const std::string &pattern : patterns) {
-        if (MatchPattern(pattern.c_str(), relative.c_str())) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(patterns.begin(), patterns.end(), [&](const std::string &pattern) {
+        return MatchPattern(pattern.c_str(), relative.c_str());
+    });
 }
 
 std::string ExcludeArgument(const std::string &relative) {
