@@ -320,13 +320,14 @@ TEST_P(ContainmentTest, OutputPastTheBudgetEndsTheRunAndKeepsWhatCameBefore) {
     EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/kept"}));
 }
 
-} // namespace
-
 // Wine maps the Windows build's files onto the Unix file system, where a
 // symbolic link looks like what it leads to: a file link passes for a plain
 // file (and removing it removes its target), and a directory link opened by
 // handle shows no reparse point.
-TEST_F(ContainmentTest, UnderWineLinksAreNeitherRemovedNorFollowed) {
+// The command line only: the library's cases run natively.
+using WineContainmentTest = ExtractTest;
+
+TEST_F(WineContainmentTest, UnderWineLinksAreNeitherRemovedNorFollowed) {
     if (!RunsWindowsBuild()) {
         GTEST_SKIP() << "the Windows build under Wine";
     }
@@ -361,3 +362,5 @@ TEST_F(ContainmentTest, UnderWineLinksAreNeitherRemovedNorFollowed) {
     EXPECT_EQ(ReadFile(Work("pkg/g/fresh")), "new");
     ExpectNothingOutsideWork();
 }
+
+} // namespace
