@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <sstream>
@@ -40,11 +41,14 @@ struct Opened {
     Package pkg;
 };
 
+// kr_open, which must set `*out` whatever the outcome: null on failure.
 Opened Open(const std::string &path, unsigned flags) {
     Opened opened{};
-    kr_package *pkg = reinterpret_cast<kr_package *>(&opened); // must be overwritten
+    kr_package *const unset = reinterpret_cast<kr_package *>(&opened);
+    kr_package *pkg = unset;
     opened.code = kr_open(path.c_str(), flags, &pkg, &opened.err);
-    opened.pkg.reset(pkg);
+    EXPECT_NE(pkg, unset) << "kr_open left *out as it was";
+    opened.pkg.reset(pkg == unset ? nullptr : pkg);
     return opened;
 }
 
@@ -285,7 +289,7 @@ std::vector<std::pair<std::string, std::string>> MadePackages() {
                     FileEntry("header", ""), FileEntry("over", "abc"),
                     FileEntry("far", ""),    FileEntry("empty-far", "")};
     past.entries[2].offset = 0;
-    past.entries[2].size = 1024;
+    past.entries[2].size = RBD_HEADER_SIZE;
     past.entries[3].size = 100;
     past.entries[4].offset = 0xFFFFFF00;
     past.entries[4].size = 1;
@@ -298,11 +302,12 @@ std::vector<std::pair<std::string, std::string>> MadePackages() {
                      FileEntry("2", "two"), FileEntry("3", "three"), FileEntry("4", "four"),
                      FileGroup("c", 1),     FileEntry("5", "five")};
     std::string complete = BuildPackage(whole);
-    return {{"duplicates", BuildPackage(duplicates)},
-            {"unsafe", BuildPackage(unsafe)},
-            {"past the end", BuildPackage(past)},
-            {"cut in a file table", complete.substr(0, 1024 + 96 * 4 + 50)},
-            {"cut in a group record", complete.substr(0, 1024 + 96 * 6 + 10)}};
+    return {
+        {"duplicates", BuildPackage(duplicates)},
+        {"unsafe", BuildPackage(unsafe)},
+        {"past the end", BuildPackage(past)},
+        {"cut in a file table", complete.substr(0, RBD_HEADER_SIZE + RBD_RECORD_SIZE * 4 + 50)},
+        {"cut in a group record", complete.substr(0, RBD_HEADER_SIZE + RBD_RECORD_SIZE * 6 + 10)}};
 }
 
 TEST(LibraryTest, EveryPackageReadsAsTheCommandLineListsAndExtractsIt) {
@@ -350,7 +355,7 @@ TEST(LibraryTest, OpenSaysWhatIsWrongAndWhere) {
     PackLayout layout;
     layout.entries = {FileGroup("a", 1),     FileEntry("1", "one"),   FileGroup("b", 3),
                       FileEntry("2", "two"), FileEntry("3", "three"), FileEntry("4", "four")};
-    std::string bytes = BuildPackage(layout).substr(0, 1024 + 96 * 4 + 95);
+    std::string bytes = BuildPackage(layout).substr(0, RBD_HEADER_SIZE + RBD_RECORD_SIZE * 4 + 95);
     ASSERT_TRUE(WriteBytes(scratch / "cut.rbd", bytes));
     Opened plain = Open(scratch / "cut.rbd", 0);
     EXPECT_EQ(plain.code, KR_E_DAMAGED);
