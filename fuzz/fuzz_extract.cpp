@@ -141,9 +141,10 @@ int LowestFreeDescriptor() {
 // True when the lowest free descriptor is the one before the first input.
 // libFuzzer's own threads open files now and then (its memory watch reads
 // /proc), so a descriptor taken is looked at again before it counts as left
-// open: a leak stays, theirs goes.
+// open: a leak stays, theirs goes. On a busy machine their thread may wait
+// long for a core with the file open, so the looks span a tenth of a second.
 bool NoDescriptorLeft() {
-    for (int look = 0; look < 5; ++look) {
+    for (int look = 0; look < 50; ++look) {
         if (LowestFreeDescriptor() == lowest_free_fd) {
             return true;
         }
