@@ -12,11 +12,14 @@
 #     SUMMARY "<one line>" DESCRIPTION "<a paragraph>"
 #     [DEPENDS "<relations>"] [CONTROL_EXTRA <control files>...])
 # The declaration gives the package the copyright file and changelog Debian
-# requires of each. Dependencies on shared libraries are found by
-# dpkg-shlibdeps; DEPENDS adds what it can't see (libkestrun1 (= @VERSION@),
-# with @VERSION@ for this version, for what must come from the same build).
-# Declarations may come from anywhere in the project: CPack reads them once the
-# whole project has been read.
+# requires of each. Dependencies on the system's shared libraries are found
+# by dpkg-shlibdeps; DEPENDS adds what it can't see, with @VERSION@ for this
+# version: a package whose programs or modules link libkestrun needs
+# "libkestrun1 (>= @VERSION@)", since dpkg-shlibdeps takes the libraries of
+# this build for private ones.
+# Declarations may come from any file read after this one (a cmake file
+# included later in CMakeLists.txt, or a subdirectory added later): CPack reads
+# them once the whole project has been read.
 include(GNUInstallDirs)
 
 function(kestrun_debian_package package)

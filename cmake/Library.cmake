@@ -17,6 +17,18 @@ set_target_properties(libkestrun PROPERTIES
   VERSION ${PROJECT_VERSION}
   SOVERSION 1)
 target_compile_definitions(libkestrun PRIVATE KESTRUN_BUILD_LIBRARY HOSTKIT_INTERNAL)
+# The header's KR_VERSION_* name the version being built, or a program would
+# be told of another release than the one it was built against.
+set(kestrun_header ${PROJECT_SOURCE_DIR}/include/kestrun/kestrun.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${kestrun_header})
+file(STRINGS ${kestrun_header} kestrun_header_version REGEX "^#define KR_VERSION_(MAJOR|MINOR|PATCH) ")
+string(REGEX REPLACE "[^;]* ([0-9]+)(;|$)" "\\1\\2" kestrun_header_version "${kestrun_header_version}")
+string(REPLACE ";" "." kestrun_header_version "${kestrun_header_version}")
+if(NOT kestrun_header_version STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "include/kestrun/kestrun.h: KR_VERSION_* say ${kestrun_header_version}, "
+    "not version ${PROJECT_VERSION} of the project")
+endif()
+
 # The public header, installed as <kestrun/kestrun.h>.
 target_sources(libkestrun PUBLIC FILE_SET HEADERS BASE_DIRS include FILES include/kestrun/kestrun.h)
 target_include_directories(libkestrun PRIVATE ${PROJECT_BINARY_DIR}/generated)
