@@ -11,3 +11,7 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install build/release --prefix "$prefix" >/dev/null
 bash .ci/build-example.sh "$prefix" build/release/mksample build/release/kestrun
+# The README shows the example as it is.
+# shellcheck disable=SC2016 # the backquotes are the README's, not the shell's
+diff <(sed -n '/^## The library/,/^## /p' README.md | sed -n '/^```c$/,/^```$/p' | sed '1d;$d') \
+  examples/list_and_copy.c
