@@ -1,6 +1,7 @@
 // Opening a package: the walk of its whole index, kept as a table of entries.
 #include "../extract/engine.h"
 #include "../extract/entry_data.h"
+#include "../hostkit/hostkit.h"
 #include "../package/walk.h"
 #include "errors.h"
 #include "package_table.h"
@@ -71,8 +72,10 @@ void CloseFile(int fd) {
     _close(fd);
 }
 #else
+// O_NONBLOCK: a FIFO must not hold the caller until a writer comes; it is
+// refused at its first read at an offset (ESPIPE). Regular files ignore it.
 int OpenFile(const char *path, int *error) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     *error = fd < 0 ? errno : 0;
     return fd;
 }
@@ -181,7 +184,15 @@ int OpenOwned(int fd, unsigned flags, kr_package **out, kr_error *err) {
     int code = KR_OK;
     try {
         RBDWalk walk;
-        if (!RBD_StartWalk(walk, fd)) {
+        uint64_t size = 0;
+        if (!hkFileSize(fd, &size)) {
+            // A pipe or a socket: nothing the library can read at an offset.
+            int error = hkErrorCode();
+            char text[128];
+            code = RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD,
+                                "the package can't be read at any offset: %s",
+                                RBD_SystemText(error, text, sizeof text));
+        } else if (!RBD_StartWalk(walk, fd)) {
             code = RBD_WalkErrorToCode(walk.error, err);
         } else {
             pkg->info.package_size = walk.package_size;
