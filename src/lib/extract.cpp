@@ -72,6 +72,7 @@ int OutcomeCode(const RBDRun &run, const RBDEntryResult &result, const kr_entry 
     char text[128];
     switch (result.outcome) {
     case RBD_ENTRY_WRITTEN:
+    case RBD_ENTRY_KEPT: // never asked for here
         if (!result.data_missing) {
             return RBD_ClearError(&why);
         }
