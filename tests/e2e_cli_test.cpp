@@ -2,6 +2,7 @@
 // the classic run, and output that serves terminals and pipes.
 #include "e2e.h"
 
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -21,13 +22,15 @@ PackLayout OneFile() {
 TEST_F(CliTest, HelpAndVersion) {
     for (const char *option : {"-h", "--help"}) {
         RunResult run = RunKestrun(scratch_ / "work", {option});
-        EXPECT_EQ(run.out.rfind("Usage: kestrun PACKAGE\n"
+        EXPECT_EQ(run.out.rfind("Usage: kestrun PACKAGE [MEMBER]...\n"
                                 "       kestrun [OPTION]... [--] PACKAGE [MEMBER]...\n",
                                 0),
                   0u)
             << run.out;
-        for (const char *documented : {"--list", "--json", "--test", "--info", "--directory=DIR",
-                                       "--to-stdout", "--quiet", "--version", "Exit status"}) {
+        for (const char *documented :
+             {"--list", "--json", "--test", "--info", "--directory=DIR", "--to-stdout", "--quiet",
+              "--version", "--extract", "--verbose", "--keep-old-files", "--output=DIR",
+              "--exclude=PATTERN", "--progress", "--no-progress", "--sha256", "Exit status"}) {
             EXPECT_NE(run.out.find(documented), std::string::npos) << documented;
         }
         EXPECT_EQ(run.status, 0);
@@ -40,7 +43,7 @@ TEST_F(CliTest, HelpAndVersion) {
     }
 }
 
-TEST_F(CliTest, CommandLineMistakesGiveOneErrorAndTheUsage) {
+TEST_F(CliTest, CommandLineMistakesGiveOneErrorAndAPointerToTheHelp) {
     std::filesystem::create_directory(Work("d"));
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"-q", "--bogus", "pkg.rbd"}, "Unknown option \"--bogus\"!"},
@@ -58,8 +61,8 @@ TEST_F(CliTest, CommandLineMistakesGiveOneErrorAndTheUsage) {
     for (const auto &[args, message] : cases) {
         SCOPED_TRACE(args[0]);
         RunResult run = RunWith(OneFile(), args);
-        EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1), "ERROR: " + message + "\n");
-        EXPECT_NE(run.err.find("Usage: kestrun PACKAGE\n"), std::string::npos);
+        EXPECT_EQ(run.err,
+                  "ERROR: " + message + "\nTry \"kestrun --help\" for more information.\n");
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(ListTree(scratch_ / "work"), (std::vector<std::string>{"d/", "pkg.rbd"}));
@@ -96,12 +99,16 @@ TEST_F(CliTest, ClosedStandardOutputNeverStopsAnExtraction) {
     EXPECT_EQ(Tree().size(), count + 1);
     EXPECT_EQ(ReadFile(Work("pkg/g/f2999")), "2999");
 
-    // Where the output is the product, losing it is a failure.
-    for (const char *option : {"-l", "-O"}) {
+    // Where the output is the product, a reader gone ends the run quietly,
+    // as by SIGPIPE.
+    for (const char *option : {"-l", "--json", "-O"}) {
         run = RunWith(layout, {option, "pkg.rbd"}, options);
-        EXPECT_EQ(run.signal, 0);
-        EXPECT_EQ(run.status, 1) << option;
-        EXPECT_EQ(run.err.rfind("ERROR: Failed to write to standard output, aborting!\n", 0), 0u);
+        if (RunsWindowsBuild()) {
+            EXPECT_EQ(run.status, 141) << option;
+        } else {
+            EXPECT_EQ(run.signal, SIGPIPE) << option;
+        }
+        EXPECT_EQ(run.err, "") << option;
     }
 }
 
@@ -146,12 +153,16 @@ TEST_F(CliTest, NamesWithControlCharactersAreEscapedOnATerminalOnly) {
                       FileEntry("caf\xc3\xa9\tx", "3")};
     ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
     const std::string work_dir = scratch_ / "work";
-    EXPECT_EQ(RunOnTerminal(work_dir, {"-q", "pkg.rbd"}),
-              "Reached end of package indices.\nDone!\n");
+    EXPECT_EQ(RunOnTerminal(work_dir, {"-q", "pkg.rbd"}), "");
     std::string listed = RunOnTerminal(work_dir, {"-l", "pkg.rbd"});
     EXPECT_EQ(listed, "         1  g\\x1b[2J/raw\\x9b1m\n"
                       "         1  g\\x1b[2J/utf\\xc2\\x9b1m\n"
                       "         1  g\\x1b[2J/caf\xc3\xa9\\x09x\n");
+    // A backslash is doubled there, so that no name can pass for an escape.
+    PackLayout backslash;
+    backslash.entries = {FileGroup("g", 1), FileEntry("a\\x1b", "1")};
+    ASSERT_TRUE(WriteBytes(Work("bs.rbd"), BuildPackage(backslash)));
+    EXPECT_EQ(RunOnTerminal(work_dir, {"-l", "bs.rbd"}), "         1  g/a\\\\x1b\n");
     std::string extracted = RunOnTerminal(work_dir, {"pkg.rbd"});
     EXPECT_NE(extracted.find("Writing \"pkg/g\\x1b[2J/caf\xc3\xa9\\x09x\"...\n"), std::string::npos)
         << extracted;

@@ -188,7 +188,7 @@ TEST_F(ContainmentTest, OutputPastTheBudgetEndsTheRunAndKeepsWhatCameBefore) {
 
     // --test meets the same budget, without writing anything.
     RunResult test = RunKestrun(scratch_ / "work", {"--test", "pkg.rbd"});
-    EXPECT_EQ(test.out, "ERROR: Output would pass " + std::to_string(budget) +
+    EXPECT_EQ(test.err, "ERROR: Output would pass " + std::to_string(budget) +
                             " bytes (64 times the package plus 1 GiB), aborting!\n");
     EXPECT_EQ(test.status, 1);
     EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/kept"}));
