@@ -34,8 +34,8 @@ int TakeOptions(RBDRun &run, const kr_package *pkg, const kr_extract_options *op
         // defaults; one too small to hold the first ones is a mistake.
         if (opt->struct_size < offsetof(kr_extract_options, ctx) + sizeof opt->ctx) {
             return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD,
-                                "kr_extract_options.struct_size is %zu, too small",
-                                opt->struct_size);
+                                "kr_extract_options.struct_size is %llu, too small",
+                                static_cast<unsigned long long>(opt->struct_size));
         }
         run.options = *opt;
     }
