@@ -24,6 +24,8 @@ uint32_t num_indices;
 int package_fd = -1;
 uint64_t package_size;
 
+RBDPackage *package_in_load;
+
 namespace {
 
 #ifdef _WIN32
@@ -200,6 +202,7 @@ RBDPackage *RBD_LoadPackage(const char *path) {
     OpenPackageFile package_file{fd};
     auto *package = static_cast<RBDPackage *>(
         AllocateOrFail(1, sizeof(RBDPackage), "memory for package container, aborting"));
+    package_in_load = package;
     if (std::strlen(path) > RBD_MAX_PATH) {
         RBD_Fatal("ERROR: Package path too long, \"%s\", aborting!\n", ShownInMessage(path));
     }
@@ -213,6 +216,7 @@ RBDPackage *RBD_LoadPackage(const char *path) {
     package_size = walk.package_size;
     RBD_StartEntries(fd, walk.package_size);
     Walk(walk, package);
+    package_in_load = nullptr;
     return package;
 }
 
