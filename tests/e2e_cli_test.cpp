@@ -4,10 +4,7 @@
 
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
@@ -115,27 +112,12 @@ TEST_F(CliTest, ClosedStandardOutputNeverStopsAnExtraction) {
 // Runs kestrun with a pseudo-terminal as standard output and gives what the
 // terminal received.
 std::string RunOnTerminal(const std::string &work_dir, const std::vector<std::string> &args) {
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    EXPECT_GE(master, 0);
-    EXPECT_EQ(grantpt(master), 0);
-    EXPECT_EQ(unlockpt(master), 0);
-    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
-    termios settings{};
-    tcgetattr(terminal, &settings);
-    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST); // no "\r\n" for "\n"
-    tcsetattr(terminal, TCSANOW, &settings);
+    PseudoTerminal pty = OpenPseudoTerminal();
     RunOptions options;
-    options.stdout_fd = terminal;
+    options.stdout_fd = pty.terminal;
     RunResult run = RunKestrun(work_dir, args, options);
     EXPECT_EQ(run.status, 0);
-    close(terminal);
-    std::string seen;
-    char buffer[4096];
-    for (ssize_t got; (got = read(master, buffer, sizeof buffer)) > 0;) {
-        seen.append(buffer, static_cast<size_t>(got));
-    }
-    close(master);
-    return seen;
+    return DrainPseudoTerminal(pty);
 }
 
 TEST_F(CliTest, NamesWithControlCharactersAreEscapedOnATerminalOnly) {
@@ -163,6 +145,10 @@ TEST_F(CliTest, NamesWithControlCharactersAreEscapedOnATerminalOnly) {
     backslash.entries = {FileGroup("g", 1), FileEntry("a\\x1b", "1")};
     ASSERT_TRUE(WriteBytes(Work("bs.rbd"), BuildPackage(backslash)));
     EXPECT_EQ(RunOnTerminal(work_dir, {"-l", "bs.rbd"}), "         1  g/a\\\\x1b\n");
+    // The package's own path too, which -i shows.
+    std::filesystem::copy_file(Work("pkg.rbd"), Work("t\x1b]0;x\x07.rbd"));
+    std::string info = RunOnTerminal(work_dir, {"-i", "t\x1b]0;x\x07.rbd"});
+    EXPECT_NE(info.find("\nt\\x1b]0;x\\x07.rbd\n version: 2\n"), std::string::npos) << info;
     std::string extracted = RunOnTerminal(work_dir, {"pkg.rbd"});
     EXPECT_NE(extracted.find("Writing \"pkg/g\\x1b[2J/caf\xc3\xa9\\x09x\"...\n"), std::string::npos)
         << extracted;

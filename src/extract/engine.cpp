@@ -9,6 +9,15 @@
 
 namespace {
 
+// The system's code for a directory where a file was to be made, in the
+// terms of hkErrorCode: errno, or Windows' own code (what creating a file
+// over a directory answers there, ERROR_ACCESS_DENIED).
+#ifdef _WIN32
+const int kIsDirectory = 5;
+#else
+const int kIsDirectory = EISDIR;
+#endif
+
 RBDEntryResult Outcome(RBDEntryOutcome outcome, int os_error = 0) {
     return RBDEntryResult{outcome, false, os_error};
 }
@@ -60,7 +69,7 @@ int CreateOutput(const RBDExtraction &x, hkDirectory *dir, const char *name,
         }
         // A name that vanished meanwhile is simply created.
         if (known && id.is_directory) {
-            result = Outcome(RBD_ENTRY_WRITE_FAILED, EISDIR);
+            result = Outcome(RBD_ENTRY_WRITE_FAILED, kIsDirectory);
             return -1;
         }
         if (known && !hkRemoveBelow(dir, name)) {

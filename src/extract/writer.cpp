@@ -103,8 +103,8 @@ void ReportBriefly(const RBDEntryResult &result, const char *path, const char *f
 void ReportInFull(const RBDEntryResult &result, const char *path, const char *filename) {
     std::string entry = std::string(path) + filename;
     const char *shown = ShownInMessage(entry.c_str());
-    char reason[128];
-    RBD_SystemText(result.os_error, reason, sizeof reason);
+    char text[128];
+    const char *reason = RBD_SystemText(result.os_error, text, sizeof text);
     if (result.data_missing) {
         RBD_Warning("WARNING: Failed to read in data, \"%s\"!\n", shown);
     }

@@ -34,6 +34,17 @@ bool stdout_is_product;
     std::_Exit(128 + 13); // where there is no SIGPIPE, the status a shell would show
 }
 
+// The last write failed because nothing reads the pipe any more.
+bool ReaderGone() {
+#ifdef _WIN32
+    // ERROR_BROKEN_PIPE, ERROR_NO_DATA, ERROR_PIPE_NOT_CONNECTED.
+    int code = hkErrorCode();
+    return code == 109 || code == 232 || code == 233;
+#else
+    return errno == EPIPE;
+#endif
+}
+
 } // namespace
 
 void RBD_SetUpStreams(bool messages_apart, bool product, bool binary) {
@@ -60,7 +71,7 @@ FILE *RBD_Product() {
 }
 
 void RBD_FailProduct() {
-    if (errno == EPIPE) {
+    if (ReaderGone()) {
         EndAtClosedPipe();
     }
     RBD_Fatal("ERROR: Failed to write to standard output, aborting!\n%s\n", hkGetError());
