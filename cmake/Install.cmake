@@ -93,7 +93,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # Debian ships binaries without their symbol tables.
 set(CPACK_STRIP_FILES ON)
-# Runtime dependencies (libc, libstdc++) as dpkg-shlibdeps finds them.
+# Runtime dependencies (libc, libstdc++, libcrypto) as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What loads the bash completion installed with the package.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 include(CPack)
