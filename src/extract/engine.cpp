@@ -86,15 +86,16 @@ int CreateOutput(const RBDExtraction &x, hkDirectory *dir, const char *name,
 }
 
 // Closes the output file; when it was not written whole or the close failed,
-// removes it, so that no cut entry is left behind.
+// removes it, so that no cut entry is left behind. The file is the one being
+// written until it is closed whole or removed.
 void FinishOutput(RBDExtraction &x, int fd, bool written, RBDEntryResult &result) {
-    x.writing.store(false, std::memory_order_release);
     bool closed = hkCloseFile(fd);
     if (!written || !closed) {
         result.outcome = RBD_ENTRY_WRITE_FAILED;
         result.os_error = hkErrorCode();
         hkRemoveBelow(x.group_dir, x.writing_name);
     }
+    x.writing.store(false, std::memory_order_release);
 }
 
 // The bytes in one call of the entry's full size, or in the pieces that the
@@ -110,7 +111,9 @@ int CopyBytes(const RBDExtraction &x, int fd, uint64_t offset, uint64_t size) {
         if (copied != HK_COPY_DONE) {
             return copied;
         }
-        x.options.copied(x.options.context, now);
+        if (x.options.copied != nullptr) {
+            x.options.copied(x.options.context, now);
+        }
         offset += now;
         size -= now;
     }
@@ -125,9 +128,9 @@ void CopyEntry(RBDExtraction &x, int fd, uint32_t offset, uint32_t size, RBDEntr
         return;
     }
     if (!RBD_ChargeOutput(x.budget, size)) {
-        x.writing.store(false, std::memory_order_release);
         hkCloseFile(fd);
         hkRemoveBelow(x.group_dir, x.writing_name);
+        x.writing.store(false, std::memory_order_release);
         result.outcome = RBD_ENTRY_OVER_BUDGET;
         return;
     }

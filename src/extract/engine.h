@@ -47,9 +47,9 @@ struct RBDEngineOptions {
     // Whatever already has an entry's name is left as it is, and the entry
     // is not written: RBD_ENTRY_KEPT.
     bool keep_existing;
-    // Non-zero: entry bytes are copied in pieces of this size, `copied`
-    // being called after each with the bytes it moved, so that a caller can
-    // show a large entry moving. Zero: one copy of each entry's full size.
+    // Non-zero: entry bytes are copied in pieces of this size, `copied` (when
+    // set) being called after each with the bytes it moved, so that a caller
+    // can show a large entry moving. Zero: one copy of each entry's full size.
     uint64_t piece_size;
     void (*copied)(void *context, uint64_t bytes);
     void *context;
@@ -73,7 +73,7 @@ struct RBDExtraction {
     // process is ended midway (a signal handler may read these, and nothing
     // else of the record): `writing` is set once the file exists, after
     // `writing_dir_fd` (hkDirectoryFd of its directory) and `writing_name`,
-    // and cleared as soon as its copy ended, before it is closed.
+    // and cleared once it is closed whole or removed.
     std::atomic<bool> writing;
     int writing_dir_fd;
     char writing_name[RBD_NAME_FIELD];

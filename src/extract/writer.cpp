@@ -101,6 +101,10 @@ void ReportBriefly(const RBDEntryResult &result, const char *path, const char *f
 // under the output root, and a failure of the system says the system's
 // reason.
 void ReportInFull(const RBDEntryResult &result, const char *path, const char *filename) {
+    bool whole = result.outcome == RBD_ENTRY_WRITTEN || result.outcome == RBD_ENTRY_KEPT;
+    if (whole && !result.data_missing) {
+        return; // the common case, at no cost
+    }
     std::string entry = std::string(path) + filename;
     const char *shown = ShownInMessage(entry.c_str());
     char text[128];
