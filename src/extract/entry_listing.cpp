@@ -60,8 +60,8 @@ void RBD_ListEntry(const char *path, const char *filename, uint32_t offset, uint
 void RBD_ListEntryAsJson(const char *path, const char *filename, uint32_t offset, uint32_t size) {
     std::string entry_path = std::string(path) + filename;
     std::string sha256;
-    char hex[65];
     if (run_mode.sha256) {
+        char hex[65];
         sha256 = HashOrWarn(entry_path, offset, size, hex)
                      ? ",\"sha256\":\"" + std::string(hex) + "\""
                      : ",\"sha256\":null";

@@ -6,6 +6,8 @@
 
 #include <openssl/evp.h>
 
+// One definition per platform; the two are never built together.
+// cppcheck-suppress ctuOneDefinitionRuleViolation
 struct RBDSha256 {
     EVP_MD_CTX *context;
 };
@@ -19,10 +21,12 @@ RBDSha256 *RBD_NewSha256() {
         EVP_MD_CTX_free(context);
         return nullptr;
     }
-    auto *hash = new (std::nothrow) RBDSha256{context};
+    RBDSha256 *hash = new (std::nothrow) RBDSha256;
     if (hash == nullptr) {
         EVP_MD_CTX_free(context);
+        return nullptr;
     }
+    hash->context = context;
     return hash;
 }
 

@@ -1,6 +1,7 @@
 #include "status_line.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #ifdef _WIN32
@@ -60,7 +61,7 @@ void FormatTimeLeft(char *out, size_t size, double seconds) {
         std::snprintf(out, size, "--:--");
         return;
     }
-    auto whole = static_cast<unsigned long>(seconds + 0.5);
+    auto whole = static_cast<unsigned long>(std::lround(seconds));
     if (whole >= 3600) {
         std::snprintf(out, size, "%lu:%02lu:%02lu", whole / 3600, whole / 60 % 60, whole % 60);
     } else {

@@ -59,10 +59,10 @@ struct OpenPackageFile {
 // reason, in the words of the library's errors.
 void FailHeaderInFull(const RBDWalkError &error, const char *path) {
     const char *shown = ShownInMessage(path);
-    char text[128];
     switch (error.problem) {
     case RBD_PROBLEM_HEADER_SHORT:
         if (error.os_error != 0) {
+            char text[128];
             RBD_Fatal("ERROR: Failed to read \"%s\": %s, aborting!\n", shown,
                       RBD_SystemText(error.os_error, text, sizeof text));
         }
