@@ -91,6 +91,11 @@ void ReportBriefly(const RBDEntryResult &result, const char *path, const char *f
     case RBD_ENTRY_WRITE_FAILED:
         RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", ShownInMessage(out_path));
         break;
+    case RBD_ENTRY_NOT_REPLACED:
+        RBD_Warning("WARNING: Refusing to replace \"%s\" under Wine, which can't tell a link from "
+                    "a file!\n",
+                    ShownInMessage(out_path));
+        break;
     case RBD_ENTRY_OVER_BUDGET:
         StopOverBudget();
     }
@@ -136,6 +141,11 @@ void ReportInFull(const RBDEntryResult &result, const char *path, const char *fi
         break;
     case RBD_ENTRY_WRITE_FAILED:
         RBD_Warning("WARNING: Failed to write to destination, \"%s\": %s!\n", shown, reason);
+        break;
+    case RBD_ENTRY_NOT_REPLACED:
+        RBD_Warning("WARNING: Refusing to replace \"%s\" under Wine, which can't tell a link from "
+                    "a file!\n",
+                    shown);
         break;
     case RBD_ENTRY_OVER_BUDGET:
         StopOverBudget();

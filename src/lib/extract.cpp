@@ -90,6 +90,11 @@ int OutcomeCode(const RBDRun &run, const RBDEntryResult &result, const kr_entry 
     case RBD_ENTRY_IS_PACKAGE:
         return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
                             "refusing to overwrite the package, \"%s\"", entry.path);
+    case RBD_ENTRY_NOT_REPLACED:
+        return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
+                            "refusing to replace \"%s\" under Wine, which can't tell a link "
+                            "from a file",
+                            entry.path);
     case RBD_ENTRY_NO_PATH:
         return RBD_SetError(&why, KR_E_IO, result.os_error, KR_NO_RECORD,
                             "can't create the directory \"%s\": %s", entry.group,
