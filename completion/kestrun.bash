@@ -5,8 +5,10 @@
 _kestrun_members() {
   local package=$1 cur=$2 line name
   package=${package/#\~/$HOME}
-  [[ $package == \'*\' || $package == \"*\" ]] && package=${package:1:-1}
-  [[ -f $package ]] || return
+  if [[ $package == \'*\' || $package == \"*\" ]]; then
+    package=${package:1:-1}
+  fi
+  [[ -f $package ]] || return 0
   COMPREPLY=()
   # "%10u  PATH": the size, two spaces, the path under the output root.
   while IFS= read -r line; do
@@ -50,8 +52,10 @@ _kestrun() {
   done
 
   if [[ -n $package || $prev == --exclude ]]; then
-    [[ -n $package ]] && _kestrun_members "$package" "$cur"
-    return
+    if [[ -n $package ]]; then
+      _kestrun_members "$package" "$cur"
+    fi
+    return 0
   fi
 
   if ((options_open)) && [[ $cur == -* ]]; then
@@ -66,8 +70,10 @@ _kestrun() {
     mapfile -t COMPREPLY < <(compgen -W '-x --extract -l --list --json -t --test -i --info
       -O --to-stdout --sha256 -C --directory= -d --output= -k --keep-old-files --exclude=
       -q --quiet -v --verbose --progress --no-progress -h --help -V --version --' -- "$cur")
-    [[ ${COMPREPLY[0]-} == *= ]] && compopt -o nospace 2>/dev/null
-    return
+    if [[ ${COMPREPLY[0]-} == *= ]]; then
+      compopt -o nospace 2>/dev/null
+    fi
+    return 0
   fi
   compopt -o filenames 2>/dev/null
   mapfile -t COMPREPLY < <(compgen -f -X '!*.[rR][bB][dD]' -- "$cur"; compgen -d -- "$cur")
