@@ -125,12 +125,12 @@ TEST_F(HabitsTest, KeepOldFilesAndExclude) {
               (std::vector<std::string>{"data/", "data/snd/", "data/snd/a.wav", "data/snd/b.wav"}));
 
     // Excludes apply after the members, in every mode; overwriting stays the
-    // default.
+    // default (under Wine nothing this run did not make is replaced).
     run = RunWith(SoundAndText(), {"-l", "--exclude=*/b.wav", "pkg.rbd", "data/snd"});
     EXPECT_EQ(run.out, "         4  data/snd/a.wav\n");
     run = RunWith(SoundAndText(), {"-q", "--exclude", "data/txt", "pkg.rbd"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(ReadFile(Work("pkg/data/snd/a.wav")), "aaaa");
+    EXPECT_EQ(run.status, RunsWindowsBuild() ? 2 : 0);
+    EXPECT_EQ(ReadFile(Work("pkg/data/snd/a.wav")), RunsWindowsBuild() ? "modded" : "aaaa");
     EXPECT_FALSE(fs::exists(Work("pkg/data/txt")));
 }
 
