@@ -1,0 +1,58 @@
+#include "entry_verdict.h"
+
+#include "extract/entry_data.h"
+#include "package/safe_name.h"
+#include "types.h"
+
+#include <cstring>
+
+namespace {
+
+// Whether every name that the group path shows ("a/b/": each name followed
+// by a slash) may be a path component.
+bool GroupNamesLookSafe(const char *group) {
+    char name[RBD_MAX_PATH + 1];
+    for (const char *p = group; *p != '\0';) {
+        size_t length = std::strcspn(p, "/");
+        if (length > RBD_MAX_PATH) {
+            return false; // longer than any group path the reader hands on
+        }
+        std::memcpy(name, p, length);
+        name[length] = '\0';
+        if (!IsSafeName(name)) {
+            return false;
+        }
+        p += length;
+        if (*p == '/') {
+            ++p;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::string RootNameOf(const char *package_path) {
+    const char *slash = std::strrchr(package_path, '/');
+    std::string name = slash != nullptr ? slash + 1 : package_path;
+    return name.size() < 4 ? std::string() : name.substr(0, name.size() - 4);
+}
+
+EntryVerdict VerdictOn(const kr_entry &entry, const char *root_name) {
+    char path[RBD_MAX_PATH + 1];
+    bool safe_group = GroupNamesLookSafe(entry.group);
+    if (safe_group && (entry.flags & KR_ENTRY_UNSAFE) != 0 && entry.name[0] != '\0' &&
+        IsSafeName(entry.name) && RBD_FormatOutputPath(path, "", entry.group, entry.name)) {
+        // The library refuses a path whose every name shows safe and which
+        // fits: then a group's own name holds a slash, which the group path
+        // can't show.
+        safe_group = false;
+    }
+    if (!safe_group || !IsSafeName(entry.name)) {
+        return ENTRY_UNSAFE;
+    }
+    if (!RBD_FormatOutputPath(path, root_name, entry.group, entry.name)) {
+        return ENTRY_TOO_LONG;
+    }
+    return ENTRY_TAKEN;
+}
