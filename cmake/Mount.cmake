@@ -27,6 +27,7 @@ add_executable(kestrun-mount
   tools/mount/serve.cpp
   tools/mount/operations.cpp
   tools/mount/node_attributes.cpp
+  tools/mount/spliced_read.cpp
   tools/mount/node_table.cpp
   tools/mount/name_index.cpp
   tools/mount/tree_layout.cpp

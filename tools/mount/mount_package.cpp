@@ -15,9 +15,10 @@
 
 namespace {
 
-kr_package *OpenPackage(const char *path, bool partial, struct stat &status) {
+// The package open for reading, in `fd`, and as the library's package.
+kr_package *OpenPackage(const char *path, bool partial, struct stat &status, int &fd) {
     // Not blocking: a FIFO in place of the package must not hang the mount.
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 || fstat(fd, &status) != 0) {
         std::fprintf(stderr, "kestrun-mount: %s: can't open the package: %s\n", path,
                      std::strerror(errno));
@@ -29,8 +30,8 @@ kr_package *OpenPackage(const char *path, bool partial, struct stat &status) {
     kr_package *package = nullptr;
     kr_error error;
     int code = kr_open_fd(fd, partial ? KR_OPEN_PARTIAL : 0, &package, &error);
-    close(fd); // the package keeps a descriptor of its own
     if (code != KR_OK) {
+        close(fd);
         std::fprintf(stderr, "kestrun-mount: %s: %s%s\n", path, error.message,
                      code == KR_E_DAMAGED ? " (-o partial mounts the entries before the damage)"
                                           : "");
@@ -43,7 +44,8 @@ kr_package *OpenPackage(const char *path, bool partial, struct stat &status) {
 
 bool OpenForMount(MountState &state, const char *path, bool partial) {
     struct stat status {};
-    kr_package *package = OpenPackage(path, partial, status);
+    int fd = -1;
+    kr_package *package = OpenPackage(path, partial, status, fd);
     if (package == nullptr) {
         return false;
     }
@@ -53,6 +55,7 @@ bool OpenForMount(MountState &state, const char *path, bool partial) {
         std::fprintf(stderr, "kestrun-mount: %s: %s; mounting the %u entries before it\n", path,
                      info.damage.message, info.entries);
     }
+    state.package_fd = fd;
     MountTable &table = state.table;
     table.package = package;
     table.time = status.st_mtim;
@@ -72,4 +75,6 @@ bool OpenForMount(MountState &state, const char *path, bool partial) {
 void CloseMounted(MountState &state) {
     kr_close(state.table.package);
     state.table.package = nullptr;
+    close(state.package_fd);
+    state.package_fd = -1;
 }

@@ -1,6 +1,7 @@
 #include "operations.h"
 
 #include "node_attributes.h"
+#include "spliced_read.h"
 
 #include <cerrno>
 #include <climits>
@@ -15,6 +16,12 @@ namespace {
 // Nothing in the tree ever changes, so the kernel may keep every name and
 // attribute, and every name that is missing, for as long as it likes.
 const double kForever = 365.0 * 24 * 60 * 60;
+
+// Reads of this many bytes or more are spliced: measured on the benchmark's
+// workloads, a spliced 128 KiB read costs the daemon half the CPU time of a
+// copied one, while below a few pages the extra system calls of splicing cost
+// more than the copy saves.
+const size_t kSpliceFrom = 32 * 1024;
 
 MountState &StateOf(fuse_req_t req) {
     return *static_cast<MountState *>(fuse_req_userdata(req));
@@ -54,7 +61,15 @@ void Init(void *userdata, fuse_conn_info *conn) {
         conn->want |= FUSE_CAP_READDIRPLUS;
         conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
     }
+    // Entry bytes go from the package's page cache to the FUSE device
+    // without a copy through our memory (see kSpliceFrom), unless the user
+    // says -o no_splice_write.
+    if ((conn->capable & FUSE_CAP_SPLICE_WRITE) != 0) {
+        conn->want |= FUSE_CAP_SPLICE_WRITE;
+    }
     fuse_apply_conn_info_opts(state->connection_options, conn);
+    state->splice_replies.store((conn->want & FUSE_CAP_SPLICE_WRITE) != 0,
+                                std::memory_order_relaxed);
 }
 
 void Lookup(fuse_req_t req, fuse_ino_t parent, const char *name) {
@@ -201,6 +216,20 @@ void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_i
     }
     uint64_t left = file.size - static_cast<uint64_t>(offset);
     size_t wanted = left < size ? static_cast<size_t>(left) : size;
+    const MountState &state = StateOf(req);
+    if (wanted >= kSpliceFrom && state.splice_replies.load(std::memory_order_relaxed)) {
+        kr_entry entry;
+        kr_entry_at(table.package, file.entry, &entry);
+        int why = ReplySpliced(req, state.package_fd, entry.offset + static_cast<uint64_t>(offset),
+                               wanted);
+        if (why == 0 || why == EIO) {
+            if (why == EIO) {
+                fuse_reply_err(req, EIO);
+            }
+            return;
+        }
+        // No splicing here: the bytes are copied as below.
+    }
     char *buffer = static_cast<char *>(std::malloc(wanted));
     if (buffer == nullptr) {
         fuse_reply_err(req, ENOMEM);

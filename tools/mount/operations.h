@@ -16,6 +16,10 @@ struct MountState {
     // The kernel opens files and directories without asking us: each open
     // would only say again what never changes.
     std::atomic<bool> opens_skipped;
+    // The package, open for reading of our own, to splice from; and whether
+    // the connection takes replies spliced to the FUSE device.
+    int package_fd;
+    std::atomic<bool> splice_replies;
 };
 
 // The operations, with a MountState as the session's user data.
