@@ -84,8 +84,10 @@ for load in small large; do
     (cd "$shm/$load.tree" && zip -q -0 -r "$shm/$load.zip" .)
   fi
   if [[ " ${tools[*]} " == *" squashfuse "* ]]; then
-    mksquashfs "$shm/$load.tree" "$shm/$load.sqfs" -noI -noD -noF -noX -no-xattrs -noappend \
-      -quiet >/dev/null
+    # Nothing compressed, and every file kept apart: the large tree's entries
+    # are alike, and a squashfs image would otherwise hold one of them.
+    mksquashfs "$shm/$load.tree" "$shm/$load.sqfs" -noI -noD -noF -noX -no-xattrs -no-duplicates \
+      -noappend -quiet >/dev/null
   fi
 done
 

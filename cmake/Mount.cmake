@@ -61,3 +61,47 @@ if(BUILD_TESTING)
       ENVIRONMENT_MODIFICATION "KESTRUN_MOUNT_BIN=set:$<TARGET_FILE:kestrun-mount>"
     DISCOVERY_TIMEOUT 60)
 endif()
+
+# Installing: the program, and its man page with the version filled in and
+# compressed as Debian keeps man pages; a component of their own, the Debian
+# package kestrun-mount. The program finds libkestrun through a run path
+# relative to its own directory, unless the library lies where the dynamic
+# linker looks anyway.
+include(GNUInstallDirs)
+if(NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES)
+  file(RELATIVE_PATH kestrun_mount_libdir ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+  set_target_properties(kestrun-mount PROPERTIES INSTALL_RPATH "$ORIGIN/${kestrun_mount_libdir}")
+endif()
+set(kestrun_mount_page ${PROJECT_BINARY_DIR}/man/kestrun-mount.1)
+configure_file(${PROJECT_SOURCE_DIR}/man/kestrun-mount.1.in ${kestrun_mount_page} @ONLY)
+add_custom_command(OUTPUT ${kestrun_mount_page}.gz
+  COMMAND gzip -9 -n -c ${kestrun_mount_page} > ${kestrun_mount_page}.gz
+  DEPENDS ${kestrun_mount_page}
+  VERBATIM)
+add_custom_target(man-kestrun-mount ALL DEPENDS ${kestrun_mount_page}.gz)
+
+# The program needs libkestrun installed beside it. Where the project's
+# install rules have the library's Debian packages (kestrun_debian_package),
+# kestrun-mount is installed with everything else and packaged on its own;
+# elsewhere it is installed only when asked for: cmake --install --component
+# kestrun-mount.
+set(kestrun_mount_only_asked)
+if(NOT COMMAND kestrun_debian_package)
+  set(kestrun_mount_only_asked EXCLUDE_FROM_ALL)
+endif()
+install(TARGETS kestrun-mount RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  COMPONENT kestrun-mount ${kestrun_mount_only_asked})
+install(FILES ${kestrun_mount_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+  COMPONENT kestrun-mount ${kestrun_mount_only_asked})
+if(COMMAND kestrun_debian_package)
+  # fuse3 brings fusermount3, which mounts and unmounts for users other than
+  # root; the library must be the same build's, whose rules the tree follows.
+  kestrun_debian_package(kestrun-mount SECTION utils
+    SUMMARY "mount RBD packages as read-only file systems"
+    DESCRIPTION "kestrun-mount shows the files of an RBD package below a directory,
+through FUSE, without extracting them: each file's bytes are read from the
+package as programs ask for them. The tree is exactly the one that kestrun
+writes, with the same names refused, and any number of programs may read
+it at once."
+    DEPENDS "fuse3, libkestrun1 (= @VERSION@)")
+endif()

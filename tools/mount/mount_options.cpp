@@ -17,7 +17,7 @@ const fuse_opt kOurOptions[] = {
 
 // The package is the first word that is not an option; the mount point, the
 // next, is left for libfuse.
-int TakePackage(void *data, const char *arg, int key, fuse_args *) {
+int TakePackage(void *data, const char *arg, int key, fuse_args * /*args*/) {
     auto *options = static_cast<MountOptions *>(data);
     if (key == FUSE_OPT_KEY_NONOPT && options->package == nullptr) {
         options->package = strdup(arg);

@@ -64,7 +64,7 @@ bool OpenForMount(MountState &state, const char *path, bool partial) {
     table.gid = getgid();
     NoteTerminals(stderr, stderr);
     std::string root_name = RootNameOf(path);
-    if (!LayOutTree(table, root_name.c_str(), WarnLeftOut, &root_name[0])) {
+    if (!LayOutTree(table, root_name.c_str(), WarnLeftOut, root_name.data())) {
         std::fprintf(stderr, "kestrun-mount: %s: no memory for the package's tree\n", path);
         CloseMounted(state);
         return false;

@@ -47,7 +47,7 @@ uint32_t FindChild(const MountTable &table, uint32_t dir, const char *name) {
 bool ListChildren(MountTable &table) {
     std::vector<MountNode> &nodes = table.nodes;
     try {
-        table.children.assign(nodes.size() > 0 ? nodes.size() - 1 : 0, 0);
+        table.children.assign(nodes.empty() ? 0 : nodes.size() - 1, 0);
     } catch (const std::bad_alloc &) {
         return false;
     }

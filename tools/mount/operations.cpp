@@ -21,7 +21,7 @@ const double kForever = 365.0 * 24 * 60 * 60;
 // workloads, a spliced 128 KiB read costs the daemon half the CPU time of a
 // copied one, while below a few pages the extra system calls of splicing cost
 // more than the copy saves.
-const size_t kSpliceFrom = 32 * 1024;
+const size_t kSpliceFrom = size_t{32} * 1024;
 
 MountState &StateOf(fuse_req_t req) {
     return *static_cast<MountState *>(fuse_req_userdata(req));
@@ -90,15 +90,15 @@ void Lookup(fuse_req_t req, fuse_ino_t parent, const char *name) {
     fuse_reply_entry(req, &entry);
 }
 
-void Forget(fuse_req_t req, fuse_ino_t, uint64_t) {
+void Forget(fuse_req_t req, fuse_ino_t /*ino*/, uint64_t /*lookups*/) {
     fuse_reply_none(req);
 }
 
-void ForgetMany(fuse_req_t req, size_t, fuse_forget_data *) {
+void ForgetMany(fuse_req_t req, size_t /*count*/, fuse_forget_data * /*forgets*/) {
     fuse_reply_none(req);
 }
 
-void GetAttributes(fuse_req_t req, fuse_ino_t ino, fuse_file_info *) {
+void GetAttributes(fuse_req_t req, fuse_ino_t ino, fuse_file_info * /*fi*/) {
     const MountTable &table = StateOf(req).table;
     uint32_t node = NodeOfInode(table, ino);
     if (node == kNoNode) {
@@ -110,7 +110,7 @@ void GetAttributes(fuse_req_t req, fuse_ino_t ino, fuse_file_info *) {
     fuse_reply_attr(req, &attributes, kForever);
 }
 
-void Open(fuse_req_t req, fuse_ino_t, fuse_file_info *fi) {
+void Open(fuse_req_t req, fuse_ino_t /*ino*/, fuse_file_info *fi) {
     if (StateOf(req).opens_skipped.load(std::memory_order_relaxed)) {
         fuse_reply_err(req, ENOSYS); // from now on the kernel opens alone
         return;
@@ -123,7 +123,7 @@ void Open(fuse_req_t req, fuse_ino_t, fuse_file_info *fi) {
     fuse_reply_open(req, fi);
 }
 
-void OpenDirectory(fuse_req_t req, fuse_ino_t, fuse_file_info *fi) {
+void OpenDirectory(fuse_req_t req, fuse_ino_t /*ino*/, fuse_file_info *fi) {
     if (StateOf(req).opens_skipped.load(std::memory_order_relaxed)) {
         fuse_reply_err(req, ENOSYS);
         return;
@@ -193,16 +193,17 @@ void ListDirectory(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, bo
     std::free(buffer);
 }
 
-void ReadDirectory(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info *) {
+void ReadDirectory(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset,
+                   fuse_file_info * /*fi*/) {
     ListDirectory(req, ino, size, offset, false);
 }
 
 void ReadDirectoryPlus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset,
-                       fuse_file_info *) {
+                       fuse_file_info * /*fi*/) {
     ListDirectory(req, ino, size, offset, true);
 }
 
-void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info *) {
+void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info * /*fi*/) {
     const MountTable &table = StateOf(req).table;
     uint32_t node = NodeOfInode(table, ino);
     if (node == kNoNode || IsDirectoryNode(table.nodes[node])) {
@@ -247,7 +248,7 @@ void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_i
     std::free(buffer);
 }
 
-void StatFileSystem(fuse_req_t req, fuse_ino_t) {
+void StatFileSystem(fuse_req_t req, fuse_ino_t /*ino*/) {
     const MountTable &table = StateOf(req).table;
     struct statvfs answer;
     std::memset(&answer, 0, sizeof answer);

@@ -85,7 +85,9 @@ int ReplySpliced(fuse_req_t req, int package_fd, uint64_t offset, size_t length)
         }
         moved += got > 0 ? static_cast<size_t>(got) : 0;
     }
-    fuse_bufvec data = FUSE_BUFVEC_INIT(length);
+    fuse_bufvec data{}; // what FUSE_BUFVEC_INIT gives, in C++
+    data.count = 1;
+    data.buf[0].size = length;
     data.buf[0].flags = FUSE_BUF_IS_FD;
     data.buf[0].fd = pipe.read_end;
     if (fuse_reply_data(req, &data, static_cast<fuse_buf_copy_flags>(0)) != 0) {
