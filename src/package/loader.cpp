@@ -21,6 +21,8 @@ uint32_t num_indices;
 int package_fd = -1;
 uint64_t package_size;
 
+RBDPackage *package_in_load;
+
 namespace {
 
 #ifdef _WIN32
@@ -157,6 +159,7 @@ RBDPackage *RBD_LoadPackage(const char *path) {
     OpenPackageFile package_file{fd};
     auto *package = static_cast<RBDPackage *>(
         AllocateOrFail(1, sizeof(RBDPackage), "memory for package container, aborting"));
+    package_in_load = package;
     if (std::strlen(path) > RBD_MAX_PATH) {
         RBD_Fatal("ERROR: Package path too long, \"%s\", aborting!\n", path);
     }
@@ -170,6 +173,7 @@ RBDPackage *RBD_LoadPackage(const char *path) {
     package_size = walk.package_size;
     RBD_StartWriting(fd, walk.package_size);
     Walk(walk, package);
+    package_in_load = nullptr;
     return package;
 }
 

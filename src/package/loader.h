@@ -16,6 +16,10 @@ extern uint32_t num_indices;
 extern int package_fd;
 extern uint64_t package_size;
 
+// The package while it is being loaded. A fatal error ends the run with it
+// held, as a loaded package is held until the run ends.
+extern RBDPackage *package_in_load;
+
 // Loads the package at `path`, handling every entry as the run's mode says.
 // Every failure is fatal: it prints its message and ends the run with status
 // 1, so this returns only on success, with the package's top-level groups.
