@@ -1,6 +1,5 @@
 #include "entry_verdict.h"
 
-#include "extract/entry_data.h"
 #include "package/safe_name.h"
 #include "types.h"
 
@@ -30,6 +29,13 @@ bool GroupNamesLookSafe(const char *group) {
     return true;
 }
 
+// Whether "./<root_name>/<group><name>" fits, as RBD_FormatOutputPath
+// measures it; counted rather than formatted, as every entry asks.
+bool OutputPathFits(const char *root_name, const char *group, const char *name) {
+    size_t length = std::strlen(root_name) + std::strlen(group) + std::strlen(name) + 3;
+    return length <= RBD_MAX_PATH;
+}
+
 } // namespace
 
 std::string RootNameOf(const char *package_path) {
@@ -39,10 +45,9 @@ std::string RootNameOf(const char *package_path) {
 }
 
 EntryVerdict VerdictOn(const kr_entry &entry, const char *root_name) {
-    char path[RBD_MAX_PATH + 1];
     bool safe_group = GroupNamesLookSafe(entry.group);
     if (safe_group && (entry.flags & KR_ENTRY_UNSAFE) != 0 && entry.name[0] != '\0' &&
-        IsSafeName(entry.name) && RBD_FormatOutputPath(path, "", entry.group, entry.name)) {
+        IsSafeName(entry.name) && OutputPathFits("", entry.group, entry.name)) {
         // The library refuses a path whose every name shows safe and which
         // fits: then a group's own name holds a slash, which the group path
         // can't show.
@@ -51,7 +56,7 @@ EntryVerdict VerdictOn(const kr_entry &entry, const char *root_name) {
     if (!safe_group || !IsSafeName(entry.name)) {
         return ENTRY_UNSAFE;
     }
-    if (!RBD_FormatOutputPath(path, root_name, entry.group, entry.name)) {
+    if (!OutputPathFits(root_name, entry.group, entry.name)) {
         return ENTRY_TOO_LONG;
     }
     return ENTRY_TAKEN;

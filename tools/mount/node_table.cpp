@@ -7,10 +7,26 @@
 namespace {
 
 // Names are compared as strcmp does, byte by byte as unsigned char, so that
-// the sort and the search agree whatever bytes a package's names hold.
+// the sort and the search agree whatever bytes a package's names hold. Each
+// name's first eight bytes, zero-padded, as one big-endian number, order the
+// names as strcmp does wherever they differ; only equal ones need the names.
+uint64_t PrefixKey(const char *name) {
+    uint64_t key = 0;
+    for (int shift = 56; shift >= 0 && *name != '\0'; shift -= 8, ++name) {
+        key |= uint64_t{static_cast<unsigned char>(*name)} << shift;
+    }
+    return key;
+}
+
 struct ByName {
     const MountTable *table;
+    const std::vector<uint64_t> *keys;
     bool operator()(uint32_t a, uint32_t b) const {
+        uint64_t key_a = (*keys)[a];
+        uint64_t key_b = (*keys)[b];
+        if (key_a != key_b) {
+            return key_a < key_b;
+        }
         return std::strcmp(NodeName(*table, a), NodeName(*table, b)) < 0;
     }
 };
@@ -72,9 +88,18 @@ bool ListChildren(MountTable &table) {
         MountNode &parent = nodes[nodes[n].parent];
         table.children[parent.first_child + parent.child_count++] = static_cast<uint32_t>(n);
     }
+    std::vector<uint64_t> keys;
+    try {
+        keys.resize(nodes.size());
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        keys[n] = PrefixKey(NodeName(table, static_cast<uint32_t>(n)));
+    }
     for (const MountNode &node : nodes) {
         auto first = table.children.begin() + node.first_child;
-        std::sort(first, first + node.child_count, ByName{&table});
+        std::sort(first, first + node.child_count, ByName{&table, &keys});
     }
     return true;
 }

@@ -29,8 +29,8 @@ struct Layout {
     std::vector<GroupLevel> levels;
 };
 
-uint32_t AddNode(Layout &layout, uint32_t parent, const char *name, size_t length, uint32_t entry,
-                 uint64_t size) {
+uint32_t AddNode(Layout &layout, uint64_t hash, uint32_t parent, const char *name, size_t length,
+                 uint32_t entry, uint64_t size) {
     MountTable &table = *layout.table;
     if (table.nodes.size() >= kNoNode - 1) {
         throw std::bad_alloc(); // more nodes than their numbers can count
@@ -45,7 +45,7 @@ uint32_t AddNode(Layout &layout, uint32_t parent, const char *name, size_t lengt
     table.names.push_back('\0');
     table.nodes.push_back(node);
     auto number = static_cast<uint32_t>(table.nodes.size() - 1);
-    AddName(layout.index, table, number);
+    AddName(layout.index, table, number, hash);
     return number;
 }
 
@@ -72,9 +72,10 @@ uint32_t GroupDirectory(Layout &layout, const char *group) {
     while (group[at] != '\0') {
         size_t length = std::strcspn(group + at, "/");
         if (length > 0) {
-            uint32_t child = FindName(layout.index, table, dir, group + at, length);
+            uint64_t hash = HashName(layout.index, dir, group + at, length);
+            uint32_t child = FindName(layout.index, table, hash, dir, group + at, length);
             if (child == kNoNode) {
-                child = AddNode(layout, dir, group + at, length, kNoEntry, 0);
+                child = AddNode(layout, hash, dir, group + at, length, kNoEntry, 0);
             } else if (!IsDirectoryNode(table.nodes[child])) {
                 return kNoNode;
             }
@@ -108,9 +109,10 @@ void PlaceEntry(Layout &layout, const kr_entry &entry, const char *root_name, Le
     MountTable &table = *layout.table;
     size_t length = std::strlen(entry.name);
     uint64_t size = (entry.flags & KR_ENTRY_NO_DATA) != 0 ? 0 : entry.size;
-    uint32_t node = FindName(layout.index, table, dir, entry.name, length);
+    uint64_t hash = HashName(layout.index, dir, entry.name, length);
+    uint32_t node = FindName(layout.index, table, hash, dir, entry.name, length);
     if (node == kNoNode) {
-        AddNode(layout, dir, entry.name, length, entry.index, size);
+        AddNode(layout, hash, dir, entry.name, length, entry.index, size);
     } else if (IsDirectoryNode(table.nodes[node])) {
         report(context, entry, LEFT_OUT_DIRECTORY_IN_WAY);
     } else {
@@ -126,7 +128,11 @@ bool LayOutTree(MountTable &table, const char *root_name, LeftOutReport report, 
         table.nodes.assign(1, MountNode{0, kNoEntry, 0, 0, 0, 0, 0, 0});
         table.names.assign(1, '\0');
         Layout layout{&table, NameIndex{}, std::string(), std::vector<GroupLevel>()};
-        StartNameIndex(layout.index);
+        // Room for every node the package can make: a file per entry, and
+        // a directory per group record at most.
+        kr_info info;
+        kr_get_info(table.package, &info);
+        StartNameIndex(layout.index, size_t{info.entries} + info.groups);
         uint32_t count = kr_entry_count(table.package);
         for (uint32_t i = 0; i < count; ++i) {
             kr_entry entry;
