@@ -68,7 +68,8 @@ endif()
 # relative to its own directory, unless the library lies where the dynamic
 # linker looks anyway.
 include(GNUInstallDirs)
-if(NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES)
+if(NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES AND
+   NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
   file(RELATIVE_PATH kestrun_mount_libdir ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
   set_target_properties(kestrun-mount PROPERTIES INSTALL_RPATH "$ORIGIN/${kestrun_mount_libdir}")
 endif()
