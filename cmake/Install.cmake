@@ -22,10 +22,11 @@ install(TARGETS hostkit
   LIBRARY DESTINATION ${KESTRUN_PRIVATE_LIBDIR} NAMELINK_SKIP
   ARCHIVE DESTINATION ${KESTRUN_PRIVATE_LIBDIR} EXCLUDE_FROM_ALL)
 
-# Man pages, with the version filled in and compressed as Debian keeps them.
+# Man pages, made from their templates man/NAME.1.in with the version filled
+# in, and compressed as Debian keeps them.
 function(kestrun_install_man_page name)
   set(page ${PROJECT_BINARY_DIR}/man/${name}.1)
-  configure_file(${PROJECT_SOURCE_DIR}/man/${name}.1 ${page} @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/man/${name}.1.in ${page} @ONLY)
   set(compressed ${page}.gz)
   add_custom_command(OUTPUT ${compressed}
     COMMAND gzip -9 -n -c ${page} > ${compressed}

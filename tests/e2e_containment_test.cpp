@@ -195,3 +195,43 @@ TEST_F(ContainmentTest, OutputPastTheBudgetEndsTheRunAndKeepsWhatCameBefore) {
 }
 
 } // namespace
+
+// Wine maps the Windows build's files onto the Unix file system, where a
+// symbolic link looks like what it leads to: a file link passes for a plain
+// file (and removing it removes its target), and a directory link opened by
+// handle shows no reparse point.
+TEST_F(ContainmentTest, UnderWineLinksAreNeitherRemovedNorFollowed) {
+    if (!RunsWindowsBuild()) {
+        GTEST_SKIP() << "the Windows build under Wine";
+    }
+    fs::create_directories(Work("pkg/g"));
+    fs::create_directory(Work("elsewhere"));
+    ASSERT_TRUE(WriteBytes(Work("elsewhere/target"), "keep"));
+    ASSERT_TRUE(WriteBytes(Work("pkg/g/plain"), "older"));
+    fs::create_symlink("../../elsewhere/target", Work("pkg/g/link"));
+    fs::create_directory_symlink("../elsewhere", Work("pkg/d"));
+    PackLayout layout;
+    layout.entries = {FileGroup("d", 1),
+                      FileEntry("x", "through the link"),
+                      FileGroup("g", 3),
+                      FileEntry("link", "new link"),
+                      FileEntry("plain", "new plain"),
+                      FileEntry("fresh", "new")};
+    RunResult run = RunLayout(layout);
+    EXPECT_EQ(run.out, kBanner + WritingLine("d/", "x") +
+                           "WARNING: Refusing to extract through a link, \"d/\"!\n" +
+                           WritingLine("g/", "link") +
+                           "WARNING: Refusing to replace \"./pkg/g/link\" under Wine, which "
+                           "can't tell a link from a file!\n" +
+                           WritingLine("g/", "plain") +
+                           "WARNING: Refusing to replace \"./pkg/g/plain\" under Wine, which "
+                           "can't tell a link from a file!\n" +
+                           WritingLine("g/", "fresh") + kTail);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(ListTree(Work("elsewhere")), std::vector<std::string>{"target"});
+    EXPECT_EQ(ReadFile(Work("elsewhere/target")), "keep");
+    EXPECT_TRUE(fs::is_symlink(Work("pkg/g/link")));
+    EXPECT_EQ(ReadFile(Work("pkg/g/plain")), "older");
+    EXPECT_EQ(ReadFile(Work("pkg/g/fresh")), "new");
+    ExpectNothingOutsideWork();
+}

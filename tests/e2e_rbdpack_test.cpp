@@ -17,9 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char kUsage[] = "Usage: rbdpack DIR OUTPUT.rbd\n"
-                      "Writes the files under DIR into the RBD package OUTPUT.rbd; kestrun\n"
-                      "extracts them again into a directory named after the package.\n";
+const char kHelpPointer[] = "Try 'rbdpack --help' for more information.\n";
 
 // A scratch directory holding the tree under "tree/"; rbdpack runs in it and
 // writes "pkg.rbd", and kestrun extracts that into "out/pkg/".
@@ -62,9 +60,11 @@ class RbdpackTest : public ::testing::Test {
     }
     // A refused tree: the exact error, status 1, and nothing written beside
     // the tree (no package, no temporary file).
-    void ExpectRefused(const std::string &message) {
-        RunResult pack = Pack();
-        EXPECT_EQ(pack.out, message);
+    void ExpectRefused(const std::string &message,
+                       const std::vector<std::string> &args = {"tree", "pkg.rbd"}) {
+        RunResult pack = Pack(args);
+        EXPECT_EQ(pack.err, message);
+        EXPECT_EQ(pack.out, "");
         EXPECT_EQ(pack.status, 1);
         EXPECT_EQ(ListTree(scratch_.path()).front(), "tree/");
         for (const std::string &path : ListTree(scratch_.path())) {
@@ -161,42 +161,82 @@ TEST_F(RbdpackTest, LinksSpecialFilesAndEmptyDirectoriesAreSkippedWithAWarning) 
     ASSERT_EQ(mkfifo((scratch_ / "tree/a/fifo").c_str(), 0600), 0);
     MakeDir("a/empty/inner");
     RunResult pack = Pack();
-    EXPECT_EQ(pack.out, "WARNING: Skipping symbolic link \"tree/a/dirlink\"!\n"
+    EXPECT_EQ(pack.err, "WARNING: Skipping symbolic link \"tree/a/dirlink\"!\n"
                         "WARNING: Skipping empty directory \"tree/a/empty/inner\"!\n"
                         "WARNING: Skipping empty directory \"tree/a/empty\"!\n"
                         "WARNING: Skipping special file \"tree/a/fifo\"!\n"
-                        "WARNING: Skipping symbolic link \"tree/a/link\"!\n"
-                        "Packed 1 file into \"pkg.rbd\".\n");
+                        "WARNING: Skipping symbolic link \"tree/a/link\"!\n");
+    EXPECT_EQ(pack.out, "Packed 1 file into \"pkg.rbd\".\n");
     EXPECT_EQ(pack.status, 0);
     ASSERT_EQ(Extract().status, 0);
     EXPECT_EQ(ListTree(scratch_ / "out/pkg"), (std::vector<std::string>{"a/", "a/kept"}));
 }
 
-TEST_F(RbdpackTest, UsageWithoutArgumentsOnRequestAndForWrongOnes) {
-    for (const std::vector<std::string> &args : {std::vector<std::string>{}, {"--help"}, {"-h"}}) {
+TEST_F(RbdpackTest, UsageOnRequestAndAPointerToItForMistakes) {
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{}, {"--help"}, {"-h"}, {"tree", "pkg.rbd", "-h"}}) {
         RunResult shown = Pack(args);
-        EXPECT_EQ(shown.out, kUsage);
+        EXPECT_EQ(shown.out.rfind("Usage: rbdpack [--exclude PATTERN]... DIR OUTPUT.rbd\n", 0), 0u);
+        // What a package cannot keep is said once, here, rather than on every run.
+        EXPECT_NE(shown.out.find("no modes, times, owners,\nlinks or empty directories."),
+                  std::string::npos);
         EXPECT_EQ(shown.status, 0);
     }
-    EXPECT_EQ(Pack({"--help", "pkg.rbd"}).status, 1);
-    RunResult one = Pack({"tree"});
-    EXPECT_EQ(one.out, kUsage);
-    EXPECT_EQ(one.status, 1);
-    EXPECT_EQ(Pack({"a", "b.rbd", "c"}).status, 1);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
+        {{"tree"}, "No OUTPUT.rbd given!"},
+        {{"a", "b.rbd", "c"}, "Unexpected argument \"c\" after DIR and OUTPUT.rbd!"},
+        {{"-x", "tree", "pkg.rbd"}, "Unknown option \"-x\"!"},
+        {{"tree", "pkg.rbd", "--exclude"}, "Option \"--exclude\" needs a pattern!"}};
+    for (const auto &mistake : mistakes) {
+        RunResult run = Pack(mistake.first);
+        EXPECT_EQ(run.err, "ERROR: " + mistake.second + "\n" + kHelpPointer);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.status, 1);
+    }
 }
 
-TEST_F(RbdpackTest, NamesKestrunCouldNotGiveBackAreRefused) {
-    Put("a/" + std::string(63, 'L'), "");
-    ExpectRefused("ERROR: Name longer than 62 bytes, \"tree/a/" + std::string(63, 'L') +
-                  "\", aborting!\n");
+TEST_F(RbdpackTest, NamesKestrunCouldNotGiveBackAreRefusedWithTheWayToLeaveThemOut) {
+    // Quotes and pattern characters in the name: the words given are ready
+    // for a shell, and the pattern in them matches this name alone.
+    std::string tail(60, 'L');
+    Put("a/it's [*]" + tail, "");
+    Put("a/it's [x]", "kept");
+    ExpectRefused("ERROR: Name longer than 62 bytes, \"tree/a/it's [*]" + tail +
+                  "\", aborting!\nTo pack the rest without it, add: --exclude "
+                  R"('a/it'\''s \[\*])" +
+                  tail + "'\n");
+    ASSERT_EQ(Pack({"--exclude", R"(a/it's \[\*])" + tail, "tree", "pkg.rbd"}).status, 0);
+    ASSERT_EQ(Extract().status, 0);
+    EXPECT_EQ(ListTree(scratch_ / "out/pkg"), (std::vector<std::string>{"a/", "a/it's [x]"}));
+}
+
+TEST_F(RbdpackTest, ExcludedPathsAreLeftOutAsKestrunMatchesMembers) {
+    std::string long_name(63, 'L');
+    Put("src/main.c", "main");
+    Put("src/main.o", "object");
+    Put("src/build/deep/x", "below an excluded directory");
+    Put("docs/" + long_name + "/f", "under a name kestrun refuses");
+    Put("notes", "a file directly in DIR");
+    ExpectRefused("ERROR: Name longer than 62 bytes, \"tree/docs/" + long_name +
+                  "\", aborting!\nTo pack the rest without it, add: --exclude docs/" + long_name +
+                  "\n");
+    // "*" takes slashes too; "./" before and "/" after a pattern are dropped.
+    RunResult pack = Pack({"--exclude", "*.o", "tree", "--exclude=./src/build/", "pkg.rbd",
+                           "--exclude", "docs", "--exclude", "notes"});
+    EXPECT_EQ(pack.err, "");
+    EXPECT_EQ(pack.out, "Packed 1 file into \"pkg.rbd\".\n");
+    ASSERT_EQ(Extract().status, 0);
+    EXPECT_EQ(ListTree(scratch_ / "out/pkg"), (std::vector<std::string>{"src/", "src/main.c"}));
 }
 
 TEST_F(RbdpackTest, UnsafeNamesAreRefused) {
     Put("a/back\\slash", "");
-    ExpectRefused("ERROR: Unsafe name, \"tree/a/back\\slash\", aborting!\n");
+    ExpectRefused("ERROR: Unsafe name, \"tree/a/back\\slash\", aborting!\n"
+                  "To pack the rest without it, add: --exclude 'a/back\\\\slash'\n");
     fs::remove_all(scratch_ / "tree");
     Put("C:drive/f", "");
-    ExpectRefused("ERROR: Unsafe name, \"tree/C:drive\", aborting!\n");
+    ExpectRefused("ERROR: Unsafe name, \"tree/C:drive\", aborting!\n"
+                  "To pack the rest without it, add: --exclude C:drive\n");
 }
 
 TEST_F(RbdpackTest, PathsLongerThanKestrunTakesAreRefused) {
@@ -206,14 +246,16 @@ TEST_F(RbdpackTest, PathsLongerThanKestrunTakesAreRefused) {
         dirs += std::string(62, static_cast<char>('a' + i)) + "/";
     }
     Put(dirs + "f", "");
-    ExpectRefused("ERROR: Path too long for kestrun, \"tree/" + dirs + "f\", aborting!\n");
+    ExpectRefused("ERROR: Path too long for kestrun, \"tree/" + dirs + "f\", aborting!\n" +
+                  "To pack the rest without it, add: --exclude " + dirs + "f\n");
 }
 
 TEST_F(RbdpackTest, FilesAtTheTopAndTreesWithoutFilesAreRefused) {
     Put("a/fine", "");
     Put("loose", "");
     ExpectRefused("ERROR: File outside every subdirectory (a package keeps files in directories "
-                  "only), \"tree/loose\", aborting!\n");
+                  "only), \"tree/loose\", aborting!\n"
+                  "To pack the rest without it, add: --exclude loose\n");
     fs::remove_all(scratch_ / "tree");
     MakeDir("e");
     ExpectRefused("WARNING: Skipping empty directory \"tree/e\"!\n"
@@ -225,7 +267,8 @@ TEST_F(RbdpackTest, EntriesAndOffsetsPast32BitsAreRefused) {
     MakeDir("a");
     ASSERT_TRUE(WriteBytes(scratch_ / "tree/a/big", ""));
     fs::resize_file(scratch_ / "tree/a/big", uint64_t{1} << 32);
-    ExpectRefused("ERROR: Entry of 4 GiB or more, \"tree/a/big\", aborting!\n");
+    ExpectRefused("ERROR: Entry of 4 GiB or more, \"tree/a/big\", aborting!\n"
+                  "To pack the rest without it, add: --exclude a/big\n");
     fs::resize_file(scratch_ / "tree/a/big", UINT32_MAX);
     ASSERT_TRUE(WriteBytes(scratch_ / "tree/a/next", "x"));
     ExpectRefused("ERROR: Data would start past 4 GiB, \"tree/a/next\", aborting!\n");
@@ -243,35 +286,36 @@ TEST_F(RbdpackTest, RefusalLeavesAnEarlierPackageAlone) {
 
 TEST_F(RbdpackTest, BadArgumentsAreRefused) {
     Put("a/f", "");
-    RunResult name = Pack({"tree", "p.r"});
-    EXPECT_EQ(name.out, "ERROR: Invalid package name \"p.r\", aborting!\n");
-    EXPECT_EQ(name.status, 1);
-    RunResult missing = Pack({"nowhere", "pkg.rbd"});
-    EXPECT_EQ(missing.out,
-              "ERROR: Failed to read \"nowhere\": No such file or directory, aborting!\n");
-    EXPECT_EQ(missing.status, 1);
-    RunResult file = Pack({"tree/a/f", "pkg.rbd"});
-    EXPECT_EQ(file.out, "ERROR: Not a directory, \"tree/a/f\", aborting!\n");
-    EXPECT_EQ(file.status, 1);
-    RunResult inside = Pack({"tree", "tree/a/pkg.rbd"});
-    EXPECT_EQ(inside.out,
-              "ERROR: Package inside the tree it packs, \"tree/a/pkg.rbd\", aborting!\n");
-    EXPECT_EQ(inside.status, 1);
-    EXPECT_FALSE(fs::exists(scratch_ / "pkg.rbd"));
+    ExpectRefused("ERROR: Invalid package name \"p.r\", aborting!\n", {"tree", "p.r"});
+    ExpectRefused("ERROR: Failed to read \"nowhere\": No such file or directory, aborting!\n",
+                  {"nowhere", "pkg.rbd"});
+    ExpectRefused("ERROR: Not a directory, \"tree/a/f\", aborting!\n", {"tree/a/f", "pkg.rbd"});
+    ExpectRefused("ERROR: Package inside the tree it packs, \"tree/a/pkg.rbd\", aborting!\n",
+                  {"tree", "tree/a/pkg.rbd"});
     EXPECT_EQ(ListTree(scratch_ / "tree/a"), std::vector<std::string>{"f"});
+}
+
+TEST_F(RbdpackTest, AnOutputThatCannotBeWrittenIsRefusedBeforeTheTreeIsRead) {
+    // The tree would be refused too, but only once it had been read.
+    Put("a/" + std::string(63, 'L'), "");
+    fs::create_directory(scratch_ / "tree.rbd");
+    RunResult directory = Pack({"tree", "tree.rbd"});
+    EXPECT_EQ(directory.err, "ERROR: Output is a directory, \"tree.rbd\", aborting!\n");
+    EXPECT_EQ(directory.status, 1);
+    EXPECT_EQ(ListTree(scratch_ / "tree.rbd"), std::vector<std::string>{});
+    fs::remove(scratch_ / "tree.rbd");
+    ExpectRefused("ERROR: No directory to write \"missing/pkg.rbd\" in: No such file or "
+                  "directory, aborting!\n",
+                  {"tree", "missing/pkg.rbd"});
 }
 
 TEST_F(RbdpackTest, FailuresOfTheSystemGiveItsReasonAndLeaveNoFile) {
     Put("a/f", std::string(4096, 'f'));
-    RunResult nowhere = Pack({"tree", "missing/pkg.rbd"});
-    EXPECT_EQ(nowhere.out, "ERROR: Failed to create a file next to \"missing/pkg.rbd\": No such "
-                           "file or directory, aborting!\n");
-    EXPECT_EQ(nowhere.status, 1);
     // A file size limit makes the write fail rather than end the run.
     RunOptions limited;
     limited.file_size_limit = 2048;
     RunResult full = RunProgram("RBDPACK_BIN", scratch_.path(), {"tree", "pkg.rbd"}, limited);
-    EXPECT_EQ(full.out, "ERROR: Failed to write \"pkg.rbd\": File too large, aborting!\n");
+    EXPECT_EQ(full.err, "ERROR: Failed to write \"pkg.rbd\": File too large, aborting!\n");
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(ListTree(scratch_.path()),
               (std::vector<std::string>{"tree/", "tree/a/", "tree/a/f"}));
@@ -282,17 +326,16 @@ TEST_F(RbdpackTest, FailuresOfTheSystemGiveItsReasonAndLeaveNoFile) {
 TEST_F(RbdpackTest, OutputNameWithoutAnExtensionIsWarnedOf) {
     Put("a/f", "f");
     RunResult pack = Pack({"tree", "output"});
-    EXPECT_EQ(pack.out, "WARNING: No four-character extension such as \".rbd\" in \"output\": "
-                        "kestrun will extract it into \"ou/\"!\n"
-                        "Packed 1 file into \"output\".\n");
+    EXPECT_EQ(pack.err, "WARNING: No four-character extension such as \".rbd\" in \"output\": "
+                        "kestrun will extract it into \"ou/\"!\n");
+    EXPECT_EQ(pack.out, "Packed 1 file into \"output\".\n");
     EXPECT_EQ(pack.status, 0);
     fs::create_directory(scratch_ / "out");
     ASSERT_EQ(RunKestrun(scratch_ / "out", {"../output"}).status, 0);
     EXPECT_EQ(ListTree(scratch_ / "out"), (std::vector<std::string>{"ou/", "ou/a/", "ou/a/f"}));
     RunResult root = Pack({"tree", "abcd"});
-    EXPECT_EQ(root.out, "WARNING: No four-character extension such as \".rbd\" in \"abcd\": "
-                        "kestrun will extract it into the working directory itself!\n"
-                        "Packed 1 file into \"abcd\".\n");
+    EXPECT_EQ(root.err, "WARNING: No four-character extension such as \".rbd\" in \"abcd\": "
+                        "kestrun will extract it into the working directory itself!\n");
     EXPECT_EQ(Pack({"tree", "x.tar.rbd"}).out, "Packed 1 file into \"x.tar.rbd\".\n");
 }
 

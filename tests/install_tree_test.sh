@@ -35,7 +35,7 @@ fi
 
 mkdir -p "$work/run/tree/dir" "$work/run/out"
 printf 'kept across the move\n' >"$work/run/tree/dir/file"
-(cd "$work/run" && env -i "$prefix/bin/rbdpack" tree pkg.rbd) >"$work/pack.txt" ||
+(cd "$work/run" && env -i "$prefix/bin/rbdpack" tree pkg.rbd) >"$work/pack.txt" 2>&1 ||
   fail "rbdpack: $(cat "$work/pack.txt")"
 (cd "$work/run/out" && env -i "$prefix/bin/kestrun" ../pkg.rbd) >"$work/extract.txt" 2>&1 ||
   fail "kestrun: $(cat "$work/extract.txt")"

@@ -202,7 +202,9 @@ typedef struct kr_extract_options {
  *  - entries flagged KR_ENTRY_UNSAFE are refused (KR_E_UNSAFE);
  *  - a group path that meets a link or a non-directory is refused;
  *  - whatever non-directory already has an entry's name is replaced, never
- *    opened or followed, unless it is the package itself (refused);
+ *    opened or followed, unless it is the package itself (refused); the
+ *    Windows build under Wine replaces nothing (refused), since there a link
+ *    to a file can't be told from the file;
  *  - an entry whose data runs past the package's end becomes an empty file,
  *    reported as KR_E_NO_DATA;
  *  - a later entry of the same path replaces an earlier one;

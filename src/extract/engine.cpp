@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -40,10 +41,27 @@ bool IsPackage(const RBDExtraction &x, const hkFileId &id) {
     return !x.package_known || (id.volume == x.package_id.volume && id.file == x.package_id.file);
 }
 
+// Whether what has identity `id` may be removed to make way for an entry.
+bool MayReplace(const RBDExtraction &x, const hkFileId &id) {
+    return x.replaces_names || x.created.count({id.volume, id.file}) != 0;
+}
+
+// Notes the file just created as `fd`, where only this run's files may be
+// replaced. Without memory for the note, a later entry of its path is refused.
+void NoteCreated(RBDExtraction &x, int fd) {
+    hkFileId id{};
+    if (x.replaces_names || !hkDescriptorIdentity(fd, &id)) {
+        return;
+    }
+    try {
+        x.created.insert({id.volume, id.file});
+    } catch (const std::bad_alloc &) {
+    }
+}
+
 // Creates the entry's file in `dir`, replacing whatever non-directory has its
 // name. Returns the open descriptor, or -1 with `result` saying why.
-int CreateOutput(const RBDExtraction &x, hkDirectory *dir, const char *name,
-                 RBDEntryResult &result) {
+int CreateOutput(RBDExtraction &x, hkDirectory *dir, const char *name, RBDEntryResult &result) {
     int fd = -1;
     int created = hkCreateFile(dir, name, &fd);
     if (created == HK_CREATE_EXISTS) {
@@ -58,6 +76,11 @@ int CreateOutput(const RBDExtraction &x, hkDirectory *dir, const char *name,
             result = Outcome(RBD_ENTRY_WRITE_FAILED, EISDIR);
             return -1;
         }
+        // Removing it could remove a file that a link there leads to.
+        if (known && !MayReplace(x, id)) {
+            result = Outcome(RBD_ENTRY_NOT_REPLACED);
+            return -1;
+        }
         if (known && !hkRemoveBelow(dir, name)) {
             result = Outcome(RBD_ENTRY_WRITE_FAILED, hkErrorCode());
             return -1;
@@ -68,6 +91,7 @@ int CreateOutput(const RBDExtraction &x, hkDirectory *dir, const char *name,
         result = Outcome(RBD_ENTRY_WRITE_FAILED, hkErrorCode());
         return -1;
     }
+    NoteCreated(x, fd);
     return fd;
 }
 
@@ -121,6 +145,8 @@ void RBD_StartExtraction(RBDExtraction &x, hkDirectory *base, const char *root_n
     x.budget = RBDBudget{budget, 0};
     x.group_dir = nullptr;
     x.group_path[0] = '\0';
+    x.replaces_names = hkCanReplaceNames();
+    x.created.clear();
 }
 
 RBDEntryOutcome RBD_EntryVerdict(const char *root_name, const char *group_path, const char *name,
@@ -160,4 +186,5 @@ void RBD_EndExtraction(RBDExtraction &x) {
     hkCloseDirectory(x.group_dir);
     x.group_dir = nullptr;
     x.group_path[0] = '\0';
+    std::set<std::pair<uint64_t, uint64_t>>().swap(x.created);
 }

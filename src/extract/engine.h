@@ -7,6 +7,8 @@
 //  - Whatever non-directory already has an entry's name is replaced, by name
 //    only (a link is never followed, a hard link's other names keep their
 //    contents, a special file is never opened), unless it is the package.
+//    Where the host can't replace names safely (hkCanReplaceNames: under
+//    Wine) only a file this run created is replaced, and anything else kept.
 //  - A file that could not be written whole is removed by its directory
 //    handle; an entry whose data lies outside the package is left empty.
 //  - What the run writes stays within its budget.
@@ -17,6 +19,8 @@
 #include "output_budget.h"
 
 #include <cstdint>
+#include <set>
+#include <utility>
 
 enum RBDEntryOutcome {
     RBD_ENTRY_WRITTEN = 0,
@@ -28,6 +32,8 @@ enum RBDEntryOutcome {
     RBD_ENTRY_IS_PACKAGE,   // its name is the package itself
     RBD_ENTRY_WRITE_FAILED, // its file could not be created or written whole
     RBD_ENTRY_OVER_BUDGET,  // it would pass the budget: nothing written
+    RBD_ENTRY_NOT_REPLACED, // something not of this run has its name, and the
+                            // host can't safely remove it: left as it was
 };
 
 struct RBDEntryResult {
@@ -52,6 +58,11 @@ struct RBDExtraction {
     // handle serves all its entries.
     hkDirectory *group_dir;
     char group_path[RBD_MAX_PATH + 1];
+    // Where names can't be replaced safely, the identities (volume, file) of
+    // the files this run created: a later entry of the same path still
+    // replaces an earlier one. Empty, and unused, everywhere else.
+    bool replaces_names;
+    std::set<std::pair<uint64_t, uint64_t>> created;
 };
 
 // Prepares `x` for writing entries of the package open as `package_fd`

@@ -65,6 +65,11 @@ void ReportOutcome(const RBDEntryResult &result, const char *path, const char *f
     case RBD_ENTRY_WRITE_FAILED:
         RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", ShownInMessage(out_path));
         break;
+    case RBD_ENTRY_NOT_REPLACED:
+        RBD_Warning("WARNING: Refusing to replace \"%s\" under Wine, which can't tell a link from "
+                    "a file!\n",
+                    ShownInMessage(out_path));
+        break;
     case RBD_ENTRY_OVER_BUDGET:
         StopOverBudget();
     }

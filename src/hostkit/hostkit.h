@@ -104,6 +104,13 @@ HK_API bool hkEmptyFile(int fd);
 // the link itself when it is one, never what it points to.
 HK_API bool hkRemoveBelow(hkDirectory *dir, const char *name);
 
+// True when whatever already has a name may be removed to make way for a new
+// file: hkIdentityBelow sees a link as a link, and hkRemoveBelow removes the
+// link alone. False for the Windows build under Wine, where a Unix symbolic
+// link to a file passes for that file (its identity is the target's), and
+// removing it removes its target.
+HK_API bool hkCanReplaceNames(void);
+
 // Which file an object is: two objects with the same identity are the same
 // file, whatever their names or links.
 typedef struct hkFileId {

@@ -202,6 +202,10 @@ bool hkRemoveBelow(hkDirectory *dir, const char *name) {
     return unlinkat(DirectoryFd(dir), name, 0) == 0;
 }
 
+bool hkCanReplaceNames(void) {
+    return true;
+}
+
 bool hkIdentityBelow(hkDirectory *dir, const char *name, hkFileId *id) {
     struct stat st {};
     if (fstatat(DirectoryFd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {

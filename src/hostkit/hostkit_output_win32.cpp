@@ -10,6 +10,12 @@
 //    link while paths through it are in use;
 //  - files are created with CREATE_NEW, which never opens what already has
 //    the name.
+// Under Wine the file system is the Unix one, and a Unix symbolic link is no
+// reparse point to a handle: opened, a directory link is its target, and a
+// file link passes for a plain file that takes its target with it when it is
+// removed. Its attributes by path still show the reparse point of a directory
+// link, so every level is checked by path as well as by handle; and no
+// existing name is ever removed there (hkCanReplaceNames).
 // The residual race: a level is created by path and only then opened and
 // checked, so a link put there in between is found and refused, not
 // followed; but the base itself (the working directory, or the directory the
@@ -63,6 +69,15 @@ bool IsMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+bool RunsUnderWine() {
+    // Wine's ntdll exports its version; Windows' own does not.
+    static const bool under_wine = [] {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return under_wine;
+}
+
 void CloseAll(hkDirectory *dir) {
     for (HANDLE handle : dir->held) {
         CloseHandle(handle);
@@ -85,15 +100,19 @@ bool OpenLevel(hkDirectory *dir, const char *name, int *why) {
         *why = HK_BELOW_FAILED;
         return false;
     }
+    // By path too, once the level is held: under Wine only the path shows a
+    // directory link for what it is.
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info)) {
+    bool known = GetFileInformationByHandle(handle, &info) != 0;
+    DWORD by_path = known ? GetFileAttributesA(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+    if (by_path == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         CloseHandle(handle);
         SetLastError(error);
         *why = HK_BELOW_FAILED;
         return false;
     }
-    DWORD attributes = info.dwFileAttributes;
+    DWORD attributes = info.dwFileAttributes | (by_path & FILE_ATTRIBUTE_REPARSE_POINT);
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         CloseHandle(handle);
@@ -233,6 +252,10 @@ bool hkRemoveBelow(hkDirectory *dir, const char *name) {
         return RemoveDirectoryA(path.c_str()) != 0;
     }
     return DeleteFileA(path.c_str()) != 0;
+}
+
+bool hkCanReplaceNames(void) {
+    return !RunsUnderWine();
 }
 
 bool hkIdentityBelow(hkDirectory *dir, const char *name, hkFileId *id) {

@@ -63,9 +63,9 @@ const char *RBD_SystemText(int os_error, char *buffer, size_t size) {
 }
 
 int RBD_WalkErrorToCode(const RBDWalkError &error, kr_error *err) {
-    char text[128];
     uint32_t record = error.record;
     if (error.os_error != 0 && error.problem != RBD_PROBLEM_TABLE_NOMEM) {
+        char text[128];
         return RBD_SetError(err, KR_E_IO, error.os_error, KR_NO_RECORD, "reading the package: %s",
                             RBD_SystemText(error.os_error, text, sizeof text));
     }

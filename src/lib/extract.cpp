@@ -34,8 +34,8 @@ int TakeOptions(RBDRun &run, const kr_package *pkg, const kr_extract_options *op
         // defaults; one too small to hold the first ones is a mistake.
         if (opt->struct_size < offsetof(kr_extract_options, ctx) + sizeof opt->ctx) {
             return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD,
-                                "kr_extract_options.struct_size is %zu, too small",
-                                opt->struct_size);
+                                "kr_extract_options.struct_size is %llu, too small",
+                                static_cast<unsigned long long>(opt->struct_size));
         }
         run.options = *opt;
     }
@@ -89,6 +89,11 @@ int OutcomeCode(const RBDRun &run, const RBDEntryResult &result, const kr_entry 
     case RBD_ENTRY_IS_PACKAGE:
         return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
                             "refusing to overwrite the package, \"%s\"", entry.path);
+    case RBD_ENTRY_NOT_REPLACED:
+        return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
+                            "refusing to replace \"%s\" under Wine, which can't tell a link "
+                            "from a file",
+                            entry.path);
     case RBD_ENTRY_NO_PATH:
         return RBD_SetError(&why, KR_E_IO, result.os_error, KR_NO_RECORD,
                             "can't create the directory \"%s\": %s", entry.group,

@@ -103,7 +103,7 @@ TEST_F(HostkitWin32Test, CreatePathFailsWhenAFileIsInTheWay) {
     EXPECT_FALSE(fs::exists(Path("a/file/b")));
 }
 
-TEST_F(HostkitWin32Test, CopyRangeGivesTheRangeAndLeavesTheSourceWhereItWas) {
+TEST_F(HostkitWin32Test, CopyRangeGivesTheRange) {
     // Larger than the copy's buffer, so that it takes several pieces.
     std::string source;
     for (int i = 0; i < (3 << 20); ++i) {
@@ -112,7 +112,6 @@ TEST_F(HostkitWin32Test, CopyRangeGivesTheRangeAndLeavesTheSourceWhereItWas) {
     std::ofstream(Path("source"), std::ios::binary) << source;
     int in = _open(Path("source").c_str(), _O_RDONLY | _O_BINARY);
     ASSERT_GE(in, 0);
-    ASSERT_EQ(_lseeki64(in, 7, SEEK_SET), 7);
     auto copy = [&](const char *name, uint64_t offset, uint64_t size) {
         int out = _open(Path(name).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
                         _S_IREAD | _S_IWRITE);
@@ -128,7 +127,6 @@ TEST_F(HostkitWin32Test, CopyRangeGivesTheRangeAndLeavesTheSourceWhereItWas) {
     EXPECT_EQ(contents("range"), source.substr(1000, 2500000));
     EXPECT_EQ(copy("tail", source.size() - 10, 100), HK_COPY_SHORT_READ);
     EXPECT_EQ(contents("tail"), source.substr(source.size() - 10));
-    EXPECT_EQ(_lseeki64(in, 0, SEEK_CUR), 7);
 
     int read_only = _open(Path("source").c_str(), _O_RDONLY | _O_BINARY);
     EXPECT_EQ(hkCopyRange(read_only, in, 0, 10), HK_COPY_WRITE_FAILED);

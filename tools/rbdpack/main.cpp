@@ -3,6 +3,8 @@
 #include "../../src/package_name.h"
 #include "../../src/packwriter/rbd_writer.h"
 #include "../../src/types.h"
+#include "arguments.h"
+#include "exclude.h"
 #include "scan_tree.h"
 #include "temporary.h"
 
@@ -19,14 +21,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char usage[] = "Usage: rbdpack DIR OUTPUT.rbd\n"
-                     "Writes the files under DIR into the RBD package OUTPUT.rbd; kestrun\n"
-                     "extracts them again into a directory named after the package.\n";
-
 [[noreturn]] void Fail(const std::string &line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", line.c_str());
     std::exit(1);
+}
+
+// An error about a file or directory under DIR that --exclude could leave
+// out, with the words that do so.
+[[noreturn]] void FailLeavingOut(const std::string &line, const std::string &relative) {
+    if (relative.empty()) {
+        Fail(line);
+    }
+    Fail(line + "\nTo pack the rest without it, add: " + ExcludeArgument(relative));
 }
 
 bool IsInside(const fs::path &path, const fs::path &dir) {
@@ -45,16 +51,39 @@ std::string Reason(int error) {
     return error != 0 ? std::string(": ") + std::strerror(error) : std::string();
 }
 
-// The package goes to a temporary file next to `output` first, so that the
-// finished package can be renamed into place and no half-written one is ever
-// seen under the real name.
-void WritePackage(const PackLayout &layout, const fs::path &output) {
-    fs::path temporary;
+// Whatever would stop the package from being written stops the run before
+// anything else: a directory in its place (which the finished package could
+// not replace), or no directory to put it in.
+void CheckOutputPlace(const fs::path &output) {
+    std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(output, ec))) {
+        Fail("ERROR: Output is a directory, \"" + output.string() + "\", aborting!");
+    }
+    fs::path parent = output.parent_path().empty() ? fs::path(".") : output.parent_path();
+    fs::file_status status = fs::status(parent, ec);
+    if (ec || !fs::is_directory(status)) {
+        std::string reason = ec ? ec.message() : std::strerror(ENOTDIR);
+        Fail("ERROR: No directory to write \"" + output.string() + "\" in: " + reason +
+             ", aborting!");
+    }
+}
+
+// Opens the temporary file the package goes to before the tree is read, so
+// that a directory that takes no new file stops the run at once too.
+FILE *OpenTemporary(const fs::path &output, fs::path &temporary) {
     FILE *out = CreateTemporary(output, temporary);
     if (out == nullptr) {
         Fail("ERROR: Failed to create a file next to \"" + output.string() + "\"" + Reason(errno) +
              ", aborting!");
     }
+    return out;
+}
+
+// The package goes to a temporary file next to `output` first, so that the
+// finished package can be renamed into place and no half-written one is ever
+// seen under the real name.
+void WritePackage(const PackLayout &layout, FILE *out, const fs::path &temporary,
+                  const fs::path &output, const std::string &dir) {
     std::string failed_source;
     int error = 0;
     bool written = StreamPackage(layout, out, failed_source, &error);
@@ -73,11 +102,11 @@ void WritePackage(const PackLayout &layout, const fs::path &output) {
     if (failed_source.empty()) {
         Fail("ERROR: Failed to write \"" + output.string() + "\"" + Reason(error) + ", aborting!");
     }
-    if (error == 0) {
-        Fail("ERROR: Failed to read \"" + failed_source +
-             "\" whole (did it change while packing?), aborting!");
-    }
-    Fail("ERROR: Failed to read \"" + failed_source + "\"" + Reason(error) + ", aborting!");
+    std::string line = error == 0 ? "ERROR: Failed to read \"" + failed_source +
+                                        "\" whole (did it change while packing?), aborting!"
+                                  : "ERROR: Failed to read \"" + failed_source + "\"" +
+                                        Reason(error) + ", aborting!";
+    FailLeavingOut(line, PathInTree(dir, failed_source));
 }
 
 // kestrun names the output root after the package's file name less its last
@@ -89,28 +118,29 @@ void WarnOfOutputRoot(const std::string &filename) {
     }
     std::string root = package_name[0] == '\0' ? std::string("the working directory itself")
                                                : "\"" + std::string(package_name) + "/\"";
-    std::printf("WARNING: No four-character extension such as \".rbd\" in \"%s\": kestrun "
-                "will extract it into %s!\n",
-                filename.c_str(), root.c_str());
-}
-
-bool AsksForHelp(const char *argument) {
-    return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+    std::fprintf(stderr,
+                 "WARNING: No four-character extension such as \".rbd\" in \"%s\": kestrun "
+                 "will extract it into %s!\n",
+                 filename.c_str(), root.c_str());
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc == 1 || (argc == 2 && AsksForHelp(argv[1]))) {
-        std::printf("%s", usage);
-        return 0;
-    }
-    if (argc != 3) {
-        std::printf("%s", usage);
+    PackArguments arguments;
+    std::string mistake;
+    if (!ParseArguments(argc, argv, arguments, mistake)) {
+        std::fprintf(stderr, "ERROR: %s\nTry 'rbdpack --help' for more information.\n",
+                     mistake.c_str());
         return 1;
     }
-    const std::string dir = argv[1];
-    const fs::path output = argv[2];
+    if (arguments.help) {
+        PrintUsage(stdout);
+        return 0;
+    }
+    const std::string dir = arguments.dir;
+    const fs::path output = arguments.output;
+    CheckOutputPlace(output);
 
     // kestrun names the output root after the package file in the same way.
     const std::string filename = output.filename().string();
@@ -130,15 +160,19 @@ int main(int argc, char **argv) {
     if (IsInside(output, dir)) {
         Fail("ERROR: Package inside the tree it packs, \"" + output.string() + "\", aborting!");
     }
+    fs::path temporary;
+    FILE *out = OpenTemporary(output, temporary);
 
-    TreeScan scan = ScanTree(dir, package_name);
+    TreeScan scan = ScanTree(dir, package_name, arguments.excludes);
     for (const std::string &warning : scan.warnings) {
-        std::printf("%s\n", warning.c_str());
+        std::fprintf(stderr, "%s\n", warning.c_str());
     }
     if (!scan.error.empty()) {
-        Fail(scan.error);
+        std::fclose(out);
+        DiscardTemporary(temporary);
+        FailLeavingOut(scan.error, scan.refused_path);
     }
-    WritePackage(scan.layout, output);
+    WritePackage(scan.layout, out, temporary, output, dir);
     std::printf("Packed %zu file%s into \"%s\".\n", scan.file_count,
                 scan.file_count == 1 ? "" : "s", output.string().c_str());
     return 0;

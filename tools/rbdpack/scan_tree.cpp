@@ -2,6 +2,7 @@
 
 #include "../../src/package/safe_name.h"
 #include "../../src/types.h"
+#include "exclude.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -34,17 +35,29 @@ struct DirNode {
 struct Walk {
     TreeScan &scan;
     std::string root_prefix; // "./<package_name>/", what kestrun puts first
+    const std::vector<std::string> &excludes;
 };
 
-bool Refuse(Walk &walk, const char *what, const fs::path &path) {
+// `relative` is the path under DIR of what is refused, when leaving it out
+// would let the rest be packed.
+bool Refuse(Walk &walk, const char *what, const fs::path &path, const std::string &relative) {
     walk.scan.error = std::string("ERROR: ") + what + ", \"" + path.string() + "\", aborting!";
+    walk.scan.refused_path = relative;
     return false;
 }
 
-bool RefuseUnreadable(Walk &walk, const fs::path &path, const std::error_code &ec) {
+bool RefuseUnreadable(Walk &walk, const fs::path &path, const std::string &relative,
+                      const std::error_code &ec) {
     walk.scan.error =
         "ERROR: Failed to read \"" + path.string() + "\": " + ec.message() + ", aborting!";
+    walk.scan.refused_path = relative;
     return false;
+}
+
+// A group's path without its trailing slash: the path under DIR of the
+// directory it comes from.
+std::string DirectoryPath(const std::string &group_path) {
+    return group_path.empty() ? group_path : group_path.substr(0, group_path.size() - 1);
 }
 
 void Warn(Walk &walk, const char *what, const fs::path &path) {
@@ -52,12 +65,13 @@ void Warn(Walk &walk, const char *what, const fs::path &path) {
 }
 
 // Names become one path component each when kestrun extracts them.
-bool CheckName(Walk &walk, const std::string &name, const fs::path &path) {
+bool CheckName(Walk &walk, const std::string &name, const fs::path &path,
+               const std::string &relative) {
     if (name.size() > kMaxName) {
-        return Refuse(walk, "Name longer than 62 bytes", path);
+        return Refuse(walk, "Name longer than 62 bytes", path, relative);
     }
     if (!IsSafeName(name.c_str())) {
-        return Refuse(walk, "Unsafe name", path);
+        return Refuse(walk, "Unsafe name", path, relative);
     }
     return true;
 }
@@ -72,23 +86,27 @@ bool ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_pa
 bool ScanEntry(Walk &walk, const fs::directory_entry &entry, const std::string &group_path,
                DirNode &node) {
     const fs::path &path = entry.path();
+    std::string name = path.filename().string();
+    std::string relative = group_path + name;
+    if (IsExcluded(walk.excludes, relative)) {
+        return true;
+    }
     std::error_code ec;
     fs::file_status status = entry.symlink_status(ec);
     if (ec) {
-        return RefuseUnreadable(walk, path, ec);
+        return RefuseUnreadable(walk, path, relative, ec);
     }
-    std::string name = path.filename().string();
     if (fs::is_symlink(status)) {
         Warn(walk, "Skipping symbolic link", path);
         return true;
     }
     if (fs::is_directory(status)) {
-        if (!CheckName(walk, name, path)) {
+        if (!CheckName(walk, name, path, relative)) {
             return false;
         }
         DirNode child;
         child.name = name;
-        if (!ScanDirectory(walk, path, group_path + name + "/", child)) {
+        if (!ScanDirectory(walk, path, relative + "/", child)) {
             return false;
         }
         if (child.subdirs.empty() && child.files.empty()) {
@@ -102,18 +120,18 @@ bool ScanEntry(Walk &walk, const fs::directory_entry &entry, const std::string &
         Warn(walk, "Skipping special file", path);
         return true;
     }
-    if (!CheckName(walk, name, path)) {
+    if (!CheckName(walk, name, path, relative)) {
         return false;
     }
-    if (!FitsPath(walk, group_path + name)) {
-        return Refuse(walk, "Path too long for kestrun", path);
+    if (!FitsPath(walk, relative)) {
+        return Refuse(walk, "Path too long for kestrun", path, relative);
     }
     uint64_t size = entry.file_size(ec);
     if (ec) {
-        return RefuseUnreadable(walk, path, ec);
+        return RefuseUnreadable(walk, path, relative, ec);
     }
     if (size > kMaxEntry) {
-        return Refuse(walk, "Entry of 4 GiB or more", path);
+        return Refuse(walk, "Entry of 4 GiB or more", path, relative);
     }
     node.files.push_back(FileItem{name, path, size});
     return true;
@@ -122,7 +140,7 @@ bool ScanEntry(Walk &walk, const fs::directory_entry &entry, const std::string &
 bool ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_path, DirNode &node) {
     // Any file below would make a longer path; this also bounds the recursion.
     if (!FitsPath(walk, group_path)) {
-        return Refuse(walk, "Path too long for kestrun", path);
+        return Refuse(walk, "Path too long for kestrun", path, DirectoryPath(group_path));
     }
     std::error_code ec;
     std::vector<fs::directory_entry> entries;
@@ -130,7 +148,7 @@ bool ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_pa
         entries.push_back(*it);
     }
     if (ec) {
-        return RefuseUnreadable(walk, path, ec);
+        return RefuseUnreadable(walk, path, DirectoryPath(group_path), ec);
     }
     // Byte order of the names makes the package the same on every run.
     std::sort(entries.begin(), entries.end(),
@@ -188,7 +206,7 @@ bool CheckOffsets(Walk &walk) {
     for (size_t i = 0; i < offsets.size(); ++i) {
         const PackEntry &entry = walk.scan.layout.entries[i];
         if (entry.is_file && offsets[i] > UINT32_MAX) {
-            return Refuse(walk, "Data would start past 4 GiB", entry.source);
+            return Refuse(walk, "Data would start past 4 GiB", entry.source, std::string());
         }
     }
     return true;
@@ -196,9 +214,10 @@ bool CheckOffsets(Walk &walk) {
 
 } // namespace
 
-TreeScan ScanTree(const std::string &dir, const std::string &root_name) {
+TreeScan ScanTree(const std::string &dir, const std::string &root_name,
+                  const std::vector<std::string> &excludes) {
     TreeScan scan;
-    Walk walk{scan, "./" + root_name + "/"};
+    Walk walk{scan, "./" + root_name + "/", excludes};
     DirNode root;
     if (!ScanDirectory(walk, fs::path(dir), "", root)) {
         return scan;
@@ -206,12 +225,12 @@ TreeScan ScanTree(const std::string &dir, const std::string &root_name) {
     // A file record belongs to a named group, so the top has no place for one.
     if (!root.files.empty()) {
         Refuse(walk, "File outside every subdirectory (a package keeps files in directories only)",
-               root.files.front().path);
+               root.files.front().path, root.files.front().name);
         return scan;
     }
     scan.file_count = CountFiles(root);
     if (scan.file_count == 0) {
-        Refuse(walk, "Nothing to pack", fs::path(dir));
+        Refuse(walk, "Nothing to pack", fs::path(dir), std::string());
         return scan;
     }
     for (const DirNode &child : root.subdirs) {
@@ -219,4 +238,12 @@ TreeScan ScanTree(const std::string &dir, const std::string &root_name) {
     }
     CheckOffsets(walk);
     return scan;
+}
+
+std::string PathInTree(const std::string &dir, const std::string &source) {
+    // ScanTree forms every path as `dir` / name / ... / name, so `dir` with a
+    // separator after it is how each one starts.
+    std::string prefix = (fs::path(dir) / "").string();
+    return source.compare(0, prefix.size(), prefix) == 0 ? source.substr(prefix.size())
+                                                         : std::string();
 }
