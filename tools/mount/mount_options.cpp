@@ -43,9 +43,10 @@ void PrintHelp() {
 
 int ReadMountOptions(fuse_args &args, MountOptions &options) {
     std::memset(&options, 0, sizeof options);
+    // libfuse has said what it could not take.
     if (fuse_opt_parse(&args, &options, kOurOptions, TakePackage) != 0 ||
         fuse_parse_cmdline(&args, &options.cmdline) != 0) {
-        PrintUsage(stderr);
+        std::fprintf(stderr, "Try 'kestrun-mount --help' for more information.\n");
         return 1;
     }
     if (options.cmdline.show_help) {
@@ -55,6 +56,7 @@ int ReadMountOptions(fuse_args &args, MountOptions &options) {
     if (options.cmdline.show_version) {
         std::printf("kestrun-mount %s (libkestrun %s, FUSE library %s)\n", KESTRUN_VERSION,
                     kr_version(), fuse_pkgversion());
+        std::fflush(stdout); // before what libfuse and fusermount3 print
         fuse_lowlevel_version();
         return 0;
     }

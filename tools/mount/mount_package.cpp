@@ -17,9 +17,10 @@ namespace {
 
 // The package open for reading, in `fd`, and as the library's package.
 kr_package *OpenPackage(const char *path, bool partial, struct stat &status, int &fd) {
-    // Not blocking: a FIFO in place of the package must not hang the mount.
+    // Not blocking: a FIFO in place of the package must not hang the mount;
+    // the flag is taken off again for the reads.
     fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0 || fstat(fd, &status) != 0) {
+    if (fd < 0 || fstat(fd, &status) != 0 || fcntl(fd, F_SETFL, 0) != 0) {
         std::fprintf(stderr, "kestrun-mount: %s: can't open the package: %s\n", path,
                      std::strerror(errno));
         if (fd >= 0) {
