@@ -4,6 +4,10 @@
 # -DCMAKE_INSTALL_LIBDIR=lib/x86_64-linux-gnu, is kept.
 include(GNUInstallDirs)
 
+# Each file belongs to the Debian package that holds it (cmake/Debian.cmake);
+# whatever names no other is part of the command line's, kestrun.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME kestrun)
+
 # libhostkit serves kestrun alone: a private library, kept in a directory of
 # the project's own out of the dynamic linker's search path, with no link for
 # developers to build against. kestrun finds it through a run path relative to
@@ -37,31 +41,44 @@ function(kestrun_install_man_page name)
 endfunction()
 
 # The license in Debian's machine-readable form and the changelog, where
-# Debian keeps a package's documents. The changelog's latest entry names the
-# version being built, or the package would describe another release.
-function(kestrun_install_documents)
-  set(changelog ${PROJECT_SOURCE_DIR}/packaging/debian/changelog)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
-  file(STRINGS ${changelog} latest LIMIT_COUNT 1)
-  string(REGEX REPLACE "^kestrun \\(([^)]*)\\).*" "\\1" latest_version "${latest}")
-  if(NOT latest_version STREQUAL PROJECT_VERSION)
-    message(FATAL_ERROR "packaging/debian/changelog: the latest entry is for "
-      "\"${latest_version}\", not for version ${PROJECT_VERSION} of the project")
-  endif()
-  set(compressed ${PROJECT_BINARY_DIR}/doc/changelog.gz)
-  add_custom_command(OUTPUT ${compressed}
+# Debian keeps a package's documents: share/doc/<package>/, which Debian
+# requires of every package. The changelog's latest entry names the version
+# being built, or the package would describe another release.
+set(kestrun_changelog ${PROJECT_SOURCE_DIR}/packaging/debian/changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${kestrun_changelog})
+file(STRINGS ${kestrun_changelog} kestrun_changelog_latest LIMIT_COUNT 1)
+string(REGEX REPLACE "^kestrun \\(([^)]*)\\).*" "\\1" kestrun_changelog_version
+  "${kestrun_changelog_latest}")
+if(NOT kestrun_changelog_version STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "packaging/debian/changelog: the latest entry is for "
+    "\"${kestrun_changelog_version}\", not for version ${PROJECT_VERSION} of the project")
+endif()
+if(NOT WIN32)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/doc/changelog.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/doc
-    COMMAND gzip -9 -n -c ${changelog} > ${compressed}
-    DEPENDS ${changelog}
+    COMMAND gzip -9 -n -c ${kestrun_changelog} > ${PROJECT_BINARY_DIR}/doc/changelog.gz
+    DEPENDS ${kestrun_changelog}
     VERBATIM)
-  add_custom_target(changelog ALL DEPENDS ${compressed})
-  install(FILES ${compressed} ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
-    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  add_custom_target(changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+endif()
+
+# Installs the documents for `package`, a component of the same name. The
+# command line's are part of every installation; another package's only of
+# its own component's (`cmake --install --component`, and CPack's).
+function(kestrun_install_documents package)
+  if(WIN32)
+    return()
+  endif()
+  set(only_there)
+  if(NOT package STREQUAL "kestrun")
+    set(only_there EXCLUDE_FROM_ALL)
+  endif()
+  install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${package} ${only_there})
 endfunction()
 
 if(NOT WIN32)
   kestrun_install_man_page(kestrun)
-  kestrun_install_documents()
 endif()
 
 # rbdpack is defined by its own block of the top-level list, which may come
@@ -75,26 +92,3 @@ function(kestrun_install_rbdpack)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL kestrun_install_rbdpack)
-
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME kestrun)
-set(CPACK_PACKAGE_VENDOR "the kestrun authors")
-# The project has no mail address of its own yet; one under the reserved
-# .invalid domain says so honestly.
-set(CPACK_PACKAGE_CONTACT "kestrun authors <kestrun@kestrun.invalid>")
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "extract RBD packages, and make them from directory trees")
-set(CPACK_PACKAGE_DESCRIPTION "kestrun extracts every entry of an RBD package into a directory tree
-named after the package, and refuses names that would lead outside that
-tree. rbdpack makes an RBD package from a directory tree, such that kestrun
-gives the same tree back.")
-set(CPACK_PACKAGE_INSTALL_DIRECTORY kestrun)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# Debian ships binaries without their symbol tables.
-set(CPACK_STRIP_FILES ON)
-# Runtime dependencies (libc, libstdc++) as dpkg-shlibdeps finds them.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
-include(CPack)

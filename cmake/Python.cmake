@@ -90,34 +90,25 @@ endif()
 # The Debian package python3-kestrun (cmake/Debian.cmake): the module, for
 # the one Python version it was built for. Debian compiles its Python files
 # when it is installed and removes what that made when it is removed, as for
-# every Python package. A build without Debian packages of their own for each
-# component would put the module into the command line's package, with
-# dependencies that are not the module's: there, it is installed only when
-# asked for (cmake --install --component python3-kestrun).
-set(kestrun_python_only_asked EXCLUDE_FROM_ALL)
-if(COMMAND kestrun_debian_package)
-  set(kestrun_python_only_asked)
-  math(EXPR kestrun_python_next_minor "${Python3_VERSION_MINOR} + 1")
-  set(kestrun_python_this ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
-  set(kestrun_python_next ${Python3_VERSION_MAJOR}.${kestrun_python_next_minor})
-  kestrun_debian_package(python3-kestrun SECTION python
-    SUMMARY "read RBD packages from Python"
-    DESCRIPTION "The module kestrun reads RBD packages, archives of a tree of files, with
+# every Python package.
+math(EXPR kestrun_python_next_minor "${Python3_VERSION_MINOR} + 1")
+set(kestrun_python_this ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
+set(kestrun_python_next ${Python3_VERSION_MAJOR}.${kestrun_python_next_minor})
+kestrun_debian_package(python3-kestrun SECTION python
+  SUMMARY "read RBD packages from Python"
+  DESCRIPTION "The module kestrun reads RBD packages, archives of a tree of files, with
 an API shaped like the zipfile and tarfile modules: it lists the entries,
 reads them as bytes or as seekable file objects, from many threads at once,
 and extracts them by the rules of the kestrun command, which never follows
 a link and refuses unsafe names."
-    DEPENDS "libkestrun1 (>= @VERSION@), python3 (>= ${kestrun_python_this}~), python3 (<< ${kestrun_python_next})"
-    CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/postinst
-      ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/prerm)
-endif()
+  DEPENDS "libkestrun1 (>= @VERSION@), python3 (>= ${kestrun_python_this}~), python3 (<< ${kestrun_python_next})"
+  CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/prerm)
 install(TARGETS kestrun_python
-  LIBRARY DESTINATION ${kestrun_python_site}/kestrun COMPONENT python3-kestrun
-  ${kestrun_python_only_asked})
+  LIBRARY DESTINATION ${kestrun_python_site}/kestrun COMPONENT python3-kestrun)
 list(TRANSFORM kestrun_python_files PREPEND ${PROJECT_SOURCE_DIR}/python/kestrun/)
 install(FILES ${kestrun_python_files}
-  DESTINATION ${kestrun_python_site}/kestrun COMPONENT python3-kestrun
-  ${kestrun_python_only_asked})
+  DESTINATION ${kestrun_python_site}/kestrun COMPONENT python3-kestrun)
 
 # The tests: pytest from the interpreter the module was built for, on the
 # module in the build tree, with the kestrun command to compare against.

@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
-# Builds the Debian package (the `deb` workflow: the release build laid out
-# for /usr), has lintian check it, installs it as a user would, extracts a
-# sample package with the installed kestrun, reads its man page, and removes
-# the package again.
+# Builds the Debian packages (the `deb` workflow: the release build laid out
+# for /usr): kestrun, libkestrun1 and libkestrun-dev. Has lintian check them
+# and the library's symbols file, installs them as a user would, extracts a
+# sample package with the installed kestrun, reads the man pages, builds the
+# example against the installed library, and removes the packages again.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-rm -f build/deb/kestrun_*.deb
+packages=(kestrun libkestrun1 libkestrun-dev)
+rm -f build/deb/*.deb
 cmake --workflow --preset deb
-deb=$(ls build/deb/kestrun_*.deb)
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+debs=()
+for package in "${packages[@]}"; do
+  debs+=("$(ls build/deb/"$package"_*.deb)")
+done
+for deb in "${debs[@]}"; do
+  dpkg-deb --field "$deb" Package Version Section Depends
+done
 
 # The man pages as installed, with the version filled in.
-for page in build/deb/man/*.1; do
+for page in build/deb/man/*.1 build/deb/man/*.3; do
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
   if [ -n "$warnings" ]; then
     echo "$page: $warnings"
@@ -24,12 +31,20 @@ done
 # reason, into a lintian overrides file installed with the package; none is
 # needed today. Lintian's notice about running as root is no finding.
 echo "lintian"
-lintian --fail-on error,warning --tag-display-limit 0 "$deb" 2> >(grep -v 'running with root privileges' >&2)
+lintian --fail-on error,warning --tag-display-limit 0 "${debs[@]}" 2> >(grep -v 'running with root privileges' >&2)
 
+# The symbols file names every symbol libkestrun.so.1 exports, no more and no
+# fewer: a new one must be recorded there with the version that brings it.
 work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+echo "dpkg-gensymbols"
+version=$(dpkg-deb --field "${debs[1]}" Version)
+symbols=$PWD/packaging/debian/libkestrun1.symbols library=$PWD/build/deb/libkestrun.so.1
+(cd "$work" && dpkg-gensymbols -plibkestrun1 -v"$version" -e"$library" -I"$symbols" -O/dev/null -c4)
+
 export DEBIAN_FRONTEND=noninteractive
-trap 'apt-get purge -y -qq kestrun >/dev/null; rm -rf "$work"' EXIT
-apt-get install -y -qq "./$deb"
+trap 'apt-get purge -y -qq "${packages[@]}" >/dev/null; rm -rf "$work"' EXIT
+apt-get install -y -qq "${debs[@]/#/./}"
 
 build/deb/mksample "$work/sample.rbd" >/dev/null
 # The installed program, found on the PATH, run in a directory of its own.
@@ -59,4 +74,15 @@ if dpkg -L kestrun | grep -qx /usr/bin/rbdpack; then
   diff -r "$work/sample" "$work/round/again"
   MANWIDTH=80 man rbdpack | grep -q 'make an RBD package from a directory tree'
 fi
-echo "Debian package: installed, ran and documented."
+# The library: in the linker's path and cache, its development link in
+# libkestrun-dev alone; then the example built against it as installed.
+dpkg -L libkestrun1 | grep -qx "/usr/lib/$multiarch/libkestrun.so.1"
+grep -q "libkestrun.so.1 .*/lib/$multiarch/libkestrun.so.1" <<<"$(ldconfig -p)"
+if dpkg -L libkestrun1 | grep -E '\.so$|/include/|\.pc$'; then
+  echo "development files in libkestrun1"
+  exit 1
+fi
+dpkg -L libkestrun-dev | grep -qx "/usr/lib/$multiarch/libkestrun.so"
+grep -q 'read and extract RBD packages' <<<"$(MANWIDTH=80 man 3 libkestrun)"
+bash .ci/build-example.sh /usr build/deb/mksample kestrun
+echo "Debian packages: installed, ran, documented and built against."

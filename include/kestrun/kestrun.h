@@ -10,18 +10,25 @@
  * Conventions, for every function below:
  *  - Errors are returned, never printed. A function that can fail returns a
  *    negative KR_E_* code and, when `err` is not null, fills `*err` with the
- *    code, the system's errno for KR_E_IO (else 0), the index record at fault
- *    for KR_E_DAMAGED (else KR_NO_RECORD), and one line of text. There is no
- *    hidden last-error state: `err` is the caller's.
+ *    code, the system's error number for KR_E_IO (errno; on Windows the
+ *    GetLastError() code), else 0, the index record at fault for
+ *    KR_E_DAMAGED (else KR_NO_RECORD), and one line of text. On success `*err`
+ *    is cleared to KR_OK. There is no hidden last-error state: `err` is the
+ *    caller's, and null when the caller wants only the code.
  *  - The library never prints, exits, changes signal dispositions or changes
- *    the working directory, and keeps no process-wide state.
+ *    the working directory, and keeps no process-wide state: packages opened
+ *    apart (even of one file) share nothing.
  *  - Threads: every function on an open package except kr_close may be called
  *    from any number of threads at once. Reads are positional; nothing moves
  *    a shared file position. kr_close must not race with any other call on
- *    the same package.
- *  - Strings handed out (entry paths and names) are the package's bytes, not
- *    converted: zero-terminated, in no particular character set. They live
- *    until kr_close.
+ *    the same package. Functions without a package (kr_open, kr_strerror...)
+ *    may run in any thread at any time.
+ *  - Ownership: the package belongs to whoever opened it, until kr_close.
+ *    Strings handed out (entry paths and names) are the package's bytes, not
+ *    converted: zero-terminated, in no particular character set, owned by the
+ *    package and valid until kr_close. Everything the caller passes in (paths,
+ *    buffers, descriptors, options) stays the caller's; nothing is kept after
+ *    the call returns, unless said otherwise.
  *
  * Compiles as C11 and as C++. Link with -lkestrun (pkg-config kestrun, or
  * find_package(kestrun) and the target kestrun::kestrun). */
@@ -88,27 +95,34 @@ typedef struct kr_package kr_package;
 /* kr_open flags. */
 #define KR_OPEN_PARTIAL 1u /* keep the entries before damage in the index */
 
-/* Opens the package at `path`, checks its header and reads its whole index.
- * On KR_OK, `*out` is the open package, to be given back with kr_close.
- * Errors: KR_E_INVALID (null `path` or `out`, unknown flags), KR_E_IO (it
- * can't be opened or read; FileNotFound is os_error ENOENT), KR_E_NOT_RBD
- * (too short for a header, no index records, a version other than 2, or not
- * the format's comment), KR_E_DAMAGED (the index is cut short or
- * inconsistent), KR_E_NOMEM. With KR_OPEN_PARTIAL a damaged index is no
- * error: the package opens with the entries before the damage, and kr_info
- * says `damaged` and what the damage is. A header error fails either way.
- * Memory: about the index's own size, never more than the package's bytes
- * can justify. */
+/* Opens the package at `path`, checks its header and reads its whole index,
+ * once; later calls read only entry data. On KR_OK, `*out` is the open
+ * package, the caller's until it gives it back with kr_close; on an error
+ * `*out` is null. Errors: KR_E_INVALID (null `path` or `out`, unknown flags),
+ * KR_E_IO (it can't be opened or read: a missing file is os_error ENOENT, on
+ * Windows ERROR_FILE_NOT_FOUND; a pipe, whose length can't be
+ * had), KR_E_NOT_RBD (too short for a header, no index records, a version
+ * other than 2, or not the format's comment), KR_E_DAMAGED (the index is cut
+ * short or inconsistent; `record` says where), KR_E_NOMEM. With
+ * KR_OPEN_PARTIAL a damaged index is no error: the package opens with the
+ * entries before the damage, and kr_get_info says `damaged` and what the
+ * damage is. A header error fails either way. Memory: about the index's own
+ * size, never more than the package's bytes can justify, whatever the header
+ * claims. The file is opened for reading only and never written. */
 KR_API int kr_open(const char *path, unsigned flags, kr_package **out, kr_error *err);
 
 /* As kr_open, for a file already open for reading as descriptor `fd` (on
- * Windows, a C runtime descriptor). The package keeps a duplicate of its
- * own: the caller may close `fd` at once; its file position is never used
- * or moved. */
+ * Windows, a C runtime descriptor). The package keeps a descriptor of its
+ * own (on Windows, the file opened anew), so `fd` stays the caller's: it may
+ * be closed at once, and its file position is never used or moved. (On
+ * Windows, where the file's share mode forbids opening it anew, the package
+ * holds a duplicate of its handle instead, whose reads move `fd`'s position.)
+ * Errors: as kr_open, and KR_E_IO for a descriptor that is not open. */
 KR_API int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err);
 
-/* Gives back everything the package holds; its strings become invalid. A
- * null `pkg` is ignored. Not to be called while another thread uses `pkg`. */
+/* Gives back everything the package holds and closes its own descriptor; its
+ * strings become invalid. A null `pkg` is ignored. Not to be called while
+ * another thread uses `pkg`, nor from a kr_extract callback. */
 KR_API void kr_close(kr_package *pkg);
 
 /* ---- What the package holds -------------------------------------------- */
@@ -123,7 +137,8 @@ typedef struct kr_info {
     kr_error damage;       /* what the damage is, as kr_open would have failed */
 } kr_info;
 
-/* Fills `*out`. KR_E_INVALID for a null argument. */
+/* Fills `*out`, a copy the caller keeps. Returns KR_OK, or KR_E_INVALID for a
+ * null argument. `damage` is cleared to KR_OK when `damaged` is 0. */
 KR_API int kr_get_info(const kr_package *pkg, kr_info *out);
 
 /* kr_entry.flags */
@@ -148,34 +163,47 @@ typedef struct kr_entry {
     const char *path;  /* group followed by name: "data/snd/a.wav" */
 } kr_entry;
 
-/* Entries come in index order, depth first, as the command line extracts
- * them; duplicates are kept. */
+/* The number of entries, 0 for a null `pkg`. Entries come in index order,
+ * depth first, as the command line extracts them and as `kestrun --list`
+ * shows them; duplicates are kept. */
 KR_API uint32_t kr_entry_count(const kr_package *pkg);
 
-/* Fills `*out` with entry `index`. KR_E_INVALID for a null argument or an
- * index past the last entry. */
+/* Fills `*out` with entry `index`: the caller's record, whose strings belong
+ * to the package (valid until kr_close). Returns KR_OK, or KR_E_INVALID for a
+ * null argument or an index past the last entry. */
 KR_API int kr_entry_at(const kr_package *pkg, uint32_t index, kr_entry *out);
 
 /* The index of the last entry whose path is exactly `path` (the one that
- * extraction leaves on disk), in `*index`. KR_E_NOT_FOUND when there is
- * none; KR_E_INVALID for a null argument. Constant time on average. */
+ * extraction leaves on disk), in `*index`. Paths are compared byte for byte:
+ * "data/snd/a.wav", with no leading "./" or "/", no "\\" for "/", and case
+ * counting. Returns KR_OK, KR_E_NOT_FOUND when there is none, KR_E_INVALID
+ * for a null argument; `*index` is set only on KR_OK. Constant time on
+ * average, whatever the names (the table's hash is keyed anew for each open
+ * package). */
 KR_API int kr_find(const kr_package *pkg, const char *path, uint32_t *index);
 
 /* ---- Reading ----------------------------------------------------------- */
 
 /* Reads up to `len` bytes of entry `index`, from `offset` within the entry,
- * into `buf`. Returns the number of bytes read: fewer than `len` only at the
- * entry's end, 0 at or past it. Errors (negative): KR_E_INVALID, KR_E_NO_DATA
- * (the entry's data runs past the package's end), KR_E_IO (a read failed, or
- * the package file shrank since it was opened). */
+ * into the caller's `buf`. Returns the number of bytes read: fewer than `len`
+ * only at the entry's end, 0 at or past it (and for `len` 0). Errors
+ * (negative): KR_E_INVALID (null `pkg`, an index past the last entry, a null
+ * `buf` with `len` > 0), KR_E_NO_DATA (the entry's data runs past the
+ * package's end), KR_E_IO (a read failed, or the package file shrank since it
+ * was opened). Reads at an explicit offset of the package's own descriptor,
+ * so any number of threads may read at once, one entry or many. */
 KR_API int64_t kr_read(const kr_package *pkg, uint32_t index, uint64_t offset, void *buf,
                        size_t len, kr_error *err);
 
-/* Writes the whole of entry `index` to `fd` at its current position (a file,
- * a pipe, a socket); the kernel moves the bytes where it can. `fd` is never
- * closed. Errors: KR_E_INVALID, KR_E_NO_DATA, KR_E_IO (reading the package,
- * or writing `fd`: os_error says which failure, e.g. EPIPE or ENOSPC). After
- * an error some bytes may have been written. */
+/* Writes the whole of entry `index` to the caller's `fd` at its current
+ * position (a file, a pipe, a socket); the kernel moves the bytes where it
+ * can, and never more than 1 MiB of it is held in memory. `fd` is never
+ * closed. On Windows `fd` is a C runtime descriptor written with _write: give
+ * it in binary mode (_setmode(fd, _O_BINARY)), or the runtime adds a CR
+ * before each LF. Returns KR_OK; errors: KR_E_INVALID, KR_E_NO_DATA, KR_E_IO
+ * (reading the package, or writing `fd`: os_error says which failure, e.g.
+ * EPIPE or ENOSPC). After an error some bytes may have been written. Threads
+ * may copy at once, to descriptors of their own. */
 KR_API int kr_read_to_fd(const kr_package *pkg, uint32_t index, int fd, kr_error *err);
 
 /* ---- Extracting -------------------------------------------------------- */
@@ -190,7 +218,11 @@ typedef struct kr_extract_options {
     int (*select)(void *ctx, const kr_entry *e);
     /* Called once for each entry taken, after it was handled: `outcome` is
      * KR_OK when it was written, else the KR_E_* code of why not, and `why`
-     * the details (null for KR_OK). Null reports nothing. */
+     * the details (null for KR_OK). Null reports nothing.
+     * Both are called on the thread that called kr_extract or kr_test, one
+     * entry at a time. `e` and `why` are valid during the call only (e's
+     * strings until kr_close). They may call any function on the package
+     * except kr_close. */
     void (*report)(void *ctx, const kr_entry *e, int outcome, const kr_error *why);
     void *ctx; /* handed to select and report */
 } kr_extract_options;
@@ -198,7 +230,8 @@ typedef struct kr_extract_options {
 /* Writes the chosen entries below `dir`, in index order. `dir` is the output
  * root itself: "out" gives out/data/snd/a.wav. It is created when missing (its
  * parent must exist) and followed as given, links included; below it nothing
- * is ever reached through a link. The rules are the command line's:
+ * is ever reached through a link, and nothing is ever written outside it.
+ * The rules are the command line's:
  *  - entries flagged KR_ENTRY_UNSAFE are refused (KR_E_UNSAFE);
  *  - a group path that meets a link or a non-directory is refused;
  *  - whatever non-directory already has an entry's name is replaced, never
@@ -212,24 +245,29 @@ typedef struct kr_extract_options {
  * Returns KR_OK when every chosen entry was written, KR_INCOMPLETE when the
  * run finished but some were refused or failed, and KR_E_BUDGET when an
  * entry would pass the budget: the run stops there, that entry leaves no
- * file, and those before it stay. Also KR_E_INVALID, and KR_E_IO when `dir`
- * can't be made or opened. `opt` may be null: all defaults. */
+ * file, and those before it stay. Also KR_E_INVALID (null `pkg`, a null or
+ * empty `dir`, `struct_size` too small), and KR_E_IO when `dir` can't be made
+ * or opened. `opt` may be null: all defaults. Runs in several threads may
+ * extract one package at once, each into a directory of its own. */
 KR_API int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_options *opt,
                       kr_error *err);
 
 /* Meets the chosen entries as kr_extract would, writing nothing: unsafe
  * paths, data past the package's end and the budget are reported through
- * `opt` exactly as kr_extract reports them, with the same result. What the
- * disk would say (links, space, permissions) is not tested. */
+ * `opt` exactly as kr_extract reports them, with the same result (KR_OK,
+ * KR_INCOMPLETE, KR_E_BUDGET, or KR_E_INVALID). What the disk would say
+ * (links, space, permissions) is not tested. */
 KR_API int kr_test(const kr_package *pkg, const kr_extract_options *opt, kr_error *err);
 
 /* ---- Texts ------------------------------------------------------------- */
 
-/* A short text for a return code: "damaged index" for KR_E_DAMAGED. Never
- * null; static. */
+/* A short text for a return code: "damaged index" for KR_E_DAMAGED, "unknown
+ * error" for a code that is none. Never null; a constant string, never to be
+ * freed. */
 KR_API const char *kr_strerror(int code);
 
-/* The library's version, "1.0.0". */
+/* The version of the library in use, such as "1.0.0", which may be newer
+ * than the header's KR_VERSION_*. A constant string. */
 KR_API const char *kr_version(void);
 
 #ifdef __cplusplus

@@ -220,8 +220,16 @@ int64_t hkReadAt(int fd, uint64_t offset, void *into, size_t size) {
 bool hkFileSize(int fd, uint64_t *size) {
     LARGE_INTEGER length{};
     HANDLE file = HandleOf(fd);
-    if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK ||
-        !GetFileSizeEx(file, &length)) {
+    if (file == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        // A pipe or a console has no length to measure.
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return false;
+    }
+    if (!GetFileSizeEx(file, &length)) {
         return false;
     }
     *size = static_cast<uint64_t>(length.QuadPart);

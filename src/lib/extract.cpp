@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #ifdef _WIN32
 #include <direct.h>
 #else
@@ -121,15 +122,18 @@ int Finish(const RBDRun &run, int stop, const kr_error &why, kr_error *err) {
 
 // The output root, made when missing, opened as the caller named it.
 hkDirectory *OpenRoot(const char *dir, kr_error *err) {
+    // Why it could not be made, unless it was there already: the system's
+    // code, as os_error gives it (on Windows, the one behind errno).
 #ifdef _WIN32
     int made = _mkdir(dir);
+    int error = made == 0 || errno == EEXIST ? 0 : static_cast<int>(_doserrno);
 #else
     int made = mkdir(dir, 0777);
+    int error = made == 0 || errno == EEXIST ? 0 : errno;
 #endif
-    int error = made == 0 ? 0 : errno;
     hkDirectory *root = hkOpenDirectory(dir);
     if (root == nullptr) {
-        if (error == 0 || error == EEXIST) {
+        if (error == 0) {
             error = hkErrorCode();
         }
         char text[128];

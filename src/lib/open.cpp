@@ -1,6 +1,7 @@
 // Opening a package: the walk of its whole index, kept as a table of entries.
 #include "../extract/engine.h"
 #include "../extract/entry_data.h"
+#include "../hostkit/hostkit.h"
 #include "../package/walk.h"
 #include "errors.h"
 #include "package_table.h"
@@ -11,29 +12,80 @@
 #include <new>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
 
 namespace {
 
+// The platform's side of opening: each returns a descriptor of the
+// package's own, or -1 with the system's code in `*error`.
 #ifdef _WIN32
-int OpenFile(const char *path) {
-    return _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+// Handles of their own are not inherited by child processes. Others may read,
+// write, rename or delete the file meanwhile, as on POSIX systems.
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+int DescriptorOf(HANDLE handle, int *error) {
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        *error = ERROR_TOO_MANY_OPEN_FILES;
+        CloseHandle(handle);
+    }
+    return fd;
 }
-int Duplicate(int fd) {
-    return _dup(fd);
+
+int OpenFile(const char *path, int *error) {
+    HANDLE handle = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(GetLastError());
+        return -1;
+    }
+    return DescriptorOf(handle, error);
 }
+
+// The caller's file opened anew, rather than its handle duplicated: a
+// duplicate would share the caller's file position, which every read at an
+// offset moves on Windows. Where the file can't be opened anew (its share
+// mode forbids it), a duplicate is the fallback.
+int Duplicate(int fd, int *error) {
+    // The C runtime hands out its handles as integers.
+    HANDLE handle = fd < 0 ? INVALID_HANDLE_VALUE
+                           : reinterpret_cast<HANDLE>( // NOLINT(performance-no-int-to-ptr)
+                                 _get_osfhandle(fd));
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = ERROR_INVALID_HANDLE;
+        return -1;
+    }
+    HANDLE own = ReOpenFile(handle, GENERIC_READ, kShareAll, 0);
+    if (own == INVALID_HANDLE_VALUE &&
+        !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        *error = static_cast<int>(GetLastError());
+        return -1;
+    }
+    return DescriptorOf(own, error);
+}
+
 void CloseFile(int fd) {
     _close(fd);
 }
 #else
-int OpenFile(const char *path) {
-    return open(path, O_RDONLY | O_CLOEXEC);
+// O_NONBLOCK: a FIFO must not hold the caller until a writer comes; it is
+// refused at its first read at an offset (ESPIPE). Regular files ignore it.
+int OpenFile(const char *path, int *error) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    *error = fd < 0 ? errno : 0;
+    return fd;
 }
-int Duplicate(int fd) {
-    return fcntl(fd, F_DUPFD_CLOEXEC, 0);
+
+int Duplicate(int fd, int *error) {
+    int own = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    *error = own >= 0 ? 0 : fd < 0 ? EBADF : errno;
+    return own;
 }
+
 void CloseFile(int fd) {
     close(fd);
 }
@@ -132,7 +184,15 @@ int OpenOwned(int fd, unsigned flags, kr_package **out, kr_error *err) {
     int code = KR_OK;
     try {
         RBDWalk walk;
-        if (!RBD_StartWalk(walk, fd)) {
+        uint64_t size = 0;
+        if (!hkFileSize(fd, &size)) {
+            // A pipe or a socket: nothing the library can read at an offset.
+            int error = hkErrorCode();
+            char text[128];
+            code = RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD,
+                                "the package can't be read at any offset: %s",
+                                RBD_SystemText(error, text, sizeof text));
+        } else if (!RBD_StartWalk(walk, fd)) {
             code = RBD_WalkErrorToCode(walk.error, err);
         } else {
             pkg->info.package_size = walk.package_size;
@@ -177,9 +237,9 @@ int kr_open(const char *path, unsigned flags, kr_package **out, kr_error *err) {
     if (path == nullptr) {
         return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "no path given");
     }
-    int fd = OpenFile(path);
+    int error = 0;
+    int fd = OpenFile(path, &error);
     if (fd < 0) {
-        int error = errno;
         char text[128];
         return RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD, "can't open the package: %s",
                             RBD_SystemText(error, text, sizeof text));
@@ -192,9 +252,9 @@ int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err) {
     if (checked != KR_OK) {
         return checked;
     }
-    int own = fd < 0 ? -1 : Duplicate(fd);
+    int error = 0;
+    int own = Duplicate(fd, &error);
     if (own < 0) {
-        int error = fd < 0 ? EBADF : errno;
         char text[128];
         return RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD, "can't use descriptor %d: %s", fd,
                             RBD_SystemText(error, text, sizeof text));

@@ -5,8 +5,18 @@
 #include "package_table.h"
 
 #include <cerrno>
+#ifdef _WIN32
+#include <winerror.h>
+#endif
 
 namespace {
+
+// The system's code for a package that ended before an entry's data.
+#ifdef _WIN32
+const int kPackageEnded = ERROR_HANDLE_EOF;
+#else
+const int kPackageEnded = EIO;
+#endif
 
 // The entry `index` when it can be read; else null, after setting `*code`.
 const RBDEntryRecord *ReadableEntry(const kr_package *pkg, uint32_t index, kr_error *err,
@@ -25,7 +35,7 @@ const RBDEntryRecord *ReadableEntry(const kr_package *pkg, uint32_t index, kr_er
 }
 
 int ShrankError(uint32_t index, kr_error *err) {
-    return RBD_SetError(err, KR_E_IO, EIO, KR_NO_RECORD,
+    return RBD_SetError(err, KR_E_IO, kPackageEnded, KR_NO_RECORD,
                         "entry %u: the package ended before its data (it shrank since it was "
                         "opened)",
                         index);

@@ -62,7 +62,7 @@ bool CheckHeader(RBDWalk &walk) {
     std::memset(&header, 0, sizeof header);
     int64_t got = ReadHeaderBytes(walk.fd, header);
     if (got != static_cast<int64_t>(sizeof header)) {
-        return Fail(walk, RBD_PROBLEM_HEADER_SHORT, 0, got < 0 ? errno : 0);
+        return Fail(walk, RBD_PROBLEM_HEADER_SHORT, 0, got < 0 ? hkErrorCode() : 0);
     }
     header.num_indices = ntohl(header.num_indices);
     if (header.num_indices == 0) {
@@ -95,7 +95,7 @@ bool ReadGroup(RBDWalk &walk) {
     uint32_t record = walk.next_record;
     int64_t got = hkReadAt(walk.fd, RecordOffset(record), &walk.group, sizeof walk.group);
     if (got != static_cast<int64_t>(sizeof walk.group)) {
-        return Fail(walk, RBD_PROBLEM_GROUP_SHORT, record, got < 0 ? errno : 0);
+        return Fail(walk, RBD_PROBLEM_GROUP_SHORT, record, got < 0 ? hkErrorCode() : 0);
     }
     ++walk.next_record;
     ++walk.groups_read;
@@ -137,7 +137,7 @@ bool ReadFileTable(RBDWalk &walk) {
     if (got != static_cast<int64_t>(wanted)) {
         uint64_t whole = got < 0 ? 0 : static_cast<uint64_t>(got) / RBD_RECORD_SIZE;
         return Fail(walk, RBD_PROBLEM_TABLE_SHORT, first + static_cast<uint32_t>(whole),
-                    got < 0 ? errno : 0);
+                    got < 0 ? hkErrorCode() : 0);
     }
     walk.next_record += count;
     walk.first_file_record = first;
@@ -255,7 +255,7 @@ bool RBD_StartWalk(RBDWalk &walk, int fd) {
         return false;
     }
     if (!hkFileSize(fd, &walk.package_size)) {
-        return Fail(walk, RBD_PROBLEM_SIZE, 0, errno);
+        return Fail(walk, RBD_PROBLEM_SIZE, 0, hkErrorCode());
     }
     return true;
 }
