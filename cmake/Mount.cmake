@@ -81,28 +81,18 @@ add_custom_command(OUTPUT ${kestrun_mount_page}.gz
   VERBATIM)
 add_custom_target(man-kestrun-mount ALL DEPENDS ${kestrun_mount_page}.gz)
 
-# The program needs libkestrun installed beside it. Where the project's
-# install rules have the library's Debian packages (kestrun_debian_package),
-# kestrun-mount is installed with everything else and packaged on its own;
-# elsewhere it is installed only when asked for: cmake --install --component
-# kestrun-mount.
-set(kestrun_mount_only_asked)
-if(NOT COMMAND kestrun_debian_package)
-  set(kestrun_mount_only_asked EXCLUDE_FROM_ALL)
-endif()
-install(TARGETS kestrun-mount RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  COMPONENT kestrun-mount ${kestrun_mount_only_asked})
-install(FILES ${kestrun_mount_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-  COMPONENT kestrun-mount ${kestrun_mount_only_asked})
-if(COMMAND kestrun_debian_package)
-  # fuse3 brings fusermount3, which mounts and unmounts for users other than
-  # root; the library must be the same build's, whose rules the tree follows.
-  kestrun_debian_package(kestrun-mount SECTION utils
-    SUMMARY "mount RBD packages as read-only file systems"
-    DESCRIPTION "kestrun-mount shows the files of an RBD package below a directory,
+# The Debian package kestrun-mount (cmake/Debian.cmake). fuse3 brings
+# fusermount3, which mounts and unmounts for users other than root. The
+# library must be this build's: the tree follows the command line's rules,
+# built into the program, together with the library's flags.
+kestrun_debian_package(kestrun-mount SECTION utils
+  SUMMARY "mount RBD packages as read-only file systems"
+  DESCRIPTION "kestrun-mount shows the files of an RBD package below a directory,
 through FUSE, without extracting them: each file's bytes are read from the
 package as programs ask for them. The tree is exactly the one that kestrun
 writes, with the same names refused, and any number of programs may read
 it at once."
-    DEPENDS "fuse3, libkestrun1 (= @VERSION@)")
-endif()
+  DEPENDS "fuse3, libkestrun1 (= @VERSION@)")
+install(TARGETS kestrun-mount RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kestrun-mount)
+install(FILES ${kestrun_mount_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+  COMPONENT kestrun-mount)

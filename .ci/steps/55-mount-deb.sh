@@ -8,13 +8,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-# kestrun-mount has a package of its own only where cmake/Debian.cmake makes
-# one for each install component.
-if [ ! -e cmake/Debian.cmake ]; then
-  echo "kestrun-mount: no Debian package for each component in this tree; skipped"
-  exit 0
-fi
-
 work=$(mktemp -d)
 mnt=$work/mnt
 trap 'rm -rf "$work"' EXIT
