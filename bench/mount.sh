@@ -125,6 +125,8 @@ timed() {
   fi
 }
 
+# Run as bash -c COMMAND _ DIR: "$1" is the directory.
+# shellcheck disable=SC2016
 declare -A pass_command=(
   [metadata]='find "$1" -printf "%s\n"'
   [data]='tar -cf - -C "$1" . | cat'
@@ -164,7 +166,7 @@ for kind in metadata data; do
     for ((run = 1; run <= runs; run++)); do
       order=("${tools[@]}")
       if ((run % 2 == 0)); then
-        order=($(printf '%s\n' "${tools[@]}" | tac))
+        mapfile -t order < <(printf '%s\n' "${tools[@]}" | tac)
       fi
       for tool in "${order[@]}"; do
         echo "$kind $load $tool $(pass "$tool" "$load" "$kind")" >>"$results"
