@@ -53,6 +53,10 @@ EntryVerdict VerdictOn(const kr_entry &entry, const char *root_name) {
         // can't show.
         safe_group = false;
     }
+    // Not told apart: a slash inside a group's name under an entry with an
+    // empty name, or with a path too long below any root, which the library
+    // flags whatever its group. The group is then taken as safe: at worst an
+    // empty directory more, or "Path too long" for "Refusing unsafe path".
     if (!safe_group || !IsSafeName(entry.name)) {
         return ENTRY_UNSAFE;
     }
