@@ -63,7 +63,7 @@ bool OpenForMount(MountState &state, const char *path, bool partial) {
     table.package_size = info.package_size;
     table.uid = getuid();
     table.gid = getgid();
-    NoteTerminals(stderr, stderr);
+    NoteTerminals(stderr);
     std::string root_name = RootNameOf(path);
     if (!LayOutTree(table, root_name.c_str(), WarnLeftOut, root_name.data())) {
         std::fprintf(stderr, "kestrun-mount: %s: no memory for the package's tree\n", path);
