@@ -223,8 +223,9 @@ PackEntry FileAt(const std::string &name, const std::string &data, uint32_t offs
     return entry;
 }
 
-// Duplicates, unsafe names, clashes between files and groups, empty names,
-// a path that is too long below "pkg" alone, and data past the end.
+// Duplicates, unsafe names (a group's name holding a slash, which its path
+// can't show, too), clashes between files and groups, empty names, a path
+// that is too long below "pkg" alone, and data past the end.
 PackLayout Troublesome() {
     std::mt19937 random(16);
     std::string big(3 << 20, '\0');
@@ -233,7 +234,7 @@ PackLayout Troublesome() {
     }
     std::string long_name(60, 'n');
     PackLayout layout;
-    layout.entries = {DirectoryGroup("data", 4),
+    layout.entries = {DirectoryGroup("data", 5),
                       FileGroup("txt", 3),
                       FileEntry("a.txt", "old"),
                       FileEntry("..", "up"),
@@ -244,6 +245,8 @@ PackLayout Troublesome() {
                       FileEntry("beside", "in data itself"),
                       FileGroup("empty", 1),
                       FileEntry("", "nameless"),
+                      FileGroup("x/y", 1),
+                      FileEntry("", "nameless below a slash"),
                       FileGroup("", 4),
                       FileEntry("clash", "a file first"),
                       FileEntry("big", big),
