@@ -9,7 +9,9 @@
 # (best-s is the fastest run). Only the extraction is timed (bench/timeit.py:
 # from fork to wait, the command run by /usr/bin/time for its peak memory).
 # CPU time (user + system) is shown too: it suffers less than wall time when
-# other work shares the machine.
+# other work shares the machine. "progress" is kestrun in option mode with its
+# status line on (--progress, standard error thrown away): the price of the
+# line against the plain run.
 #
 #   bench/run.sh [--build DIR] [--baseline DIR] [--runs N] [--disk] [--smoke]
 #
@@ -39,14 +41,14 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift 2 ;;
     --disk) disk=1; shift ;;
     --smoke) smoke=1; runs=1; shift ;;
-    *) sed -n '2,25p' "$0"; exit 1 ;;
+    *) sed -n '2,27p' "$0"; exit 1 ;;
   esac
 done
 build=$(cd "$build" && pwd)
 for tool in "$build/kestrun" "$build/kestrun_floor" "$build/rbdpack" /usr/bin/time tar python3; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
-tools=(kestrun floor floor-sf gnutar)
+tools=(kestrun progress floor floor-sf gnutar)
 if [ -n "$baseline" ]; then
   tools+=(baseline)
 fi
@@ -83,16 +85,17 @@ extract() {
   local out="$where/out"
   rm -rf "$out"
   mkdir -p "$out"
-  local command
+  local command quiet=()
   case "$tool" in
     kestrun) command=("$build/kestrun" "$shm/$load.rbd") ;;
+    progress) command=("$build/kestrun" --progress "$shm/$load.rbd"); quiet=(--quiet) ;;
     baseline) command=("$baseline/kestrun" "$shm/$load.rbd") ;;
     floor) command=("$build/kestrun_floor" "$shm/$load.rbd") ;;
     floor-sf) command=("$build/kestrun_floor" --sendfile "$shm/$load.rbd") ;;
     gnutar) command=(tar -xf "$shm/$load.tar") ;;
     bsdtar) command=(bsdtar -xf "$shm/$load.tar") ;;
   esac
-  python3 "$root/bench/timeit.py" "$out" "${command[@]}"
+  python3 "$root/bench/timeit.py" "${quiet[@]}" "$out" "${command[@]}"
 }
 
 # Every output of kestrun and the floor is compared with its tree once, so a

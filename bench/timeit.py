@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Runs one command and times it alone: no shell in between.
 
-timeit.py DIR COMMAND [ARG...]
+timeit.py [--quiet] DIR COMMAND [ARG...]
 
-Runs COMMAND in directory DIR with its output thrown away and prints
+Runs COMMAND in directory DIR with its output (with --quiet, its standard
+error too) thrown away and prints
 "wall-seconds peak-KiB cpu-seconds": the wall time from just before the fork
 to the end of the wait, the command's peak resident memory, and its user plus
 system time. Exits 1 when the command fails.
@@ -20,9 +21,13 @@ import time
 
 
 def main():
-    if len(sys.argv) < 3:
+    args = sys.argv[1:]
+    quiet = args[:1] == ["--quiet"]
+    if quiet:
+        args = args[1:]
+    if len(args) < 2:
         sys.exit(__doc__)
-    where, command = sys.argv[1], sys.argv[2:]
+    where, command = args[0], args[1:]
     null = os.open(os.devnull, os.O_RDWR)
     with tempfile.NamedTemporaryFile("r") as stats:
         timed = ["/usr/bin/time", "-f", "%M", "-o", stats.name] + command
@@ -33,6 +38,8 @@ def main():
                 os.chdir(where)
                 os.dup2(null, 0)
                 os.dup2(null, 1)
+                if quiet:
+                    os.dup2(null, 2)
                 os.execv(timed[0], timed)
             finally:
                 os._exit(127)

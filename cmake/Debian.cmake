@@ -10,7 +10,8 @@
 # COMPONENT <package>, then declare it:
 #   kestrun_debian_package(<package> SECTION <section>
 #     SUMMARY "<one line>" DESCRIPTION "<a paragraph>"
-#     [DEPENDS "<relations>"] [CONTROL_EXTRA <control files>...])
+#     [DEPENDS "<relations>"] [SUGGESTS "<relations>"]
+#     [CONTROL_EXTRA <control files>...])
 # The declaration gives the package the copyright file and changelog Debian
 # requires of each. Dependencies on the system's shared libraries are found
 # by dpkg-shlibdeps; DEPENDS adds what it can't see, with @VERSION@ for this
@@ -23,13 +24,14 @@
 include(GNUInstallDirs)
 
 function(kestrun_debian_package package)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "SECTION;SUMMARY;DESCRIPTION;DEPENDS" "CONTROL_EXTRA")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "SECTION;SUMMARY;DESCRIPTION;DEPENDS;SUGGESTS"
+    "CONTROL_EXTRA")
   if(NOT arg_SECTION OR NOT arg_SUMMARY OR NOT arg_DESCRIPTION)
     message(FATAL_ERROR "kestrun_debian_package(${package}): SECTION, SUMMARY and DESCRIPTION are required")
   endif()
   string(REPLACE "@VERSION@" "${PROJECT_VERSION}" arg_DEPENDS "${arg_DEPENDS}")
   set_property(GLOBAL APPEND PROPERTY KESTRUN_DEBIAN_PACKAGES ${package})
-  foreach(field IN ITEMS SECTION SUMMARY DESCRIPTION DEPENDS CONTROL_EXTRA)
+  foreach(field IN ITEMS SECTION SUMMARY DESCRIPTION DEPENDS SUGGESTS CONTROL_EXTRA)
     set_property(GLOBAL PROPERTY KESTRUN_DEBIAN_${package}_${field} "${arg_${field}}")
   endforeach()
   kestrun_install_documents(${package})
@@ -40,7 +42,9 @@ kestrun_debian_package(kestrun SECTION utils
   DESCRIPTION "kestrun extracts every entry of an RBD package into a directory tree
 named after the package, and refuses names that would lead outside that
 tree. rbdpack makes an RBD package from a directory tree, such that kestrun
-gives the same tree back.")
+gives the same tree back."
+  # What loads the bash completions installed with the programs.
+  SUGGESTS "bash-completion")
 
 # What a shared library's package tells dpkg: which package provides
 # libkestrun.so.1 (shlibs), from which version each of its symbols is there
@@ -92,7 +96,7 @@ macro(kestrun_configure_cpack)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   # Debian ships binaries without their symbol tables.
   set(CPACK_STRIP_FILES ON)
-  # Runtime dependencies (libc, libstdc++) as dpkg-shlibdeps finds them.
+  # Runtime dependencies (libc, libstdc++, libcrypto) as dpkg-shlibdeps finds them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
   # Control files are 0644 and maintainer scripts 0755, as dpkg expects.
@@ -106,7 +110,7 @@ macro(kestrun_configure_cpack)
   set(CPACK_COMPONENTS_ALL ${kestrun_packages})
   foreach(package IN LISTS kestrun_packages)
     string(TOUPPER ${package} upper)
-    foreach(field IN ITEMS SECTION SUMMARY DESCRIPTION DEPENDS CONTROL_EXTRA)
+    foreach(field IN ITEMS SECTION SUMMARY DESCRIPTION DEPENDS SUGGESTS CONTROL_EXTRA)
       get_property(deb_${field} GLOBAL PROPERTY KESTRUN_DEBIAN_${package}_${field})
     endforeach()
     set(CPACK_DEBIAN_${upper}_PACKAGE_NAME ${package})
@@ -115,6 +119,9 @@ macro(kestrun_configure_cpack)
     set(CPACK_DEBIAN_${upper}_DESCRIPTION "${deb_SUMMARY}\n${deb_DESCRIPTION}")
     if(deb_DEPENDS)
       set(CPACK_DEBIAN_${upper}_PACKAGE_DEPENDS "${deb_DEPENDS}")
+    endif()
+    if(deb_SUGGESTS)
+      set(CPACK_DEBIAN_${upper}_PACKAGE_SUGGESTS "${deb_SUGGESTS}")
     endif()
     if(deb_CONTROL_EXTRA)
       set(CPACK_DEBIAN_${upper}_PACKAGE_CONTROL_EXTRA "${deb_CONTROL_EXTRA}")

@@ -1,16 +1,22 @@
 // kestrun: extracts every entry of an RBD package into a directory tree named
 // after the package, under the working directory. A first argument that is
 // an option word starts option mode (listing, testing, choosing members...);
-// any other command line is the classic run, whose output never changes.
+// any other command line is the classic run, whose output never changes: the
+// words after its package are member patterns, as in option mode.
+#include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/run.h"
 #include "cli/usage.h"
+#include "extract/members.h"
 #include "output/messages.h"
+#include "output/shown_text.h"
 #include "output/streams.h"
 #include "package/loader.h"
 
 #include <csignal>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 int main(int argc, char **argv) {
 #ifdef SIGXFSZ
@@ -21,7 +27,7 @@ int main(int argc, char **argv) {
     if (argc >= 2 && RBD_IsOptionWord(argv[1])) {
         RBD_RunWithOptions(argc, argv);
     }
-    RBD_SetUpStreams(false, false);
+    RBD_SetUpStreams(false, false, false);
     std::printf("%s\n", banner);
     if (argc < 2) {
         std::printf("%s", instructions);
@@ -29,10 +35,20 @@ int main(int argc, char **argv) {
     }
 
     const char *input = argv[1];
-    RBD_PreparePackage(input, argc, argv);
+    std::vector<const char *> members(argv + 2, argv + argc);
+    std::string error;
+    if (!RBD_CheckMemberWords(members, error)) {
+        // An option after the package would have been taken for a member:
+        // nothing is written, rather than everything.
+        RBD_Fatal("ERROR: %s\n", ShownInMessage(error.c_str()));
+    }
+    RBD_ChooseMembers(members, {});
+    RBD_PreparePackage(input, true, argc, argv);
+    RBD_RemoveCutEntryOnSignals();
     RBDPackage *pack = RBD_WalkPackage(input);
     // The package has served its purpose; releasing it keeps leak checkers quiet.
     RBD_FreePackage(pack);
+    RBD_WarnUnmatchedMembers();
     std::puts("Done!");
     // A run that warned did not give the tree the package describes, and a
     // script must be able to tell.

@@ -13,10 +13,24 @@ enum RBDEntryAction {
     RBD_ACTION_INFO,      // nothing per entry; the contents report at the end
 };
 
+// Whether and how the status line shows the run's progress on standard
+// error.
+enum RBDProgress {
+    RBD_PROGRESS_NONE = 0,
+    RBD_PROGRESS_TERMINAL, // redrawn in place
+    RBD_PROGRESS_LINES,    // a plain line every second
+};
+
 struct RBDRunMode {
     RBDEntryAction action;
-    bool quiet;         // no "Writing" lines
+    // Option mode: messages go to standard error, and those about an entry
+    // or the package say more than the classic run's lines.
+    bool options;
+    bool quiet;         // no "Writing" or "Keeping" lines
     bool hide_progress; // no "Writing", "Reached end of package indices." or "Done!"
+    bool keep_existing; // -k: whatever has an entry's name stays
+    bool sha256;        // --sha256: every chosen entry is hashed
+    RBDProgress progress;
 };
 
 extern RBDRunMode run_mode;

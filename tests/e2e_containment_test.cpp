@@ -301,7 +301,7 @@ TEST_P(ContainmentTest, OutputPastTheBudgetEndsTheRunAndKeepsWhatCameBefore) {
     ExpectNothingOutsideWork();
 
     // --test (kr_test) meets the same budget, without writing anything; the
-    // command line tells only of the stop.
+    // command line tells only of the stop, on standard error.
     RunResult test = ThroughLibrary()
                          ? RunProgram("KR_DRIVER_BIN", scratch_ / "work", {"--test", "pkg.rbd"})
                          : RunKestrun(scratch_ / "work", {"--test", "pkg.rbd"});
@@ -313,7 +313,7 @@ TEST_P(ContainmentTest, OutputPastTheBudgetEndsTheRunAndKeepsWhatCameBefore) {
         }
         EXPECT_EQ(test.out, Expected("pkg", outcomes, budget));
     } else {
-        EXPECT_EQ(test.out, "ERROR: Output would pass " + std::to_string(budget) +
+        EXPECT_EQ(test.err, "ERROR: Output would pass " + std::to_string(budget) +
                                 " bytes (64 times the package plus 1 GiB), aborting!\n");
     }
     EXPECT_EQ(test.status, 1);

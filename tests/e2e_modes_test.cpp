@@ -35,9 +35,9 @@ TEST_F(ModesTest, TestReportsWhatExtractionWouldMeetWithItsStatus) {
     ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), truncated));
 
     RunResult test = RunKestrun(scratch_ / "work", {"-t", "pkg.rbd"});
-    EXPECT_EQ(test.out, "WARNING: Refusing unsafe path, \"g/..\"!\n"
-                        "WARNING: Failed to read in data, \"g/last\"!\n"
-                        "Tested: entries 3, groups 1, bytes 11, package bytes 1415, "
+    EXPECT_EQ(test.err, "WARNING: Refusing unsafe path, \"g/..\"!\n"
+                        "WARNING: Failed to read in data, \"g/last\"!\n");
+    EXPECT_EQ(test.out, "Tested: entries 3, groups 1, bytes 11, package bytes 1415, "
                         "expansion 0.01\n");
     EXPECT_EQ(test.status, 2);
     EXPECT_EQ(ListTree(scratch_ / "work"), std::vector<std::string>{"pkg.rbd"});
@@ -49,7 +49,7 @@ TEST_F(ModesTest, TestReportsWhatExtractionWouldMeetWithItsStatus) {
     truncated.resize(1024 + 96 * 2);
     ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), truncated));
     test = RunKestrun(scratch_ / "work", {"--test", "pkg.rbd"});
-    EXPECT_EQ(test.out, "ERROR: Failed to read in all file indices!\n");
+    EXPECT_EQ(test.err, "ERROR: Failed to read in all file indices!\n");
     EXPECT_EQ(test.status, 1);
 }
 
@@ -96,7 +96,7 @@ TEST_F(ModesTest, DirectoryOptionPutsTheOutputRootThere) {
         EXPECT_FALSE(std::filesystem::exists(Work("pkg")));
     }
     RunResult run = RunWith(SoundAndText(), {"-C", "absent", "pkg.rbd"});
-    EXPECT_EQ(run.out, "ERROR: Failed to find directory \"absent\", aborting!\n");
+    EXPECT_EQ(run.err, "ERROR: Failed to find directory \"absent\", aborting!\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_FALSE(std::filesystem::exists(Work("absent")));
 }
@@ -108,10 +108,8 @@ TEST_F(ModesTest, DirectoryOptionNeverOverwritesThePackageInsideIt) {
     std::string package = BuildPackage(layout);
     ASSERT_TRUE(WriteBytes(Work("out/x/g/x.rbd"), package));
     RunResult run = RunKestrun(scratch_ / "work", {"-C", "out", "out/x/g/x.rbd"});
-    EXPECT_EQ(run.out, "Writing \"x/g/x.rbd\"...\n"
-                       "WARNING: Refusing to overwrite the package, \"./x/g/x.rbd\"!\n"
-                       "Writing \"x/g/y\"...\n" +
-                           std::string(kTail));
+    EXPECT_EQ(run.out, "Writing \"x/g/x.rbd\"...\nWriting \"x/g/y\"...\n" + std::string(kTail));
+    EXPECT_EQ(run.err, "WARNING: Refusing to overwrite the package, \"g/x.rbd\"!\n");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(ReadFile(Work("out/x/g/x.rbd")), package);
     EXPECT_EQ(ReadFile(Work("out/x/g/y")), "y");
@@ -119,20 +117,19 @@ TEST_F(ModesTest, DirectoryOptionNeverOverwritesThePackageInsideIt) {
 
 TEST_F(ModesTest, ChosenMembersAreExtractedAndOthersPassedOverSilently) {
     RunResult run = RunWith(SoundAndText(), {"--", "pkg.rbd", "./data/snd/", "nothing*"});
-    EXPECT_EQ(run.out, Writing("data/snd/a.wav") + Writing("data/snd/b.wav") +
-                           "Reached end of package indices.\n"
-                           "WARNING: No entry matches \"nothing*\"!\n"
-                           "Done!\n");
+    EXPECT_EQ(run.out, Writing("data/snd/a.wav") + Writing("data/snd/b.wav") + kTail);
+    EXPECT_EQ(run.err, "WARNING: No entry matches \"nothing*\"!\n");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(Tree(),
               (std::vector<std::string>{"data/", "data/snd/", "data/snd/a.wav", "data/snd/b.wav"}));
 }
 
-TEST_F(ModesTest, QuietDropsOnlyTheWritingLines) {
+TEST_F(ModesTest, QuietPrintsOnlyWarningsAndTheyNameTheEntry) {
     PackLayout layout = SoundAndText();
     layout.entries[3].size = 5000;
     RunResult run = RunWith(layout, {"-q", "pkg.rbd"});
-    EXPECT_EQ(run.out, "WARNING: Failed to read in data!\n" + std::string(kTail));
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "WARNING: Failed to read in data, \"data/snd/b.wav\"!\n");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(ReadFile(Work("pkg/data/txt/readme.txt")), "read me\n");
 }

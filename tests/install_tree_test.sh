@@ -42,4 +42,9 @@ printf 'kept across the move\n' >"$work/run/tree/dir/file"
   fail "kestrun: $(cat "$work/extract.txt")"
 [ "$(tail -n 1 "$work/extract.txt")" = "Done!" ] || fail "kestrun: $(cat "$work/extract.txt")"
 cmp "$work/run/tree/dir/file" "$work/run/out/pkg/dir/file"
+# kestrun-mount, where it is built, finds libkestrun through its run path.
+if [ -e "$prefix/bin/kestrun-mount" ]; then
+  env -i "$prefix/bin/kestrun-mount" --help >"$work/mount.txt" 2>&1 ||
+    fail "kestrun-mount: $(cat "$work/mount.txt")"
+fi
 echo "The tree installed with LIBDIR=$libdir works where it was moved."

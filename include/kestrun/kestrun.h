@@ -143,16 +143,20 @@ KR_API int kr_get_info(const kr_package *pkg, kr_info *out);
 
 /* kr_entry.flags */
 enum {
-    KR_ENTRY_UNSAFE = 1,  /* extraction refuses this entry's path: a name that could
-                             lead outside the output root (".", "..", a separator, a
-                             drive; on Windows also device names and the like), an
-                             empty name, or a path too long */
-    KR_ENTRY_NO_DATA = 2, /* the entry's data runs past the package's end: it
-                             extracts as an empty file and cannot be read */
-    KR_ENTRY_SHADOWED = 4 /* a later entry has the same path, and replaces this one
-                             on extraction; it can still be read by its index. An
-                             unsafe entry never shadows a safe one: extraction
-                             refuses it and leaves the safe one's file */
+    KR_ENTRY_UNSAFE = 1,      /* extraction refuses this entry's path: a name that could
+                                 lead outside the output root (".", "..", a separator, a
+                                 drive; on Windows also device names and the like), an
+                                 empty name, or a path too long */
+    KR_ENTRY_NO_DATA = 2,     /* the entry's data runs past the package's end: it
+                                 extracts as an empty file and cannot be read */
+    KR_ENTRY_SHADOWED = 4,    /* a later entry has the same path, and replaces this one
+                                 on extraction; it can still be read by its index. An
+                                 unsafe entry never shadows a safe one: extraction
+                                 refuses it and leaves the safe one's file */
+    KR_ENTRY_UNSAFE_GROUP = 8 /* a name on the entry's group path could lead outside
+                                 the output root, so extraction refuses every entry
+                                 of that group (KR_ENTRY_UNSAFE is set too); tells
+                                 this reason apart from the entry's own name */
 };
 
 typedef struct kr_entry {

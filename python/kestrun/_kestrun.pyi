@@ -17,6 +17,7 @@ E_BUDGET: int
 ENTRY_UNSAFE: int
 ENTRY_NO_DATA: int
 ENTRY_SHADOWED: int
+ENTRY_UNSAFE_GROUP: int
 
 _Damage = tuple[int, Optional[int], str]
 _EntryTuple = tuple[int, int, int, int, str, str, str, bytes]

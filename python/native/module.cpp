@@ -77,6 +77,7 @@ const Constant constants[] = {
     {"ENTRY_UNSAFE", KR_ENTRY_UNSAFE},
     {"ENTRY_NO_DATA", KR_ENTRY_NO_DATA},
     {"ENTRY_SHADOWED", KR_ENTRY_SHADOWED},
+    {"ENTRY_UNSAFE_GROUP", KR_ENTRY_UNSAFE_GROUP},
 };
 
 } // namespace

@@ -4,35 +4,116 @@
 
 namespace {
 
-const char kDirectoryPrefix[] = "--directory=";
+enum RBDOptionId {
+    OPTION_LIST,
+    OPTION_JSON,
+    OPTION_TEST,
+    OPTION_INFO,
+    OPTION_TO_STDOUT,
+    OPTION_EXTRACT,
+    OPTION_QUIET,
+    OPTION_VERBOSE,
+    OPTION_HELP,
+    OPTION_VERSION,
+    OPTION_KEEP,
+    OPTION_DIRECTORY,
+    OPTION_OUTPUT,
+    OPTION_EXCLUDE,
+    OPTION_PROGRESS,
+    OPTION_NO_PROGRESS,
+    OPTION_SHA256,
+};
 
-bool Is(const char *word, const char *short_form, const char *long_form) {
-    return std::strcmp(word, short_form) == 0 || std::strcmp(word, long_form) == 0;
+struct RBDOptionSpec {
+    RBDOptionId id;
+    char letter; // 0: long form only
+    const char *long_name;
+    const char *value; // what the value is, for options that take one; else null
+};
+
+const RBDOptionSpec kOptions[] = {
+    {OPTION_LIST, 'l', "--list", nullptr},
+    {OPTION_JSON, 0, "--json", nullptr},
+    {OPTION_TEST, 't', "--test", nullptr},
+    {OPTION_INFO, 'i', "--info", nullptr},
+    {OPTION_TO_STDOUT, 'O', "--to-stdout", nullptr},
+    {OPTION_EXTRACT, 'x', "--extract", nullptr},
+    {OPTION_QUIET, 'q', "--quiet", nullptr},
+    {OPTION_VERBOSE, 'v', "--verbose", nullptr},
+    {OPTION_HELP, 'h', "--help", nullptr},
+    {OPTION_VERSION, 'V', "--version", nullptr},
+    {OPTION_KEEP, 'k', "--keep-old-files", nullptr},
+    {OPTION_DIRECTORY, 'C', "--directory", "a directory"},
+    {OPTION_OUTPUT, 'd', "--output", "a directory"},
+    {OPTION_EXCLUDE, 0, "--exclude", "a pattern"},
+    {OPTION_PROGRESS, 0, "--progress", nullptr},
+    {OPTION_NO_PROGRESS, 0, "--no-progress", nullptr},
+    {OPTION_SHA256, 0, "--sha256", nullptr},
+};
+
+const RBDOptionSpec *ByLetter(char letter) {
+    for (const RBDOptionSpec &spec : kOptions) {
+        if (spec.letter != 0 && spec.letter == letter) {
+            return &spec;
+        }
+    }
+    return nullptr;
 }
 
-bool IsDirectoryAssignment(const char *word) {
-    return std::strncmp(word, kDirectoryPrefix, sizeof kDirectoryPrefix - 1) == 0;
+// The long option `word` names, alone or as "--name=value" (then `value`
+// points past the "=").
+const RBDOptionSpec *ByLongName(const char *word, const char **value) {
+    for (const RBDOptionSpec &spec : kOptions) {
+        size_t length = std::strlen(spec.long_name);
+        if (std::strncmp(word, spec.long_name, length) != 0) {
+            continue;
+        }
+        if (word[length] == '\0') {
+            *value = nullptr;
+            return &spec;
+        }
+        if (word[length] == '=' && spec.value != nullptr) {
+            *value = word + length + 1;
+            return &spec;
+        }
+    }
+    return nullptr;
 }
 
-std::string Quoted(const char *word) {
-    return std::string("\"") + word + "\"";
+// "-lq", "-qC": known letters only, and one that takes a value only last.
+bool IsBundle(const char *word) {
+    if (word[0] != '-' || word[1] == '\0' || word[1] == '-') {
+        return false;
+    }
+    for (const char *c = word + 1; *c != '\0'; ++c) {
+        const RBDOptionSpec *spec = ByLetter(*c);
+        if (spec == nullptr || (spec->value != nullptr && c[1] != '\0')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Quoted(const std::string &word) {
+    return "\"" + word + "\"";
 }
 
 // What the options chose so far, with the words that chose it, for the
 // messages about options that don't go together.
 struct RBDChoice {
     RBDOptions *options;
-    const char *action_word;
-    const char *directory_word;
+    std::string action_word;
+    std::string extraction_word; // the first of -C, -d and -k
+    std::string sha256_word;
     std::string *error;
 };
 
-bool ChooseAction(RBDChoice &choice, RBDEntryAction action, const char *word) {
+bool ChooseAction(RBDChoice &choice, RBDEntryAction action, const std::string &word) {
     RBDEntryAction current = choice.options->action;
     // --json turns a listing into JSON, and -l after --json keeps it JSON.
     bool listing = (current == RBD_ACTION_LIST || current == RBD_ACTION_JSON) &&
                    (action == RBD_ACTION_LIST || action == RBD_ACTION_JSON);
-    if (choice.action_word != nullptr && current != action && !listing) {
+    if (!choice.action_word.empty() && current != action && !listing) {
         *choice.error = "Options " + Quoted(choice.action_word) + " and " + Quoted(word) +
                         " cannot be used together!";
         return false;
@@ -44,66 +125,127 @@ bool ChooseAction(RBDChoice &choice, RBDEntryAction action, const char *word) {
     return true;
 }
 
-// Takes one option word (and the directory after -C); `next` is the index of
-// the word after it. False on an unknown option or a missing directory.
-bool TakeOption(RBDChoice &choice, int argc, char **argv, int &next) {
-    const char *word = argv[next++];
+void NoteExtractionOnly(RBDChoice &choice, const std::string &word) {
+    if (choice.extraction_word.empty()) {
+        choice.extraction_word = word;
+    }
+}
+
+// Applies one option, as `word` ("-l", "--list") with its `value` (null for
+// options without one).
+bool Apply(RBDChoice &choice, const RBDOptionSpec &spec, const std::string &word,
+           const char *value) {
     RBDOptions &options = *choice.options;
-    if (Is(word, "-l", "--list")) {
+    if (spec.value != nullptr && (value == nullptr || *value == '\0')) {
+        *choice.error = "Option " + Quoted(word) + " needs " + spec.value + "!";
+        return false;
+    }
+    switch (spec.id) {
+    case OPTION_LIST:
         return ChooseAction(choice, RBD_ACTION_LIST, word);
-    }
-    if (std::strcmp(word, "--json") == 0) {
+    case OPTION_JSON:
         return ChooseAction(choice, RBD_ACTION_JSON, word);
-    }
-    if (Is(word, "-t", "--test")) {
+    case OPTION_TEST:
         return ChooseAction(choice, RBD_ACTION_TEST, word);
-    }
-    if (Is(word, "-i", "--info")) {
+    case OPTION_INFO:
         return ChooseAction(choice, RBD_ACTION_INFO, word);
-    }
-    if (Is(word, "-O", "--to-stdout")) {
+    case OPTION_TO_STDOUT:
         return ChooseAction(choice, RBD_ACTION_TO_STDOUT, word);
-    }
-    if (Is(word, "-q", "--quiet")) {
-        options.quiet = true;
-    } else if (Is(word, "-h", "--help")) {
+    case OPTION_EXTRACT:
+        return ChooseAction(choice, RBD_ACTION_EXTRACT, word);
+    case OPTION_QUIET:
+    case OPTION_VERBOSE:
+        options.quiet = spec.id == OPTION_QUIET;
+        break;
+    case OPTION_HELP:
         options.help = true;
-    } else if (Is(word, "-V", "--version")) {
+        break;
+    case OPTION_VERSION:
         options.version = true;
-    } else if (IsDirectoryAssignment(word)) {
-        options.output_dir = word + sizeof kDirectoryPrefix - 1;
-        choice.directory_word = "--directory";
-    } else if (Is(word, "-C", "--directory")) {
-        if (next == argc) {
-            *choice.error = "Option " + Quoted(word) + " needs a directory!";
+        break;
+    case OPTION_KEEP:
+        options.keep_existing = true;
+        NoteExtractionOnly(choice, word);
+        break;
+    case OPTION_DIRECTORY:
+        options.base_dir = value;
+        NoteExtractionOnly(choice, word);
+        break;
+    case OPTION_OUTPUT:
+        options.output_root = value;
+        NoteExtractionOnly(choice, word);
+        break;
+    case OPTION_EXCLUDE:
+        options.excludes.push_back(value);
+        break;
+    case OPTION_PROGRESS:
+    case OPTION_NO_PROGRESS:
+        options.progress = spec.id == OPTION_PROGRESS ? RBD_PROGRESS_ON : RBD_PROGRESS_OFF;
+        break;
+    case OPTION_SHA256:
+        options.sha256 = true;
+        choice.sha256_word = word;
+        break;
+    }
+    return true;
+}
+
+// Takes one option word (and the value after it, for an option that takes
+// one); `next` is the index of the word after them.
+bool TakeOptionWord(RBDChoice &choice, int argc, char **argv, int &next) {
+    const char *word = argv[next++];
+    if (word[1] == '-') {
+        const char *value = nullptr;
+        const RBDOptionSpec *spec = ByLongName(word, &value);
+        if (spec == nullptr) {
+            *choice.error = "Unknown option " + Quoted(word) + "!";
             return false;
         }
-        options.output_dir = argv[next++];
-        choice.directory_word = word;
-    } else {
+        if (spec->value != nullptr && value == nullptr && next < argc) {
+            value = argv[next++];
+        }
+        return Apply(choice, *spec, spec->long_name, value);
+    }
+    if (!IsBundle(word)) {
         *choice.error = "Unknown option " + Quoted(word) + "!";
         return false;
     }
-    if (options.output_dir != nullptr && *options.output_dir == '\0') {
-        *choice.error = "Option " + Quoted(choice.directory_word) + " needs a directory!";
-        return false;
+    for (const char *c = word + 1; *c != '\0'; ++c) {
+        const RBDOptionSpec &spec = *ByLetter(*c);
+        const char *value = nullptr;
+        if (spec.value != nullptr && next < argc) {
+            value = argv[next++];
+        }
+        if (!Apply(choice, spec, std::string("-") + *c, value)) {
+            return false;
+        }
     }
     return true;
 }
 
 bool CheckCombination(const RBDChoice &choice) {
     const RBDOptions &options = *choice.options;
-    if (options.output_dir != nullptr && options.action != RBD_ACTION_EXTRACT) {
-        *choice.error = "Options " + Quoted(choice.directory_word) + " and " +
-                        Quoted(choice.action_word) + " cannot be used together!";
+    std::string action_word = choice.action_word;
+    if (!choice.extraction_word.empty() && options.action != RBD_ACTION_EXTRACT) {
+        *choice.error = "Options " + Quoted(choice.extraction_word) + " and " +
+                        Quoted(action_word) + " cannot be used together!";
+        return false;
+    }
+    bool hashing = options.action == RBD_ACTION_LIST || options.action == RBD_ACTION_JSON ||
+                   options.action == RBD_ACTION_TEST;
+    if (options.sha256 && !hashing) {
+        *choice.error = action_word.empty() ? "Option \"--sha256\" needs -l, --json or -t!"
+                                            : "Options " + Quoted(choice.sha256_word) + " and " +
+                                                  Quoted(action_word) + " cannot be used together!";
         return false;
     }
     if (options.package == nullptr) {
         *choice.error = "No package given!";
         return false;
     }
-    if (options.action == RBD_ACTION_INFO && !options.patterns.empty()) {
-        *choice.error = "Option " + Quoted(choice.action_word) + " takes no member patterns!";
+    if (options.action == RBD_ACTION_INFO &&
+        (!options.patterns.empty() || !options.excludes.empty())) {
+        *choice.error = "Option " + Quoted(action_word) + " takes no member patterns!";
         return false;
     }
     return true;
@@ -112,28 +254,30 @@ bool CheckCombination(const RBDChoice &choice) {
 } // namespace
 
 bool RBD_IsOptionWord(const char *word) {
-    static const char *const words[] = {
-        "-l", "--list",      "--json", "-t",          "-i",     "--info",
-        "-C", "--directory", "-O",     "--to-stdout", "-q",     "--quiet",
-        "-h", "--help",      "-V",     "--version",   "--test", "--"};
-    for (const char *option : words) {
-        if (std::strcmp(word, option) == 0) {
-            return true;
+    const char *value = nullptr;
+    return std::strcmp(word, "--") == 0 || ByLongName(word, &value) != nullptr || IsBundle(word);
+}
+
+bool RBD_CheckMemberWords(const std::vector<const char *> &words, std::string &error) {
+    for (const char *word : words) {
+        if (RBD_IsOptionWord(word)) {
+            error = "Option " + Quoted(word) + " comes after the package; options go before it!";
+            return false;
         }
     }
-    return IsDirectoryAssignment(word);
+    return true;
 }
 
 bool RBD_ParseOptions(int argc, char **argv, RBDOptions &options, std::string &error) {
     options = RBDOptions{};
-    RBDChoice choice{&options, nullptr, nullptr, &error};
+    RBDChoice choice{&options, "", "", "", &error};
     int next = 1;
     while (next < argc && argv[next][0] == '-' && argv[next][1] != '\0') {
         if (std::strcmp(argv[next], "--") == 0) {
             ++next;
             break;
         }
-        if (!TakeOption(choice, argc, argv, next)) {
+        if (!TakeOptionWord(choice, argc, argv, next)) {
             return false;
         }
     }
@@ -141,5 +285,8 @@ bool RBD_ParseOptions(int argc, char **argv, RBDOptions &options, std::string &e
         options.package = argv[next++];
     }
     options.patterns.assign(argv + next, argv + argc);
+    if (!RBD_CheckMemberWords(options.patterns, error)) {
+        return false;
+    }
     return options.help || options.version || CheckCombination(choice);
 }

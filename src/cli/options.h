@@ -7,23 +7,39 @@
 #include <string>
 #include <vector>
 
+// --progress and --no-progress, or neither.
+enum RBDProgressChoice { RBD_PROGRESS_AUTO = 0, RBD_PROGRESS_ON, RBD_PROGRESS_OFF };
+
 struct RBDOptions {
     RBDEntryAction action; // extraction unless an option chose another
     bool quiet;
     bool help;
     bool version;
-    const char *output_dir; // -C DIR, or null
-    const char *package;    // null when none was given
+    bool keep_existing; // -k
+    bool sha256;        // --sha256
+    RBDProgressChoice progress;
+    const char *base_dir;    // -C DIR, or null
+    const char *output_root; // -d DIR, or null
+    const char *package;     // null when none was given
     std::vector<const char *> patterns;
+    std::vector<const char *> excludes;
 };
 
-// True when `word`, as the first argument, starts option mode: it is exactly
-// one of the options, or "--directory=" followed by a directory. Any other
-// first argument is a package, as it always was.
+// True when `word` is exactly an option: one of the options, "--", a long
+// option that takes a value followed by "=" and the value, or short options
+// bundled behind one "-" ("-lq", "-qC"). As the first argument such a word
+// starts option mode; any other first argument is a package, as it always
+// was ("-v.rbd" is one).
 bool RBD_IsOptionWord(const char *word);
 
+// Checks the words after the package, which are member patterns: false,
+// with `error` saying so in one sentence, when one of them is an option word,
+// since options go before the package.
+bool RBD_CheckMemberWords(const std::vector<const char *> &words, std::string &error);
+
 // Reads argv[1] onwards. False, with `error` saying what is wrong in one
-// sentence, for an unknown option, a missing directory or package, or
-// options that don't go together. -h and -V need no package and take
-// precedence over everything but an unknown option or a missing directory.
+// sentence, for an unknown option, a missing value, a missing package, an
+// option after the package, or options that don't go together. -h and -V
+// need no package and take precedence over everything but a word that can't
+// be read.
 bool RBD_ParseOptions(int argc, char **argv, RBDOptions &options, std::string &error);

@@ -3,9 +3,10 @@
 
 #include "../types.h"
 
-// Checks that `input` exists and names an output root after it, then
-// prepares the host services. Fatal errors end the run with status 1.
-void RBD_PreparePackage(const char *input, int argc, char **argv);
+// Checks that `input` exists and, when `names_root` (the output root is
+// named after the package), that its file name can name one; then prepares
+// the host services. Fatal errors end the run with status 1.
+void RBD_PreparePackage(const char *input, bool names_root, int argc, char **argv);
 
 // Loads the package, handling every entry as the run's mode says.
 RBDPackage *RBD_WalkPackage(const char *input);

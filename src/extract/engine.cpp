@@ -10,6 +10,15 @@
 
 namespace {
 
+// The system's code for a directory where a file was to be made, in the
+// terms of hkErrorCode: errno, or Windows' own code (what creating a file
+// over a directory answers there, ERROR_ACCESS_DENIED).
+#ifdef _WIN32
+const int kIsDirectory = 5;
+#else
+const int kIsDirectory = EISDIR;
+#endif
+
 RBDEntryResult Outcome(RBDEntryOutcome outcome, int os_error = 0) {
     return RBDEntryResult{outcome, false, os_error};
 }
@@ -60,10 +69,15 @@ void NoteCreated(RBDExtraction &x, int fd) {
 }
 
 // Creates the entry's file in `dir`, replacing whatever non-directory has its
-// name. Returns the open descriptor, or -1 with `result` saying why.
+// name (or keeping it, when so asked). Returns the open descriptor, or -1
+// with `result` saying why.
 int CreateOutput(RBDExtraction &x, hkDirectory *dir, const char *name, RBDEntryResult &result) {
     int fd = -1;
     int created = hkCreateFile(dir, name, &fd);
+    if (created == HK_CREATE_EXISTS && x.options.keep_existing) {
+        result = Outcome(RBD_ENTRY_KEPT);
+        return -1;
+    }
     if (created == HK_CREATE_EXISTS) {
         hkFileId id{};
         bool known = hkIdentityBelow(dir, name, &id);
@@ -73,7 +87,7 @@ int CreateOutput(RBDExtraction &x, hkDirectory *dir, const char *name, RBDEntryR
         }
         // A name that vanished meanwhile is simply created.
         if (known && id.is_directory) {
-            result = Outcome(RBD_ENTRY_WRITE_FAILED, EISDIR);
+            result = Outcome(RBD_ENTRY_WRITE_FAILED, kIsDirectory);
             return -1;
         }
         // Removing it could remove a file that a link there leads to.
@@ -96,47 +110,70 @@ int CreateOutput(RBDExtraction &x, hkDirectory *dir, const char *name, RBDEntryR
 }
 
 // Closes the output file; when it was not written whole or the close failed,
-// removes it, so that no cut entry is left behind.
-void FinishOutput(hkDirectory *dir, const char *name, int fd, bool written,
-                  RBDEntryResult &result) {
+// removes it, so that no cut entry is left behind. The file is the one being
+// written until it is closed whole or removed.
+void FinishOutput(RBDExtraction &x, int fd, bool written, RBDEntryResult &result) {
     bool closed = hkCloseFile(fd);
     if (!written || !closed) {
         result.outcome = RBD_ENTRY_WRITE_FAILED;
         result.os_error = hkErrorCode();
-        hkRemoveBelow(dir, name);
+        hkRemoveBelow(x.group_dir, x.writing_name);
     }
+    x.writing.store(false, std::memory_order_release);
 }
 
-// Moves the entry's bytes from the package into the new output file in one
-// call of the entry's full size.
-void CopyEntry(RBDExtraction &x, hkDirectory *dir, const char *name, int fd, uint32_t offset,
-               uint32_t size, RBDEntryResult &result) {
+// The bytes in one call of the entry's full size, or in the pieces that the
+// caller asked for.
+int CopyBytes(const RBDExtraction &x, int fd, uint64_t offset, uint64_t size) {
+    uint64_t piece = x.options.piece_size;
+    if (piece == 0) {
+        return hkCopyRange(fd, x.package_fd, offset, size);
+    }
+    while (size > 0) {
+        uint64_t now = size < piece ? size : piece;
+        int copied = hkCopyRange(fd, x.package_fd, offset, now);
+        if (copied != HK_COPY_DONE) {
+            return copied;
+        }
+        if (x.options.copied != nullptr) {
+            x.options.copied(x.options.context, now);
+        }
+        offset += now;
+        size -= now;
+    }
+    return HK_COPY_DONE;
+}
+
+// Moves the entry's bytes from the package into the new output file.
+void CopyEntry(RBDExtraction &x, int fd, uint32_t offset, uint32_t size, RBDEntryResult &result) {
     if (!RBD_DataInPackage(offset, size, x.package_size)) {
         result.data_missing = true;
-        FinishOutput(dir, name, fd, true, result);
+        FinishOutput(x, fd, true, result);
         return;
     }
     if (!RBD_ChargeOutput(x.budget, size)) {
         hkCloseFile(fd);
-        hkRemoveBelow(dir, name);
+        hkRemoveBelow(x.group_dir, x.writing_name);
+        x.writing.store(false, std::memory_order_release);
         result.outcome = RBD_ENTRY_OVER_BUDGET;
         return;
     }
-    int copied = hkCopyRange(fd, x.package_fd, offset, size);
+    int copied = CopyBytes(x, fd, offset, size);
     if (copied == HK_COPY_SHORT_READ) {
         // The package shrank under us: the entry is left empty, as one whose
         // data was never there.
         result.data_missing = true;
-        FinishOutput(dir, name, fd, hkEmptyFile(fd), result);
+        FinishOutput(x, fd, hkEmptyFile(fd), result);
         return;
     }
-    FinishOutput(dir, name, fd, copied == HK_COPY_DONE, result);
+    FinishOutput(x, fd, copied == HK_COPY_DONE, result);
 }
 
 } // namespace
 
 void RBD_StartExtraction(RBDExtraction &x, hkDirectory *base, const char *root_name, int package_fd,
                          uint64_t package_size, uint64_t budget) {
+    x.options = RBDEngineOptions{};
     x.base = base;
     x.root_name = root_name;
     x.package_fd = package_fd;
@@ -145,6 +182,9 @@ void RBD_StartExtraction(RBDExtraction &x, hkDirectory *base, const char *root_n
     x.budget = RBDBudget{budget, 0};
     x.group_dir = nullptr;
     x.group_path[0] = '\0';
+    x.writing.store(false);
+    x.writing_dir_fd = -1;
+    x.writing_name[0] = '\0';
     x.replaces_names = hkCanReplaceNames();
     x.created.clear();
 }
@@ -160,24 +200,42 @@ RBDEntryOutcome RBD_EntryVerdict(const char *root_name, const char *group_path, 
     return RBD_ENTRY_WRITTEN;
 }
 
-RBDEntryResult RBD_ExtractEntry(RBDExtraction &x, const char *group_path, const char *name,
-                                uint32_t offset, uint32_t size, bool safe_group) {
-    RBDEntryResult result = Outcome(RBD_EntryVerdict(x.root_name, group_path, name, safe_group));
+int RBD_BeginEntry(RBDExtraction &x, const char *group_path, const char *name, bool safe_group,
+                   RBDEntryResult &result) {
+    result = Outcome(RBD_EntryVerdict(x.root_name, group_path, name, safe_group));
     if (result.outcome != RBD_ENTRY_WRITTEN) {
-        return result;
+        return -1;
     }
     hkDirectory *dir = OpenGroup(x, group_path, result);
     if (dir == nullptr) {
-        return result;
+        return -1;
     }
     if (*name == '\0') {
-        return Outcome(RBD_ENTRY_EMPTY_NAME);
+        result = Outcome(RBD_ENTRY_EMPTY_NAME);
+        return -1;
     }
+    // A name that passed the verdict fits its field.
+    std::snprintf(x.writing_name, sizeof x.writing_name, "%s", name);
+    x.writing_dir_fd = hkDirectoryFd(dir);
     int fd = CreateOutput(x, dir, name, result);
-    if (fd < 0) {
-        return result;
+    if (fd >= 0) {
+        x.writing.store(true, std::memory_order_release);
     }
-    CopyEntry(x, dir, name, fd, offset, size, result);
+    return fd;
+}
+
+void RBD_FinishEntry(RBDExtraction &x, int fd, uint32_t offset, uint32_t size,
+                     RBDEntryResult &result) {
+    CopyEntry(x, fd, offset, size, result);
+}
+
+RBDEntryResult RBD_ExtractEntry(RBDExtraction &x, const char *group_path, const char *name,
+                                uint32_t offset, uint32_t size, bool safe_group) {
+    RBDEntryResult result{};
+    int fd = RBD_BeginEntry(x, group_path, name, safe_group, result);
+    if (fd >= 0) {
+        RBD_FinishEntry(x, fd, offset, size, result);
+    }
     return result;
 }
 

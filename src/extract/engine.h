@@ -18,6 +18,7 @@
 #include "../types.h"
 #include "output_budget.h"
 
+#include <atomic>
 #include <cstdint>
 #include <set>
 #include <utility>
@@ -32,6 +33,7 @@ enum RBDEntryOutcome {
     RBD_ENTRY_IS_PACKAGE,   // its name is the package itself
     RBD_ENTRY_WRITE_FAILED, // its file could not be created or written whole
     RBD_ENTRY_OVER_BUDGET,  // it would pass the budget: nothing written
+    RBD_ENTRY_KEPT,         // keep_existing: something has its name, and stays
     RBD_ENTRY_NOT_REPLACED, // something not of this run has its name, and the
                             // host can't safely remove it: left as it was
 };
@@ -45,7 +47,22 @@ struct RBDEntryResult {
     int os_error; // the system's reason for NO_PATH and WRITE_FAILED, else 0
 };
 
+// What a caller may ask of the engine beyond its defaults (all off: what
+// RBD_StartExtraction sets, and the library's behaviour).
+struct RBDEngineOptions {
+    // Whatever already has an entry's name is left as it is, and the entry
+    // is not written: RBD_ENTRY_KEPT.
+    bool keep_existing;
+    // Non-zero: entry bytes are copied in pieces of this size, `copied` (when
+    // set) being called after each with the bytes it moved, so that a caller
+    // can show a large entry moving. Zero: one copy of each entry's full size.
+    uint64_t piece_size;
+    void (*copied)(void *context, uint64_t bytes);
+    void *context;
+};
+
 struct RBDExtraction {
+    RBDEngineOptions options;
     hkDirectory *base;     // holds the output root; null: the working directory
     const char *root_name; // the output root below `base`; "" for `base` itself
     int package_fd;
@@ -58,6 +75,14 @@ struct RBDExtraction {
     // handle serves all its entries.
     hkDirectory *group_dir;
     char group_path[RBD_MAX_PATH + 1];
+    // The file being written, for a caller that must remove it when the
+    // process is ended midway (a signal handler may read these, and nothing
+    // else of the record): `writing` is set once the file exists, after
+    // `writing_dir_fd` (hkDirectoryFd of its directory) and `writing_name`,
+    // and cleared once it is closed whole or removed.
+    std::atomic<bool> writing;
+    int writing_dir_fd;
+    char writing_name[RBD_NAME_FIELD];
     // Where names can't be replaced safely, the identities (volume, file) of
     // the files this run created: a later entry of the same path still
     // replaces an earlier one. Empty, and unused, everywhere else.
@@ -77,9 +102,21 @@ RBDEntryOutcome RBD_EntryVerdict(const char *root_name, const char *group_path, 
                                  bool safe_group);
 
 // Writes one entry: `size` bytes at `offset` of the package into
-// <root>/<group_path><name>, making its directories as needed.
+// <root>/<group_path><name>, making its directories as needed. The same as
+// RBD_BeginEntry and then, when it gave a file, RBD_FinishEntry.
 RBDEntryResult RBD_ExtractEntry(RBDExtraction &x, const char *group_path, const char *name,
                                 uint32_t offset, uint32_t size, bool safe_group);
+
+// The first half of an entry, for a caller that tells what happens in
+// between: its checks, its group's directory and its new, empty file. Gives
+// the open file, or -1 with `result` saying why nothing is to be written.
+int RBD_BeginEntry(RBDExtraction &x, const char *group_path, const char *name, bool safe_group,
+                   RBDEntryResult &result);
+
+// The second half: the entry's bytes into the file that RBD_BeginEntry gave,
+// which is then closed, or removed when it could not be written whole.
+void RBD_FinishEntry(RBDExtraction &x, int fd, uint32_t offset, uint32_t size,
+                     RBDEntryResult &result);
 
 // Closes what the engine keeps open between entries; `x` may be started again.
 void RBD_EndExtraction(RBDExtraction &x);

@@ -1,6 +1,8 @@
 #include "entry_action.h"
 
 #include "../output/progress.h"
+#include "../output/status_line.h"
+#include "../package/walk.h"
 #include "../run_mode.h"
 #include "entry_check.h"
 #include "entry_listing.h"
@@ -9,6 +11,37 @@
 #include "writer.h"
 
 RBDTotals totals;
+
+namespace {
+
+// The chosen entries' bytes, from a walk of the index alone; as far as the
+// index can be read (a damaged one stops the real walk soon enough).
+uint64_t ChosenBytes(int package_fd) {
+    RBDWalk walk;
+    if (!RBD_StartWalk(walk, package_fd)) {
+        return 0;
+    }
+    uint64_t bytes = 0;
+    for (;;) {
+        RBDWalkEvent event;
+        RBD_NextEvent(walk, event);
+        if (event.kind == RBD_EVENT_DONE || event.kind == RBD_EVENT_FAILED) {
+            return bytes;
+        }
+        if (event.kind == RBD_EVENT_ENTRY && RBD_IsChosen(event.group_path, event.files->name)) {
+            bytes += event.files->size;
+        }
+    }
+}
+
+} // namespace
+
+void RBD_StartEntries(int package_fd, uint64_t package_size) {
+    if (run_mode.progress != RBD_PROGRESS_NONE) {
+        RBD_StartStatus(ChosenBytes(package_fd), run_mode.progress == RBD_PROGRESS_TERMINAL);
+    }
+    RBD_StartWriting(package_fd, package_size);
+}
 
 void RBD_NoteGroup() {
     ++totals.groups;
@@ -26,7 +59,7 @@ void RBD_HandleEntry(const char *path, const char *filename, uint32_t offset, ui
         RBD_WriteFile(path, filename, offset, size, safe_group);
         break;
     case RBD_ACTION_LIST:
-        RBD_ListEntry(path, filename, size);
+        RBD_ListEntry(path, filename, offset, size);
         break;
     case RBD_ACTION_JSON:
         RBD_ListEntryAsJson(path, filename, offset, size);
@@ -40,5 +73,13 @@ void RBD_HandleEntry(const char *path, const char *filename, uint32_t offset, ui
     case RBD_ACTION_INFO:
         break;
     }
+    if (status_on) {
+        RBD_EntryDoneForStatus(size);
+    }
     RBD_LinePrinted();
+}
+
+void RBD_EndEntries() {
+    RBD_CloseOutput();
+    RBD_EndChecks();
 }

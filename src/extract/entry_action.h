@@ -6,6 +6,11 @@
 
 #include <cstdint>
 
+// Called by the loader once the header was read, before the first entry:
+// prepares the mode's work on the package open as `package_fd`, and starts
+// the status line when the run shows one.
+void RBD_StartEntries(int package_fd, uint64_t package_size);
+
 // Called by the loader for every file record, in index order, with the
 // record's group path (ending in a slash), name, offset and size. `safe_group`
 // is false when a name along the group path could lead outside the output
@@ -15,6 +20,10 @@ void RBD_HandleEntry(const char *path, const char *filename, uint32_t offset, ui
 
 // Called by the loader for every group record it reads.
 void RBD_NoteGroup();
+
+// Called when the load ends, however: closes what the entries' work keeps
+// open.
+void RBD_EndEntries();
 
 // What the walk met: the entries chosen, the group records read and the
 // chosen entries' bytes.

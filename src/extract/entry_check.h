@@ -5,11 +5,15 @@
 #include <cstdint>
 
 // Checks one entry: an unsafe name, an output path too long, the package as
-// the destination, and data past the end of the package. A warning that
-// would follow a "Writing" line in an extraction names the entry itself here,
-// as in "WARNING: Failed to read in data, "data/a.wav"!".
+// the destination (a hard link or a mount of it where the entry would go,
+// looked at without following links), and data past the end of the package;
+// with --sha256 every byte of it is read and hashed too. A warning names the
+// entry itself, as in "WARNING: Failed to read in data, "data/a.wav"!".
 void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uint32_t size,
                     bool safe_group);
+
+// Closes what the checks keep open between entries.
+void RBD_EndChecks();
 
 // "Tested: entries N, groups G, bytes B, package bytes P, expansion X": the
 // entries chosen, the group records read, the entries' bytes, the package's

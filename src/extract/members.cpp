@@ -1,6 +1,7 @@
 #include "members.h"
 
 #include "../output/messages.h"
+#include "../output/shown_text.h"
 #include "pattern.h"
 
 #include <string>
@@ -14,6 +15,7 @@ struct RBDMember {
 };
 
 std::vector<RBDMember> members;
+std::vector<std::string> excluded;
 
 std::string Normalized(const char *pattern) {
     std::string text = pattern;
@@ -43,18 +45,22 @@ bool Matches(const std::string &pattern, std::string entry_path) {
 
 } // namespace
 
-void RBD_ChooseMembers(const std::vector<const char *> &patterns) {
+void RBD_ChooseMembers(const std::vector<const char *> &patterns,
+                       const std::vector<const char *> &excludes) {
     for (const char *pattern : patterns) {
         members.push_back({Normalized(pattern), pattern, false});
+    }
+    for (const char *pattern : excludes) {
+        excluded.push_back(Normalized(pattern));
     }
 }
 
 bool RBD_IsChosen(const char *path, const char *filename) {
-    if (members.empty()) {
+    if (members.empty() && excluded.empty()) {
         return true;
     }
     std::string entry_path = std::string(path) + filename;
-    bool chosen = false;
+    bool chosen = members.empty();
     // Every pattern is tried, so that each one that matches is noted.
     for (RBDMember &member : members) {
         if (Matches(member.pattern, entry_path)) {
@@ -62,13 +68,24 @@ bool RBD_IsChosen(const char *path, const char *filename) {
             chosen = true;
         }
     }
+    for (const std::string &pattern : excluded) {
+        if (chosen && Matches(pattern, entry_path)) {
+            chosen = false;
+        }
+    }
     return chosen;
 }
 
 void RBD_WarnUnmatchedMembers() {
     for (const RBDMember &member : members) {
-        if (!member.matched) {
-            RBD_Warning("WARNING: No entry matches \"%s\"!\n", member.as_given);
+        if (member.matched) {
+            continue;
+        }
+        if (member.as_given[0] == '-') {
+            RBD_Warning("WARNING: No entry matches \"%s\" (options go before the package)!\n",
+                        ShownInMessage(member.as_given));
+        } else {
+            RBD_Warning("WARNING: No entry matches \"%s\"!\n", ShownInMessage(member.as_given));
         }
     }
 }

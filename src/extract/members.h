@@ -1,17 +1,23 @@
-// The members a run was asked for: patterns from the command line, matched
-// against each entry's path under the output root ("data/snd/a.wav").
+// The members a run was asked for, and those it was asked to leave out:
+// patterns from the command line, matched against each entry's path under
+// the output root ("data/snd/a.wav").
 #pragma once
 
 #include <vector>
 
-// Takes the patterns; with none, every entry is chosen. A leading "./" and
-// trailing slashes are dropped, so "./data/" names the group data.
-void RBD_ChooseMembers(const std::vector<const char *> &patterns);
+// Takes the member patterns (with none, every entry is chosen) and the
+// --exclude patterns, which leave out entries that the members chose. A
+// leading "./" and trailing slashes are dropped, so "./data/" names the group
+// data.
+void RBD_ChooseMembers(const std::vector<const char *> &patterns,
+                       const std::vector<const char *> &excludes);
 
 // True when the entry `filename` of the group path `path` (ending in a slash)
-// is chosen: some pattern matches its path, or the path of one of its groups,
-// which takes everything below that group. Notes which patterns matched.
+// is chosen: some member pattern matches its path, or the path of one of its
+// groups, which takes everything below that group; and no exclude pattern
+// matches either. Notes which member patterns matched.
 bool RBD_IsChosen(const char *path, const char *filename);
 
-// Prints a warning for each pattern that matched no entry.
+// Prints a warning for each member pattern that matched no entry; one that
+// starts with "-" gets a hint that options go before the package.
 void RBD_WarnUnmatchedMembers();

@@ -3,19 +3,35 @@
 #include "../output/messages.h"
 #include "../output/progress.h"
 #include "../output/shown_text.h"
+#include "../output/status_line.h"
 #include "../package_name.h"
 #include "../run_mode.h"
+#include "../system_text.h"
 #include "../types.h"
-#include "engine.h"
 #include "entry_data.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#endif
 
 namespace {
+
+// Pieces of the copy while the status line is shown, so that it moves within
+// a large entry too; large enough that the pieces cost nothing.
+const uint64_t kStatusPiece = uint64_t{64} << 20;
 
 // The directory that holds the output root: null for the working directory,
 // else the one the user named. Messages show paths relative to it.
 hkDirectory *output_base;
+
+// -d: the output root as the user named it, and as the lines show it.
+const char *root_dir;
+const char *shown_root_dir;
+hkDirectory *root_handle;
 
 RBDExtraction extraction;
 
@@ -25,16 +41,25 @@ RBDExtraction extraction;
               static_cast<unsigned long long>(extraction.budget.limit));
 }
 
-void PrintWritingLine(const char *path, const char *filename) {
-    if (!run_mode.quiet) {
-        std::printf("Writing \"%s/%s%s\"...\n", ShownInMessage(package_name), ShownInMessage(path),
-                    ShownInMessage(filename));
+// "Writing" or "Keeping" and the entry's path, its root first.
+void PrintLine(bool kept, const char *path, const char *filename) {
+    if (run_mode.quiet) {
+        return;
+    }
+    RBD_ClearStatusForStdout();
+    const char *root = root_dir != nullptr ? shown_root_dir : package_name;
+    if (kept) {
+        std::printf("Keeping \"%s/%s%s\"\n", ShownOnStdout(root), ShownOnStdout(path),
+                    ShownOnStdout(filename));
+    } else {
+        std::printf("Writing \"%s/%s%s\"...\n", ShownOnStdout(root), ShownOnStdout(path),
+                    ShownOnStdout(filename));
     }
 }
 
-// The warnings of an entry that was not written whole, in the order the
-// writer meets the problems.
-void ReportOutcome(const RBDEntryResult &result, const char *path, const char *filename) {
+// The warnings of the classic run, which follow the entry's "Writing" line
+// and name what the writer met, as they always have.
+void ReportBriefly(const RBDEntryResult &result, const char *path, const char *filename) {
     char out_path[RBD_MAX_PATH + 1] = "";
     RBD_FormatOutputPath(out_path, package_name, path, filename);
     if (result.data_missing) {
@@ -42,6 +67,7 @@ void ReportOutcome(const RBDEntryResult &result, const char *path, const char *f
     }
     switch (result.outcome) {
     case RBD_ENTRY_WRITTEN:
+    case RBD_ENTRY_KEPT:
         break;
     case RBD_ENTRY_UNSAFE:
         RBD_Warning("WARNING: Refusing unsafe path, \"%s%s\"!\n", ShownInMessage(path),
@@ -75,6 +101,83 @@ void ReportOutcome(const RBDEntryResult &result, const char *path, const char *f
     }
 }
 
+// Option mode: warnings go to standard error, apart from the "Writing"
+// lines, or stand alone with -q; so each one names its entry by its path
+// under the output root, and a failure of the system says the system's
+// reason.
+void ReportInFull(const RBDEntryResult &result, const char *path, const char *filename) {
+    bool whole = result.outcome == RBD_ENTRY_WRITTEN || result.outcome == RBD_ENTRY_KEPT;
+    if (whole && !result.data_missing) {
+        return; // the common case, at no cost
+    }
+    std::string entry = std::string(path) + filename;
+    const char *shown = ShownInMessage(entry.c_str());
+    char text[128];
+    const char *reason = RBD_SystemText(result.os_error, text, sizeof text);
+    if (result.data_missing) {
+        RBD_Warning("WARNING: Failed to read in data, \"%s\"!\n", shown);
+    }
+    switch (result.outcome) {
+    case RBD_ENTRY_WRITTEN:
+    case RBD_ENTRY_KEPT:
+        break;
+    case RBD_ENTRY_UNSAFE:
+        RBD_Warning("WARNING: Refusing unsafe path, \"%s\"!\n", shown);
+        break;
+    case RBD_ENTRY_TOO_LONG:
+        RBD_Warning("WARNING: Path too long, \"%s\"!\n", shown);
+        break;
+    case RBD_ENTRY_THROUGH_LINK:
+        RBD_Warning("WARNING: Refusing to extract through a link, \"%s\"!\n", shown);
+        break;
+    case RBD_ENTRY_NO_PATH:
+        RBD_Warning("WARNING: Failed to create path, \"%s\": %s!\n", shown, reason);
+        break;
+    case RBD_ENTRY_IS_PACKAGE:
+        RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n", shown);
+        break;
+    case RBD_ENTRY_EMPTY_NAME:
+        RBD_Warning("WARNING: Failed to write to destination, \"%s\": the name is empty!\n", shown);
+        break;
+    case RBD_ENTRY_WRITE_FAILED:
+        RBD_Warning("WARNING: Failed to write to destination, \"%s\": %s!\n", shown, reason);
+        break;
+    case RBD_ENTRY_NOT_REPLACED:
+        RBD_Warning("WARNING: Refusing to replace \"%s\" under Wine, which can't tell a link from "
+                    "a file!\n",
+                    shown);
+        break;
+    case RBD_ENTRY_OVER_BUDGET:
+        StopOverBudget();
+    }
+}
+
+void AdvanceStatus(void * /*context*/, uint64_t bytes) {
+    RBD_AdvanceStatus(bytes);
+}
+
+// -d: the root is made when missing (its parent must exist) and opened as
+// the user named it.
+hkDirectory *OpenRoot() {
+#ifdef _WIN32
+    int made = _mkdir(root_dir);
+#else
+    int made = mkdir(root_dir, 0777);
+#endif
+    if (made != 0 && errno != EEXIST) {
+        std::string reason = hkGetError();
+        RBD_Fatal("ERROR: Failed to make directory \"%s\": %s, aborting!\n",
+                  ShownInMessage(root_dir), reason.c_str());
+    }
+    hkDirectory *root = hkOpenDirectory(root_dir);
+    if (root == nullptr) {
+        std::string reason = hkGetError();
+        RBD_Fatal("ERROR: Failed to open directory \"%s\": %s, aborting!\n",
+                  ShownInMessage(root_dir), reason.c_str());
+    }
+    return root;
+}
+
 } // namespace
 
 bool RBD_SetOutputBase(const char *dir) {
@@ -88,9 +191,29 @@ bool RBD_SetOutputBase(const char *dir) {
     return true;
 }
 
+void RBD_SetOutputRoot(const char *dir, const char *shown) {
+    root_dir = dir;
+    shown_root_dir = shown;
+}
+
 void RBD_StartWriting(int package_fd, uint64_t package_size) {
-    RBD_StartExtraction(extraction, output_base, package_name, package_fd, package_size,
+    // Every mode charges the budget; only extraction needs its root.
+    hkDirectory *base = output_base;
+    const char *root_name = package_name;
+    if (root_dir != nullptr && run_mode.action == RBD_ACTION_EXTRACT) {
+        if (root_handle == nullptr) {
+            root_handle = OpenRoot();
+        }
+        base = root_handle;
+        root_name = "";
+    }
+    RBD_StartExtraction(extraction, base, root_name, package_fd, package_size,
                         RBD_DefaultBudget(package_size));
+    extraction.options.keep_existing = run_mode.keep_existing;
+    if (status_on) {
+        extraction.options.piece_size = kStatusPiece;
+        extraction.options.copied = AdvanceStatus;
+    }
 }
 
 void RBD_CloseOutput(void) {
@@ -99,14 +222,26 @@ void RBD_CloseOutput(void) {
 
 void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size,
                    bool safe_group) {
-    PrintWritingLine(path, filename);
-    RBD_BeforeCopy(size);
-    RBDEntryResult result = RBD_ExtractEntry(extraction, path, filename, offset, size, safe_group);
-    ReportOutcome(result, path, filename);
+    RBDEntryResult result{};
+    int fd = RBD_BeginEntry(extraction, path, filename, safe_group, result);
+    PrintLine(result.outcome == RBD_ENTRY_KEPT, path, filename);
+    if (fd >= 0) {
+        RBD_BeforeCopy(size);
+        RBD_FinishEntry(extraction, fd, offset, size, result);
+    }
+    if (run_mode.options) {
+        ReportInFull(result, path, filename);
+    } else {
+        ReportBriefly(result, path, filename);
+    }
 }
 
 void RBD_ChargeOrStop(uint64_t size) {
     if (!RBD_ChargeOutput(extraction.budget, size)) {
         StopOverBudget();
     }
+}
+
+const RBDExtraction &RBD_Extraction() {
+    return extraction;
 }

@@ -1,7 +1,9 @@
 // Writes the entries of the package that the command line reads, each with
-// its "Writing" line and the warnings of whatever went wrong; the extraction
-// engine (engine.h) does the writing.
+// its "Writing" line (or "Keeping", with -k) and the warnings of whatever
+// went wrong; the extraction engine (engine.h) does the writing.
 #pragma once
+
+#include "engine.h"
 
 #include <cstdint>
 
@@ -11,12 +13,19 @@
 // below it is reached through a link.
 bool RBD_SetOutputBase(const char *dir);
 
+// Makes `dir` the output root itself, in place of ./<package_name>/ (-d). It
+// is made, when missing, once the package's header has been read; its parent
+// must exist. `shown` is how the lines name it. Both are the caller's and
+// must live until the run ends.
+void RBD_SetOutputRoot(const char *dir, const char *shown);
+
 // Starts writing entries of the package open as `package_fd`, of
-// `package_size` bytes, into ./<package_name>/ below the output base.
+// `package_size` bytes, into the output root. A root that can't be made or
+// opened ends the run.
 void RBD_StartWriting(int package_fd, uint64_t package_size);
 
 // Copies `size` bytes at `offset` of the package into
-// ./<package_name>/<path><filename>, creating directories as needed. `path` is
+// <root>/<path><filename>, creating directories as needed. `path` is
 // the group path, ending in a slash; `safe_group` is false when a name along
 // it could lead outside the output root. Problems are printed as warnings; a
 // run that would pass the output budget ends with status 1.
@@ -30,3 +39,7 @@ void RBD_CloseOutput(void);
 // budget's error: an entry checked (-t) or copied to standard output (-O)
 // counts as one written.
 void RBD_ChargeOrStop(uint64_t size);
+
+// The record of the extraction in hand, for the signal handler that removes
+// the entry being written (see RBDExtraction::writing).
+const RBDExtraction &RBD_Extraction();

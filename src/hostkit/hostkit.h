@@ -77,8 +77,19 @@ enum {
 // `*why` set. With no names at all, the result is a new handle of `base`.
 HK_API hkDirectory *hkOpenBelow(hkDirectory *base, const char *relative, int *why);
 
-// Closes a handle from hkOpenDirectory or hkOpenBelow; null is ignored.
+// As hkOpenBelow, but creates nothing: a missing level fails (HK_BELOW_FAILED,
+// with hkGetError saying so), as a link or a non-directory does. For looking
+// at what an extraction would meet without writing.
+HK_API hkDirectory *hkFindBelow(hkDirectory *base, const char *relative, int *why);
+
+// Closes a handle from hkOpenDirectory, hkOpenBelow or hkFindBelow; null is
+// ignored.
 HK_API void hkCloseDirectory(hkDirectory *dir);
+
+// The descriptor of the open directory `dir`, to be named in *at calls where
+// no other call may be made (a signal handler); -1 for the working directory
+// (null) and on Windows, where directories have no such descriptor.
+HK_API int hkDirectoryFd(const hkDirectory *dir);
 
 // What hkCreateFile did.
 enum {

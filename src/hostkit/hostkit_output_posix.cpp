@@ -95,10 +95,11 @@ int Classify(int parent, const char *name) {
 
 // Opens, or creates and opens, one level. `fresh` says that `parent` was
 // made by this walk, so that its children can't exist yet: then creation is
-// tried first, and becomes true when this level is made too.
-int OpenOrMake(int parent, const char *name, bool &fresh, int *why) {
+// tried first, and becomes true when this level is made too. Without
+// `create` a missing level fails.
+int OpenOrMake(int parent, const char *name, bool create, bool &fresh, int *why) {
     int fd = fresh ? -1 : OpenLevel(parent, name);
-    if (fd < 0 && (fresh || errno == ENOENT)) {
+    if (fd < 0 && create && (fresh || errno == ENOENT)) {
         if (mkdirat(parent, name, 0777) == 0) {
             fresh = true;
         } else if (errno != EEXIST) {
@@ -116,8 +117,8 @@ int OpenOrMake(int parent, const char *name, bool &fresh, int *why) {
 }
 
 // One level after another from `base_fd`, each opened without following a
-// link and made when missing.
-int WalkBelow(int base_fd, const char *relative, int *why) {
+// link and, with `create`, made when missing.
+int WalkBelow(int base_fd, const char *relative, bool create, int *why) {
     int current = base_fd;
     bool fresh = false;
     std::string name;
@@ -137,7 +138,7 @@ int WalkBelow(int base_fd, const char *relative, int *why) {
             errno = EINVAL;
             *why = HK_BELOW_FAILED;
         } else {
-            next = OpenOrMake(current, name.c_str(), fresh, why);
+            next = OpenOrMake(current, name.c_str(), create, fresh, why);
         }
         if (current != base_fd) {
             close(current);
@@ -167,9 +168,22 @@ hkDirectory *hkOpenBelow(hkDirectory *base, const char *relative, int *why) {
     int base_fd = DirectoryFd(base);
     int fd = OpenBeneath(base_fd, relative);
     if (fd < 0) {
-        fd = WalkBelow(base_fd, relative, why);
+        fd = WalkBelow(base_fd, relative, true, why);
     }
     return fd < 0 ? nullptr : Wrap(fd);
+}
+
+hkDirectory *hkFindBelow(hkDirectory *base, const char *relative, int *why) {
+    int base_fd = DirectoryFd(base);
+    int fd = OpenBeneath(base_fd, relative);
+    if (fd < 0) {
+        fd = WalkBelow(base_fd, relative, false, why);
+    }
+    return fd < 0 ? nullptr : Wrap(fd);
+}
+
+int hkDirectoryFd(const hkDirectory *dir) {
+    return dir != nullptr ? dir->fd : -1;
 }
 
 void hkCloseDirectory(hkDirectory *dir) {

@@ -283,3 +283,32 @@ bool hkDescriptorIdentity(int fd, hkFileId *id) {
     *id = IdentityOf(info);
     return true;
 }
+
+hkDirectory *hkFindBelow(hkDirectory *base, const char *relative, int *why) {
+    // Every level must be there already, so that hkOpenBelow, which checks
+    // each one, creates none (a level removed meanwhile would be made again).
+    std::string path = PathOf(base);
+    std::string name;
+    for (const char *p = relative;; ++p) {
+        if (*p != '\0' && !IsSeparator(*p)) {
+            name += *p;
+            continue;
+        }
+        if (!name.empty() && name != "." && name != "..") {
+            path = Join(path, name.c_str());
+            if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+                *why = HK_BELOW_FAILED;
+                return nullptr;
+            }
+        }
+        name.clear();
+        if (*p == '\0') {
+            break;
+        }
+    }
+    return hkOpenBelow(base, relative, why);
+}
+
+int hkDirectoryFd(const hkDirectory * /*dir*/) {
+    return -1;
+}

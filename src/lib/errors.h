@@ -4,6 +4,7 @@
 #include "kestrun/kestrun.h"
 
 #include "../package/walk.h"
+#include "../system_text.h"
 
 #include <cstdio>
 
@@ -22,9 +23,6 @@ int RBD_SetError(kr_error *err, int code, int os_error, uint32_t record, const c
 
 // Clears `*err` (when not null) to KR_OK; returns KR_OK.
 int RBD_ClearError(kr_error *err);
-
-// The system's text for `os_error`, in `buffer` (thread-safe).
-const char *RBD_SystemText(int os_error, char *buffer, size_t size);
 
 // The error of a walk that stopped: KR_E_NOT_RBD for the header, KR_E_DAMAGED
 // for the index (with its record), KR_E_IO where a read failed, KR_E_NOMEM.

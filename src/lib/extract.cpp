@@ -73,6 +73,7 @@ int OutcomeCode(const RBDRun &run, const RBDEntryResult &result, const kr_entry 
     char text[128];
     switch (result.outcome) {
     case RBD_ENTRY_WRITTEN:
+    case RBD_ENTRY_KEPT: // never asked for here
         if (!result.data_missing) {
             return RBD_ClearError(&why);
         }
@@ -171,7 +172,7 @@ int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_options 
             continue;
         }
         const RBDEntryRecord &record = pkg->entries[i];
-        bool safe_group = (record.flags & RBD_ENTRY_GROUP_UNSAFE) == 0;
+        bool safe_group = (record.flags & KR_ENTRY_UNSAFE_GROUP) == 0;
         RBDEntryResult result =
             RBD_ExtractEntry(x, entry.group, entry.name, record.offset, record.size, safe_group);
         int outcome = OutcomeCode(run, result, entry, why);

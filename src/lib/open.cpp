@@ -96,7 +96,7 @@ void CloseFile(int fd) {
 // that no file can have.
 uint32_t EntryFlags(const RBDWalkEvent &event, uint64_t package_size) {
     const RBDFileHeader &file = *event.files;
-    uint32_t flags = event.safe_group ? 0 : RBD_ENTRY_GROUP_UNSAFE;
+    uint32_t flags = event.safe_group ? 0 : KR_ENTRY_UNSAFE_GROUP;
     if (RBD_EntryVerdict("", event.group_path, file.name, event.safe_group) != RBD_ENTRY_WRITTEN ||
         file.name[0] == '\0') {
         flags |= KR_ENTRY_UNSAFE;

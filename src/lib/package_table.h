@@ -8,9 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-// Flags kept beside the public ones, never handed out.
-const uint32_t RBD_ENTRY_GROUP_UNSAFE = 0x100; // a name on its group path is unsafe
-const uint32_t RBD_PUBLIC_FLAGS = KR_ENTRY_UNSAFE | KR_ENTRY_NO_DATA | KR_ENTRY_SHADOWED;
+const uint32_t RBD_PUBLIC_FLAGS =
+    KR_ENTRY_UNSAFE | KR_ENTRY_NO_DATA | KR_ENTRY_SHADOWED | KR_ENTRY_UNSAFE_GROUP;
 
 struct RBDEntryRecord {
     uint32_t offset;

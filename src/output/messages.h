@@ -1,6 +1,16 @@
-// The command line's warnings and its one way to stop. Progress lines are
-// printed with plain stdio calls; warnings and fatal errors come through here.
+// The command line's warnings and its one way to stop. Progress lines go to
+// standard output; warnings and fatal errors come through here, to the
+// message stream: standard output in the classic run, standard error in
+// option mode.
 #pragma once
+
+#include <cstdio>
+
+// Sends warnings and errors to standard error from now on.
+void RBD_MessagesToStderr();
+
+// Where warnings and errors go.
+FILE *RBD_MessageStream();
 
 // Prints a warning (a format that begins "WARNING: " and ends in a line feed)
 // and notes that the run printed one, so that its exit status can say so.

@@ -15,7 +15,7 @@
 namespace {
 
 bool messages_on_terminal;
-bool product_on_terminal;
+bool stdout_on_terminal;
 
 bool IsControlByte(unsigned char byte) {
     return byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F);
@@ -36,7 +36,7 @@ void AppendEscaped(std::string &out, const unsigned char *bytes, size_t count) {
 
 bool NeedsEscaping(const char *text) {
     for (const char *c = text; *c != '\0'; ++c) {
-        if (IsControlByte(static_cast<unsigned char>(*c))) {
+        if (IsControlByte(static_cast<unsigned char>(*c)) || *c == '\\') {
             return true;
         }
     }
@@ -69,6 +69,8 @@ std::string EscapeControls(const char *text) {
         size_t taken = length == 0 ? 1 : length;
         if (control) {
             AppendEscaped(out, bytes, taken);
+        } else if (bytes[0] == '\\') {
+            out += "\\\\";
         } else {
             out.append(reinterpret_cast<const char *>(bytes), taken);
         }
@@ -78,15 +80,15 @@ std::string EscapeControls(const char *text) {
     return out;
 }
 
-void NoteTerminals(FILE *messages, FILE *product) {
+void NoteTerminals(FILE *messages) {
     messages_on_terminal = isatty(fileno(messages)) != 0;
-    product_on_terminal = isatty(fileno(product)) != 0;
+    stdout_on_terminal = isatty(fileno(stdout)) != 0;
 }
 
 const char *ShownInMessage(const char *text) {
     return Shown(text, messages_on_terminal);
 }
 
-const char *ShownInProduct(const char *text) {
-    return Shown(text, product_on_terminal);
+const char *ShownOnStdout(const char *text) {
+    return Shown(text, stdout_on_terminal);
 }

@@ -3,75 +3,89 @@
 #include "../hostkit/hostkit.h"
 #include "messages.h"
 #include "shown_text.h"
+#include "status_line.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#define dup _dup
-#define dup2 _dup2
-#define fdopen _fdopen
 #define fileno _fileno
-#else
-#include <unistd.h>
 #endif
 
 namespace {
 
-// Standard output until the streams are set up (a program that only loads
-// packages, such as the fuzz target, never sets them up).
-FILE *product = stdout;
+bool stdout_is_product;
 
-FILE *OpenProductApart(bool binary) {
-    std::fflush(stdout);
-    int product_fd = dup(fileno(stdout));
-    if (product_fd < 0 || dup2(fileno(stderr), fileno(stdout)) < 0) {
-        return nullptr;
-    }
-#ifdef _WIN32
-    if (binary) {
-        _setmode(product_fd, _O_BINARY);
-    }
-#else
-    (void)binary;
+// The reader of the product is gone: no message (it would say nothing the
+// user does not know), and the end a shell expects of a pipeline's writer.
+[[noreturn]] void EndAtClosedPipe() {
+    RBD_ClearStatus();
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_DFL);
+    sigset_t pipe_only;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    sigprocmask(SIG_UNBLOCK, &pipe_only, nullptr);
+    std::raise(SIGPIPE);
 #endif
-    return fdopen(product_fd, binary ? "wb" : "w");
+    std::_Exit(128 + 13); // where there is no SIGPIPE, the status a shell would show
+}
+
+// The last write failed because nothing reads the pipe any more.
+bool ReaderGone() {
+#ifdef _WIN32
+    // ERROR_BROKEN_PIPE, ERROR_NO_DATA, ERROR_PIPE_NOT_CONNECTED.
+    int code = hkErrorCode();
+    return code == 109 || code == 232 || code == 233;
+#else
+    return errno == EPIPE;
+#endif
 }
 
 } // namespace
 
-void RBD_SetUpStreams(bool product_apart, bool binary) {
+void RBD_SetUpStreams(bool messages_apart, bool product, bool binary) {
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    product = product_apart ? OpenProductApart(binary) : stdout;
-    if (product == nullptr) {
-        std::fprintf(stderr, "ERROR: Failed to set up standard output, aborting!\n%s\n",
-                     hkGetError());
-        RBD_Exit(1);
+    if (messages_apart) {
+        RBD_MessagesToStderr();
     }
-    NoteTerminals(stdout, product);
+    stdout_is_product = product;
+#ifdef _WIN32
+    if (binary) {
+        std::fflush(stdout);
+        _setmode(fileno(stdout), _O_BINARY);
+    }
+#else
+    (void)binary;
+#endif
+    NoteTerminals(RBD_MessageStream());
 }
 
 FILE *RBD_Product() {
-    return product;
+    return stdout;
 }
 
 void RBD_FailProduct() {
+    if (ReaderGone()) {
+        EndAtClosedPipe();
+    }
     RBD_Fatal("ERROR: Failed to write to standard output, aborting!\n%s\n", hkGetError());
 }
 
 void RBD_FlushOutput() {
-    std::fflush(stdout);
-    if (product != stdout && std::fflush(product) != 0) {
+    if (std::fflush(stdout) != 0 && stdout_is_product) {
         RBD_FailProduct();
     }
 }
 
 void RBD_FinishProduct() {
     RBD_FlushOutput();
-    if (product != stdout && std::ferror(product) != 0) {
+    if (stdout_is_product && std::ferror(stdout) != 0) {
         RBD_FailProduct();
     }
 }

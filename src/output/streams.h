@@ -1,29 +1,31 @@
-// Where a run's output goes. Messages (progress, warnings, errors) are
-// printed with the plain stdio calls on standard output everywhere in the
-// program. A mode whose product is data (a listing, entry bytes) moves the
-// messages to standard error instead, so that a pipe carries only the data:
-// the product keeps the original standard output under a descriptor of its
-// own, and standard output's descriptor is pointed at standard error.
+// Where a run's output goes. Standard output carries progress lines or the
+// mode's product (a listing, a report, entry bytes); warnings and errors go
+// to the message stream (messages.h): standard output in the classic run,
+// standard error in option mode.
 #pragma once
 
 #include <cstdio>
 
-// Sets up the streams once, before anything is printed. With `product_apart`
-// the product is kept apart from the messages as above; with `binary` the
-// product carries raw bytes (no line-end translation where the system has
-// one). A closed pipe never ends the process: SIGPIPE is ignored, and each
-// write reports its failure instead.
-void RBD_SetUpStreams(bool product_apart, bool binary);
+// Sets up the streams once, before anything is printed. With
+// `messages_apart` warnings and errors go to standard error. With `product`
+// standard output carries the mode's data, whose loss is a failure of the
+// run; with `binary` it carries raw bytes (no line-end translation where the
+// system has one). A closed pipe never ends the process by itself: SIGPIPE
+// is ignored, and each write reports its failure instead.
+void RBD_SetUpStreams(bool messages_apart, bool product, bool binary);
 
 // The stream that carries the mode's product: standard output.
 FILE *RBD_Product();
 
-// Flushes the messages and the product. The messages' fate does not change
-// the run's outcome; a product that could not be written is a fatal error.
+// Flushes standard output. Progress lines that could not be written don't
+// change the run's outcome; a product that could not be written ends it.
 void RBD_FlushOutput();
 
-// Ends the product: everything flushed, or the fatal error.
+// Ends the product: everything flushed, or the run ended as below.
 void RBD_FinishProduct();
 
-// Reports that the product could not be written and ends the run (status 1).
+// Ends the run because the product could not be written. A reader that went
+// away (a closed pipe, as `kestrun -l pkg.rbd | head` leaves) ends it
+// quietly, as by SIGPIPE (status 141 in a shell); any other failure prints
+// its error and ends it with status 1.
 [[noreturn]] void RBD_FailProduct();

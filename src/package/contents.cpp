@@ -12,7 +12,7 @@ namespace {
 // Text fields are printed no further than their own size, whether or not the
 // loader left a zero byte in them, and escaped on a terminal.
 std::string Field(const char *field, size_t field_size) {
-    return ShownInMessage(std::string(field, strnlen(field, field_size)).c_str());
+    return ShownOnStdout(std::string(field, strnlen(field, field_size)).c_str());
 }
 
 void ListFiles(const RBDGroup *group) {
@@ -31,7 +31,7 @@ void RBD_ListContents(const RBDPackage *package) {
     std::printf("total groups: %u\n", num_indices);
 
     const RBDHeader &header = package->header;
-    std::printf("\n%s\n version: %X\n indices: %u\n comment: %s\n\n", package->path,
+    std::printf("\n%s\n version: %X\n indices: %u\n comment: %s\n\n", ShownOnStdout(package->path),
                 static_cast<unsigned>(header.version), header.num_indices,
                 Field(header.comments, sizeof header.comments).c_str());
 

@@ -1,16 +1,19 @@
 #include "loader.h"
 
 #include "../extract/entry_action.h"
-#include "../extract/writer.h"
+#include "../hostkit/hostkit.h"
 #include "../output/messages.h"
 #include "../output/shown_text.h"
+#include "../output/status_line.h"
 #include "../run_mode.h"
+#include "../system_text.h"
 #include "walk.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -46,13 +49,47 @@ void ClosePackage(int fd) {
 struct OpenPackageFile {
     int fd;
     ~OpenPackageFile() {
-        RBD_CloseOutput();
+        RBD_EndEntries();
         ClosePackage(fd);
         package_fd = -1;
     }
 };
 
-[[noreturn]] void FailWalk(const RBDWalkError &error, const char *path) {
+// Option mode: a file that is no package says so in one line, with the
+// reason, in the words of the library's errors.
+void FailHeaderInFull(const RBDWalkError &error, const char *path) {
+    const char *shown = ShownInMessage(path);
+    switch (error.problem) {
+    case RBD_PROBLEM_HEADER_SHORT:
+        if (error.os_error != 0) {
+            char text[128];
+            RBD_Fatal("ERROR: Failed to read \"%s\": %s, aborting!\n", shown,
+                      RBD_SystemText(error.os_error, text, sizeof text));
+        }
+        RBD_Fatal("ERROR: \"%s\" is not an RBD package (shorter than its 1024-byte header), "
+                  "aborting!\n",
+                  shown);
+    case RBD_PROBLEM_NO_INDICES:
+        RBD_Fatal("ERROR: \"%s\" is not an RBD package (the header announces no index records), "
+                  "aborting!\n",
+                  shown);
+    case RBD_PROBLEM_VERSION:
+        RBD_Fatal("ERROR: \"%s\" is not an RBD package (unknown version 0x%04x), aborting!\n",
+                  shown, static_cast<unsigned>(error.version));
+    case RBD_PROBLEM_COMMENT:
+        RBD_Fatal("ERROR: \"%s\" is not an RBD package (the header lacks the format's comment), "
+                  "aborting!\n",
+                  shown);
+    default:
+        break;
+    }
+}
+
+[[noreturn]] void FailWalk(const RBDWalkError &error, const char *raw_path) {
+    if (run_mode.options) {
+        FailHeaderInFull(error, raw_path);
+    }
+    const char *path = ShownInMessage(raw_path);
     switch (error.problem) {
     case RBD_PROBLEM_NONE:
         break;
@@ -138,6 +175,7 @@ void Walk(RBDWalk &walk, RBDPackage *package) {
             break;
         case RBD_EVENT_END_OF_INDEX:
             if (!run_mode.hide_progress) {
+                RBD_ClearStatusForStdout();
                 std::puts("Reached end of package indices.");
             }
             break;
@@ -153,15 +191,20 @@ void Walk(RBDWalk &walk, RBDPackage *package) {
 
 RBDPackage *RBD_LoadPackage(const char *path) {
     int fd = OpenPackage(path);
+    if (fd < 0 && run_mode.options) {
+        std::string reason = hkGetError();
+        RBD_Fatal("ERROR: Failed to open \"%s\": %s, aborting!\n", ShownInMessage(path),
+                  reason.c_str());
+    }
     if (fd < 0) {
-        RBD_Fatal("ERROR: Failed to open package \"%s\", aborting!\n", path);
+        RBD_Fatal("ERROR: Failed to open package \"%s\", aborting!\n", ShownInMessage(path));
     }
     OpenPackageFile package_file{fd};
     auto *package = static_cast<RBDPackage *>(
         AllocateOrFail(1, sizeof(RBDPackage), "memory for package container, aborting"));
     package_in_load = package;
     if (std::strlen(path) > RBD_MAX_PATH) {
-        RBD_Fatal("ERROR: Package path too long, \"%s\", aborting!\n", path);
+        RBD_Fatal("ERROR: Package path too long, \"%s\", aborting!\n", ShownInMessage(path));
     }
     std::strcpy(package->path, path);
     RBDWalk walk;
@@ -171,7 +214,7 @@ RBDPackage *RBD_LoadPackage(const char *path) {
     package->header = walk.header;
     package_fd = fd;
     package_size = walk.package_size;
-    RBD_StartWriting(fd, walk.package_size);
+    RBD_StartEntries(fd, walk.package_size);
     Walk(walk, package);
     package_in_load = nullptr;
     return package;

@@ -1,6 +1,10 @@
 #include "e2e.h"
 
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <termios.h>
+#include <unistd.h>
 
 const char kBanner[] = "Kestrel Software Presents\n"
                        " kestrun (" KESTRUN_EXPECTED_VERSION ")\n"
@@ -40,6 +44,31 @@ void ExtractTest::ExpectNothingOutsideWork() const {
     for (const std::string &path : ListTree(scratch_.path())) {
         EXPECT_EQ(path.rfind("work/", 0), 0u) << "written outside the working directory: " << path;
     }
+}
+
+PseudoTerminal OpenPseudoTerminal() {
+    PseudoTerminal pty;
+    pty.master = posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_GE(pty.master, 0);
+    EXPECT_EQ(grantpt(pty.master), 0);
+    EXPECT_EQ(unlockpt(pty.master), 0);
+    pty.terminal = open(ptsname(pty.master), O_RDWR | O_NOCTTY);
+    termios settings{};
+    tcgetattr(pty.terminal, &settings);
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST); // no "\r\n" for "\n"
+    tcsetattr(pty.terminal, TCSANOW, &settings);
+    return pty;
+}
+
+std::string DrainPseudoTerminal(PseudoTerminal &pty) {
+    close(pty.terminal);
+    std::string seen;
+    char buffer[4096];
+    for (ssize_t got; (got = read(pty.master, buffer, sizeof buffer)) > 0;) {
+        seen.append(buffer, static_cast<size_t>(got));
+    }
+    close(pty.master);
+    return seen;
 }
 
 std::string WritingLine(const std::string &group_path, const std::string &name) {

@@ -41,5 +41,15 @@ class ExtractTest : public ::testing::Test {
 // txt/ (readme.txt); six records, 1614 bytes.
 PackLayout SoundAndText();
 
+// A pseudo-terminal whose output is passed on as written ("\n" stays "\n"),
+// to stand for the user's terminal as a run's standard output or error.
+struct PseudoTerminal {
+    int master = -1;
+    int terminal = -1; // the side a run writes to
+};
+PseudoTerminal OpenPseudoTerminal();
+// Closes the terminal's side and gives everything written to it.
+std::string DrainPseudoTerminal(PseudoTerminal &pty);
+
 // "Writing ..." line for an entry of pkg.rbd.
 std::string WritingLine(const std::string &group_path, const std::string &name);

@@ -66,7 +66,7 @@ std::vector<std::string> CommandLine(const char *binary_variable,
 [[noreturn]] void RunChild(const std::string &work_dir, const std::vector<std::string> &command,
                            const RunOptions &options, int out_fd, int err_fd) {
     dup2(options.stdout_fd >= 0 ? options.stdout_fd : out_fd, STDOUT_FILENO);
-    dup2(err_fd, STDERR_FILENO);
+    dup2(options.stderr_fd >= 0 ? options.stderr_fd : err_fd, STDERR_FILENO);
     int null_fd = open("/dev/null", O_RDONLY);
     dup2(null_fd, STDIN_FILENO);
     if (chdir(work_dir.c_str()) != 0) {

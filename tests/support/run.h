@@ -11,6 +11,8 @@ struct RunOptions {
     // Standard output of the run: the descriptor given here (a terminal, a
     // file) in place of the pipe that is read into RunResult::out.
     int stdout_fd = -1;
+    // The same for standard error (RunResult::err then stays empty).
+    int stderr_fd = -1;
     // Close the pipe's reading end at once, as a reader that stops early does.
     bool close_stdout = false;
     // Linux: the openat2 system call answers ENOSYS, as on kernels before

@@ -1,0 +1,355 @@
+// kestrun-mount end to end: a package mounted in the foreground shows exactly
+// the tree that `kestrun PACKAGE` writes, serves its bytes to parallel
+// readers, and ends cleanly. Skipped, with the reason, where FUSE mounts
+// can't be made; KESTRUN_REQUIRE_FUSE=1 (set by CI) turns that into a failure.
+#include "rbd_writer.h"
+#include "run.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool FuseRequired() {
+    const char *required = std::getenv("KESTRUN_REQUIRE_FUSE");
+    return required != nullptr && std::string(required) == "1";
+}
+
+#define SKIP_OR_FAIL_WITHOUT_FUSE(why)                                                             \
+    do {                                                                                           \
+        if (FuseRequired()) {                                                                      \
+            FAIL() << "FUSE mounts are required here: " << (why);                                  \
+        }                                                                                          \
+        GTEST_SKIP() << (why);                                                                     \
+    } while (0)
+
+bool Mounted(const std::string &path) {
+    std::ifstream mounts("/proc/self/mountinfo");
+    for (std::string line; std::getline(mounts, line);) {
+        std::istringstream fields(line);
+        std::string field;
+        for (int i = 0; i < 5 && fields >> field; ++i) {
+        }
+        if (field == path) {
+            return true;
+        }
+    }
+    return false;
+}
+
+pid_t Spawn(const std::vector<std::string> &args, const std::string &err_file) {
+    std::vector<char *> argv;
+    for (const std::string &arg : args) {
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t pid = -1;
+    int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? pid : -1;
+}
+
+int RunCommand(const std::vector<std::string> &args) {
+    pid_t pid = Spawn(args, "/dev/null");
+    int status = -1;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status)
+                                                                           : -1;
+}
+
+// A mount daemon in the foreground. Whatever happens, it is unmounted and
+// gone when this ends; a watchdog ends it (and so any read hung on it) after
+// a minute.
+struct Daemon {
+    std::string mountpoint;
+    std::string err_file;
+    pid_t pid = -1;
+    int status = -1; // its exit status once it ended, -1 for a signal
+    std::atomic<bool> timed_out{false};
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    bool reaped = false;
+    std::thread watchdog;
+
+    Daemon(const std::vector<std::string> &args, const std::string &mnt, const std::string &err)
+        : mountpoint(mnt), err_file(err) {
+        std::vector<std::string> command = {std::getenv("KESTRUN_MOUNT_BIN"), "-f"};
+        command.insert(command.end(), args.begin(), args.end());
+        pid = Spawn(command, err_file);
+        watchdog = std::thread([this] {
+            std::unique_lock<std::mutex> held(lock);
+            if (!done.wait_for(held, std::chrono::seconds(60), [this] { return finished; })) {
+                timed_out = true;
+                Stop();
+                RunCommand({"fusermount3", "-uz", mountpoint});
+            }
+        });
+    }
+    ~Daemon() {
+        {
+            std::lock_guard<std::mutex> held(lock);
+            finished = true;
+        }
+        done.notify_all();
+        watchdog.join();
+        if (Mounted(mountpoint)) {
+            RunCommand({"fusermount3", "-uz", mountpoint});
+        }
+        Stop();
+        Reap(0);
+    }
+    void Stop() {
+        if (pid > 0 && !reaped) {
+            kill(pid, SIGKILL);
+        }
+    }
+    // Takes the daemon's exit status once it has ended; true when it has.
+    bool Reap(int flags) {
+        int raw = 0;
+        if (pid > 0 && !reaped && waitpid(pid, &raw, flags) == pid) {
+            std::lock_guard<std::mutex> held(lock);
+            reaped = true;
+            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        }
+        return reaped;
+    }
+    // Waits until the mount is there (true) or the daemon has ended (false).
+    bool WaitMounted() {
+        while (!timed_out && !Reap(WNOHANG)) {
+            if (Mounted(mountpoint)) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    int Wait() {
+        Reap(0);
+        return status;
+    }
+    std::string Errors() const {
+        return ReadFile(err_file);
+    }
+};
+
+// Whether the system refused the mount (libfuse's and fusermount3's own
+// messages), rather than kestrun-mount the package.
+bool MountRefused(const std::string &errors) {
+    std::istringstream in(errors);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("fuse: ", 0) == 0 || line.rfind("fusermount", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> WarningLines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("WARNING: ", 0) == 0 && line != "WARNING: Failed to read in data!") {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// Reads every file at random places from several threads at once; each
+// piece must be the extracted file's bytes there.
+void ReadInParallel(const std::string &mnt, const std::string &extracted) {
+    std::vector<std::string> files;
+    for (const std::string &path : ListTree(extracted)) {
+        if (path.back() != '/') {
+            files.push_back(path);
+        }
+    }
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> readers;
+    for (unsigned seed = 0; seed < 4; ++seed) {
+        readers.emplace_back([&, seed] {
+            std::mt19937 random(seed);
+            for (int round = 0; round < 50; ++round) {
+                const std::string &path = files[random() % files.size()];
+                std::string expected = ReadFile(extracted + "/" + path);
+                size_t at = expected.empty() ? 0 : random() % expected.size();
+                size_t length = 1 + random() % (1 << 18);
+                std::string got(length, '\0');
+                int fd = open((mnt + "/" + path).c_str(), O_RDONLY);
+                ssize_t n = fd < 0 ? -1 : pread(fd, &got[0], length, static_cast<off_t>(at));
+                if (fd >= 0) {
+                    close(fd);
+                }
+                if (n < 0 || got.substr(0, static_cast<size_t>(n)) != expected.substr(at, length)) {
+                    ++mismatches;
+                }
+            }
+        });
+    }
+    for (std::thread &reader : readers) {
+        reader.join();
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+PackEntry FileAt(const std::string &name, const std::string &data, uint32_t offset) {
+    PackEntry entry = FileEntry(name, data);
+    entry.offset = offset;
+    return entry;
+}
+
+// Duplicates, unsafe names (a group's name holding a slash, which its path
+// can't show, too), clashes between files and groups, empty names, a path
+// that is too long below "pkg" alone, and data past the end.
+PackLayout Troublesome() {
+    std::mt19937 random(16);
+    std::string big(3 << 20, '\0');
+    for (char &c : big) {
+        c = static_cast<char>(random());
+    }
+    std::string long_name(60, 'n');
+    PackLayout layout;
+    layout.entries = {DirectoryGroup("data", 5),
+                      FileGroup("txt", 3),
+                      FileEntry("a.txt", "old"),
+                      FileEntry("..", "up"),
+                      FileEntry("a.txt", "new, and longer"),
+                      FileGroup("..", 1),
+                      FileEntry("escape", "no"),
+                      FileGroup("", 1),
+                      FileEntry("beside", "in data itself"),
+                      FileGroup("empty", 1),
+                      FileEntry("", "nameless"),
+                      FileGroup("x/y", 1),
+                      FileEntry("", "nameless below a slash"),
+                      FileGroup("", 4),
+                      FileEntry("clash", "a file first"),
+                      FileEntry("big", big),
+                      FileEntry("data", "a dir has it"),
+                      FileAt("lost", "past the end", 0xFFFFFF00u),
+                      FileGroup("clash", 1),
+                      FileEntry("inside", "a file is in the way"),
+                      DirectoryGroup(long_name, 1),
+                      DirectoryGroup(long_name, 1),
+                      DirectoryGroup(long_name, 1),
+                      FileGroup(long_name, 2),
+                      FileEntry("12345678", "fits exactly"),
+                      FileEntry("123456789", "one too long")};
+    return layout;
+}
+
+class MountTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (access("/dev/fuse", F_OK) != 0) {
+            SKIP_OR_FAIL_WITHOUT_FUSE("no /dev/fuse here");
+        }
+        mkdir(Work("mnt").c_str(), 0755);
+    }
+    std::string Work(const std::string &relative) const {
+        return scratch_ / relative;
+    }
+    TempDir scratch_;
+};
+
+TEST_F(MountTest, ShowsTheExtractedTreeToParallelReadersAndUnmountsCleanly) {
+    ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(Troublesome())));
+    RunResult cli = RunKestrun(scratch_.path(), {"pkg.rbd"});
+    ASSERT_EQ(cli.status, 2) << cli.out;
+    Daemon daemon({Work("pkg.rbd"), Work("mnt")}, Work("mnt"), Work("mount.err"));
+    if (!daemon.WaitMounted()) {
+        std::string why = daemon.Errors();
+        if (MountRefused(why)) {
+            SKIP_OR_FAIL_WITHOUT_FUSE("mounting failed: " + why);
+        }
+        FAIL() << "not mounted, status " << daemon.status << ": " << why;
+    }
+    EXPECT_EQ(RunCommand({"diff", "-r", Work("mnt"), Work("pkg")}), 0);
+    EXPECT_EQ(WarningLines(daemon.Errors()), WarningLines(cli.out));
+    ReadInParallel(Work("mnt"), Work("pkg"));
+
+    struct stat status {};
+    ASSERT_EQ(stat(Work("mnt/data").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode, S_IFDIR | 0555u);
+    ASSERT_EQ(stat(Work("mnt/big").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode, S_IFREG | 0444u);
+    EXPECT_EQ(open(Work("mnt/new").c_str(), O_WRONLY | O_CREAT, 0644), -1);
+    EXPECT_EQ(errno, EROFS);
+
+    EXPECT_EQ(RunCommand({"fusermount3", "-u", Work("mnt")}), 0);
+    EXPECT_EQ(daemon.Wait(), 0) << daemon.Errors();
+    EXPECT_FALSE(daemon.timed_out);
+}
+
+TEST_F(MountTest, DamagedPackageMountsOnlyInPartWhereShrinkingGivesEIO) {
+    std::mt19937 random(14);
+    std::string kept(200000, '\0');
+    for (char &c : kept) {
+        c = static_cast<char>(random());
+    }
+    PackLayout layout;
+    // The directory group promises two child groups and the index ends after one.
+    layout.entries = {FileGroup("g", 2),      FileEntry("kept", kept), FileEntry("small", "s"),
+                      DirectoryGroup("d", 2), FileGroup("sub", 1),     FileEntry("inner", "i")};
+    ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
+    ASSERT_EQ(RunKestrun(scratch_.path(), {"pkg.rbd"}).status, 1);
+
+    RunResult refused = RunProgram("KESTRUN_MOUNT_BIN", scratch_.path(), {"pkg.rbd", "mnt"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("kestrun-mount: pkg.rbd: "), std::string::npos) << refused.err;
+    EXPECT_FALSE(Mounted(Work("mnt")));
+
+    Daemon daemon({"-o", "partial", Work("pkg.rbd"), Work("mnt")}, Work("mnt"), Work("mount.err"));
+    if (!daemon.WaitMounted()) {
+        std::string why = daemon.Errors();
+        if (MountRefused(why)) {
+            SKIP_OR_FAIL_WITHOUT_FUSE("mounting failed: " + why);
+        }
+        FAIL() << "not mounted, status " << daemon.status << ": " << why;
+    }
+    EXPECT_EQ(ListTree(Work("mnt")), ListTree(Work("pkg")));
+    // The package loses its data under the mount: reads fail, nothing crashes.
+    ASSERT_EQ(truncate(Work("pkg.rbd").c_str(), 1024 + 6 * 96), 0);
+    // Whole, so that the kernel asks for more than the reads it splices start at.
+    int fd = open(Work("mnt/g/kept").c_str(), O_RDONLY);
+    std::string whole(kept.size(), '\0');
+    EXPECT_EQ(read(fd, &whole[0], whole.size()), -1);
+    EXPECT_EQ(errno, EIO);
+    close(fd);
+    fd = open(Work("mnt/g/small").c_str(), O_RDONLY);
+    EXPECT_EQ(read(fd, &whole[0], 1), -1);
+    EXPECT_EQ(errno, EIO);
+    close(fd);
+
+    ASSERT_EQ(kill(daemon.pid, SIGTERM), 0);
+    EXPECT_EQ(daemon.Wait(), 0) << daemon.Errors();
+    EXPECT_FALSE(Mounted(Work("mnt")));
+    EXPECT_FALSE(daemon.timed_out);
+}
+
+} // namespace
