@@ -17,17 +17,6 @@ struct RBDMember {
 std::vector<RBDMember> members;
 std::vector<std::string> excluded;
 
-std::string Normalized(const char *pattern) {
-    std::string text = pattern;
-    while (text.compare(0, 2, "./") == 0) {
-        text.erase(0, 2);
-    }
-    while (!text.empty() && text.back() == '/') {
-        text.pop_back();
-    }
-    return text;
-}
-
 // The entry's own path, then the path of each group above it, from the
 // innermost out: "a/b/f", "a/b", "a".
 bool Matches(const std::string &pattern, std::string entry_path) {
@@ -48,10 +37,10 @@ bool Matches(const std::string &pattern, std::string entry_path) {
 void RBD_ChooseMembers(const std::vector<const char *> &patterns,
                        const std::vector<const char *> &excludes) {
     for (const char *pattern : patterns) {
-        members.push_back({Normalized(pattern), pattern, false});
+        members.push_back({NormalizedPattern(pattern), pattern, false});
     }
     for (const char *pattern : excludes) {
-        excluded.push_back(Normalized(pattern));
+        excluded.push_back(NormalizedPattern(pattern));
     }
 }
 

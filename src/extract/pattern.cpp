@@ -86,3 +86,14 @@ bool MatchPattern(const char *pattern, const char *text) {
     }
     return *pattern == '\0';
 }
+
+std::string NormalizedPattern(const char *given) {
+    std::string pattern = given;
+    while (pattern.compare(0, 2, "./") == 0) {
+        pattern.erase(0, 2);
+    }
+    while (!pattern.empty() && pattern.back() == '/') {
+        pattern.pop_back();
+    }
+    return pattern;
+}

@@ -2,6 +2,8 @@
 // system.
 #pragma once
 
+#include <string>
+
 // True when `pattern` matches the whole of `text`. `*` matches any run of
 // characters and `?` any one character, a slash included (as archivers match
 // member names); `[abc]`, `[a-z]` and `[!a]` (or `[^a]`) match one character
@@ -9,3 +11,8 @@
 // set; `\` takes the next character as it is. A `[` without its `]` is an
 // ordinary character.
 bool MatchPattern(const char *pattern, const char *text);
+
+// A pattern as the user gave it, made to match paths under the output root:
+// a leading "./" and trailing slashes are dropped, so "./data/" names the
+// group data.
+std::string NormalizedPattern(const char *given);

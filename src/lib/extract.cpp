@@ -50,6 +50,17 @@ bool Chosen(const RBDRun &run, const kr_entry &entry) {
     return run.options.select == nullptr || run.options.select(run.options.ctx, &entry) != 0;
 }
 
+// The next chosen entry from number `next` on, in `entry`; false past the last.
+bool NextChosen(const RBDRun &run, uint32_t &next, kr_entry &entry) {
+    while (next < run.pkg->entries.size()) {
+        RBD_ViewEntry(*run.pkg, next++, entry);
+        if (Chosen(run, entry)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Hands one entry's outcome to the caller; anything but KR_OK leaves the run
 // incomplete.
 void Report(RBDRun &run, const kr_entry &entry, int outcome, const kr_error *why) {
@@ -165,13 +176,10 @@ int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_options 
     int stop = KR_OK;
     kr_error why;
     RBD_ClearError(&why);
-    for (uint32_t i = 0; i < pkg->entries.size() && stop == KR_OK; ++i) {
-        kr_entry entry;
-        RBD_ViewEntry(*pkg, i, entry);
-        if (!Chosen(run, entry)) {
-            continue;
-        }
-        const RBDEntryRecord &record = pkg->entries[i];
+    uint32_t next = 0;
+    kr_entry entry;
+    while (stop == KR_OK && NextChosen(run, next, entry)) {
+        const RBDEntryRecord &record = pkg->entries[entry.index];
         bool safe_group = (record.flags & KR_ENTRY_UNSAFE_GROUP) == 0;
         RBDEntryResult result =
             RBD_ExtractEntry(x, entry.group, entry.name, record.offset, record.size, safe_group);
@@ -196,12 +204,9 @@ int kr_test(const kr_package *pkg, const kr_extract_options *opt, kr_error *err)
     int stop = KR_OK;
     kr_error why;
     RBD_ClearError(&why);
-    for (uint32_t i = 0; i < pkg->entries.size() && stop == KR_OK; ++i) {
-        kr_entry entry;
-        RBD_ViewEntry(*pkg, i, entry);
-        if (!Chosen(run, entry)) {
-            continue;
-        }
+    uint32_t next = 0;
+    kr_entry entry;
+    while (stop == KR_OK && NextChosen(run, next, entry)) {
         int outcome = KR_OK;
         if ((entry.flags & KR_ENTRY_UNSAFE) != 0) {
             outcome = RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,

@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include "../../src/extract/pattern.h"
+
 #include "exclude.h"
 
 #include <cstring>
@@ -41,13 +43,13 @@ bool ParseArguments(int argc, char **argv, PackArguments &arguments, std::string
         } else if (std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0) {
             arguments.help = true;
         } else if (std::strncmp(word, kExcludeAssignment, sizeof kExcludeAssignment - 1) == 0) {
-            arguments.excludes.push_back(ExcludePattern(word + sizeof kExcludeAssignment - 1));
+            arguments.excludes.push_back(NormalizedPattern(word + sizeof kExcludeAssignment - 1));
         } else if (std::strcmp(word, "--exclude") == 0) {
             if (next + 1 == argc) {
                 error = "Option \"--exclude\" needs a pattern!";
                 return false;
             }
-            arguments.excludes.push_back(ExcludePattern(argv[++next]));
+            arguments.excludes.push_back(NormalizedPattern(argv[++next]));
         } else {
             error = "Unknown option " + Quoted(word) + "!";
             return false;

@@ -9,7 +9,7 @@
 struct PackArguments {
     const char *dir = nullptr;
     const char *output = nullptr;
-    std::vector<std::string> excludes; // as ExcludePattern gives them
+    std::vector<std::string> excludes; // as NormalizedPattern gives them
     bool help = false;                 // -h, --help, or no arguments at all
 };
 

@@ -6,17 +6,6 @@
 #include <cctype>
 #include <cstring>
 
-std::string ExcludePattern(const char *given) {
-    std::string pattern = given;
-    while (pattern.compare(0, 2, "./") == 0) {
-        pattern.erase(0, 2);
-    }
-    while (!pattern.empty() && pattern.back() == '/') {
-        pattern.pop_back();
-    }
-    return pattern;
-}
-
 bool IsExcluded(const std::vector<std::string> &patterns, const std::string &relative) {
     return std::any_of(patterns.begin(), patterns.end(), [&](const std::string &pattern) {
         return MatchPattern(pattern.c_str(), relative.c_str());

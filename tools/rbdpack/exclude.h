@@ -6,13 +6,8 @@
 #include <string>
 #include <vector>
 
-// The pattern as it is matched: any leading "./" and trailing "/" dropped, so
-// that "./docs/" names the directory "docs".
-std::string ExcludePattern(const char *given);
-
-// True when one of `patterns` matches `relative`, the path of a file or
-// directory under DIR ("a/b/f"). A directory left out takes everything below
-// it with it.
+// True when one of `patterns` (as NormalizedPattern gives them) matches `relative`, the path of a
+// file or directory under DIR ("a/b/f"). A directory left out takes everything below it with it.
 bool IsExcluded(const std::vector<std::string> &patterns, const std::string &relative);
 
 // The words "--exclude PATTERN" that leave out `relative` alone, ready to be
