@@ -24,14 +24,14 @@ enum RBDOptionId {
     OPTION_SHA256,
 };
 
-struct RBDOptionSpec {
+struct RBDOptionWord {
     RBDOptionId id;
     char letter; // 0: long form only
     const char *long_name;
     const char *value; // what the value is, for options that take one; else null
 };
 
-const RBDOptionSpec kOptions[] = {
+const RBDOptionWord kOptions[] = {
     {OPTION_LIST, 'l', "--list", nullptr},
     {OPTION_JSON, 0, "--json", nullptr},
     {OPTION_TEST, 't', "--test", nullptr},
@@ -51,10 +51,10 @@ const RBDOptionSpec kOptions[] = {
     {OPTION_SHA256, 0, "--sha256", nullptr},
 };
 
-const RBDOptionSpec *ByLetter(char letter) {
-    for (const RBDOptionSpec &spec : kOptions) {
-        if (spec.letter != 0 && spec.letter == letter) {
-            return &spec;
+const RBDOptionWord *ByLetter(char letter) {
+    for (const RBDOptionWord &option : kOptions) {
+        if (option.letter != 0 && option.letter == letter) {
+            return &option;
         }
     }
     return nullptr;
@@ -62,19 +62,19 @@ const RBDOptionSpec *ByLetter(char letter) {
 
 // The long option `word` names, alone or as "--name=value" (then `value`
 // points past the "=").
-const RBDOptionSpec *ByLongName(const char *word, const char **value) {
-    for (const RBDOptionSpec &spec : kOptions) {
-        size_t length = std::strlen(spec.long_name);
-        if (std::strncmp(word, spec.long_name, length) != 0) {
+const RBDOptionWord *ByLongName(const char *word, const char **value) {
+    for (const RBDOptionWord &option : kOptions) {
+        size_t length = std::strlen(option.long_name);
+        if (std::strncmp(word, option.long_name, length) != 0) {
             continue;
         }
         if (word[length] == '\0') {
             *value = nullptr;
-            return &spec;
+            return &option;
         }
-        if (word[length] == '=' && spec.value != nullptr) {
+        if (word[length] == '=' && option.value != nullptr) {
             *value = word + length + 1;
-            return &spec;
+            return &option;
         }
     }
     return nullptr;
@@ -86,8 +86,8 @@ bool IsBundle(const char *word) {
         return false;
     }
     for (const char *c = word + 1; *c != '\0'; ++c) {
-        const RBDOptionSpec *spec = ByLetter(*c);
-        if (spec == nullptr || (spec->value != nullptr && c[1] != '\0')) {
+        const RBDOptionWord *option = ByLetter(*c);
+        if (option == nullptr || (option->value != nullptr && c[1] != '\0')) {
             return false;
         }
     }
@@ -133,14 +133,14 @@ void NoteExtractionOnly(RBDChoice &choice, const std::string &word) {
 
 // Applies one option, as `word` ("-l", "--list") with its `value` (null for
 // options without one).
-bool Apply(RBDChoice &choice, const RBDOptionSpec &spec, const std::string &word,
+bool Apply(RBDChoice &choice, const RBDOptionWord &option, const std::string &word,
            const char *value) {
     RBDOptions &options = *choice.options;
-    if (spec.value != nullptr && (value == nullptr || *value == '\0')) {
-        *choice.error = "Option " + Quoted(word) + " needs " + spec.value + "!";
+    if (option.value != nullptr && (value == nullptr || *value == '\0')) {
+        *choice.error = "Option " + Quoted(word) + " needs " + option.value + "!";
         return false;
     }
-    switch (spec.id) {
+    switch (option.id) {
     case OPTION_LIST:
         return ChooseAction(choice, RBD_ACTION_LIST, word);
     case OPTION_JSON:
@@ -155,7 +155,7 @@ bool Apply(RBDChoice &choice, const RBDOptionSpec &spec, const std::string &word
         return ChooseAction(choice, RBD_ACTION_EXTRACT, word);
     case OPTION_QUIET:
     case OPTION_VERBOSE:
-        options.quiet = spec.id == OPTION_QUIET;
+        options.quiet = option.id == OPTION_QUIET;
         break;
     case OPTION_HELP:
         options.help = true;
@@ -180,7 +180,7 @@ bool Apply(RBDChoice &choice, const RBDOptionSpec &spec, const std::string &word
         break;
     case OPTION_PROGRESS:
     case OPTION_NO_PROGRESS:
-        options.progress = spec.id == OPTION_PROGRESS ? RBD_PROGRESS_ON : RBD_PROGRESS_OFF;
+        options.progress = option.id == OPTION_PROGRESS ? RBD_PROGRESS_ON : RBD_PROGRESS_OFF;
         break;
     case OPTION_SHA256:
         options.sha256 = true;
@@ -196,27 +196,27 @@ bool TakeOptionWord(RBDChoice &choice, int argc, char **argv, int &next) {
     const char *word = argv[next++];
     if (word[1] == '-') {
         const char *value = nullptr;
-        const RBDOptionSpec *spec = ByLongName(word, &value);
-        if (spec == nullptr) {
+        const RBDOptionWord *option = ByLongName(word, &value);
+        if (option == nullptr) {
             *choice.error = "Unknown option " + Quoted(word) + "!";
             return false;
         }
-        if (spec->value != nullptr && value == nullptr && next < argc) {
+        if (option->value != nullptr && value == nullptr && next < argc) {
             value = argv[next++];
         }
-        return Apply(choice, *spec, spec->long_name, value);
+        return Apply(choice, *option, option->long_name, value);
     }
     if (!IsBundle(word)) {
         *choice.error = "Unknown option " + Quoted(word) + "!";
         return false;
     }
     for (const char *c = word + 1; *c != '\0'; ++c) {
-        const RBDOptionSpec &spec = *ByLetter(*c);
+        const RBDOptionWord &option = *ByLetter(*c);
         const char *value = nullptr;
-        if (spec.value != nullptr && next < argc) {
+        if (option.value != nullptr && next < argc) {
             value = argv[next++];
         }
-        if (!Apply(choice, spec, std::string("-") + *c, value)) {
+        if (!Apply(choice, option, std::string("-") + *c, value)) {
             return false;
         }
     }
