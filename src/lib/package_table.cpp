@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <new>
-#include <random>
 
 namespace {
 
@@ -36,20 +35,6 @@ size_t FindSlot(const kr_package &pkg, const char *path, uint64_t hash) {
     }
 }
 
-// A key no package can know. Should the system's source of randomness fail,
-// the table's own address still differs from run to run.
-void DrawKey(kr_package &pkg) {
-    try {
-        std::random_device random;
-        for (uint64_t &word : pkg.hash_key) {
-            word = (uint64_t{random()} << 32) ^ random();
-        }
-    } catch (...) {
-        pkg.hash_key[0] = reinterpret_cast<uintptr_t>(&pkg);
-        pkg.hash_key[1] = reinterpret_cast<uintptr_t>(pkg.slots.data());
-    }
-}
-
 } // namespace
 
 size_t RBD_KeepText(kr_package &pkg, const char *text, size_t length) {
@@ -69,7 +54,7 @@ bool RBD_IndexPaths(kr_package &pkg) {
     } catch (const std::bad_alloc &) {
         return false;
     }
-    DrawKey(pkg);
+    RBD_DrawHashKey(pkg.hash_key, &pkg, pkg.slots.data());
     for (uint32_t entry = 0; entry < pkg.entries.size(); ++entry) {
         const char *path = PathOf(pkg, entry);
         uint64_t hash = HashPath(pkg, path);

@@ -1,5 +1,7 @@
 #include "siphash.h"
 
+#include <random>
+
 namespace {
 
 uint64_t Rotate(uint64_t value, int bits) {
@@ -60,4 +62,15 @@ uint64_t RBD_SipHash13(const uint64_t key[2], const void *data, size_t length) {
     SipRound(s);
     SipRound(s);
     return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
+}
+
+void RBD_DrawHashKey(uint64_t key[2], const void *a, const void *b) {
+    try {
+        std::random_device random;
+        key[0] = (uint64_t{random()} << 32) ^ random();
+        key[1] = (uint64_t{random()} << 32) ^ random();
+    } catch (...) {
+        key[0] = reinterpret_cast<uintptr_t>(a);
+        key[1] = reinterpret_cast<uintptr_t>(b);
+    }
 }

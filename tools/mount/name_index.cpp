@@ -3,7 +3,6 @@
 #include "lib/siphash.h"
 
 #include <cstring>
-#include <random>
 
 namespace {
 
@@ -46,17 +45,7 @@ void StartNameIndex(NameIndex &index, size_t expected_nodes) {
     }
     index.slots.assign(slots, NameSlot{0, 0});
     index.used = 0;
-    try {
-        std::random_device random;
-        for (uint64_t &word : index.key) {
-            word = (uint64_t{random()} << 32) ^ random();
-        }
-    } catch (const std::exception &) {
-        // No source of randomness: the table's own address still differs
-        // from run to run.
-        index.key[0] = reinterpret_cast<uintptr_t>(index.slots.data());
-        index.key[1] = reinterpret_cast<uintptr_t>(&index);
-    }
+    RBD_DrawHashKey(index.key, index.slots.data(), &index);
 }
 
 uint64_t HashName(const NameIndex &index, uint32_t parent, const char *name, size_t length) {
