@@ -1,10 +1,8 @@
-# libkestrun: the reader of the format and the extraction engine behind the C
-# API of include/kestrun/kestrun.h. It carries host services of its own (the
-# same sources as libhostkit, none of them exported), so that installing it is
-# enough to use it. Only kr_* is exported.
+# libkestrun: the core (the reader of the format and the extraction engine)
+# behind the C API of include/kestrun/kestrun.h. It carries the host services
+# built in (the objects of libhostkit, none of them exported), so that
+# installing it is enough to use it. Only kr_* is exported.
 add_library(libkestrun SHARED
-  ${KESTRUN_READER_SOURCES}
-  ${HOSTKIT_SOURCES}
   src/lib/open.cpp
   src/lib/read.cpp
   src/lib/extract.cpp
@@ -16,7 +14,9 @@ set_target_properties(libkestrun PROPERTIES
   EXPORT_NAME kestrun
   VERSION ${PROJECT_VERSION}
   SOVERSION 1)
-target_compile_definitions(libkestrun PRIVATE KESTRUN_BUILD_LIBRARY HOSTKIT_INTERNAL)
+# Linking the object libraries puts their objects in, compiled once.
+target_link_libraries(libkestrun PRIVATE kestrun_core hostkit_objects)
+target_compile_definitions(libkestrun PRIVATE KESTRUN_BUILD_LIBRARY)
 # The header's KR_VERSION_* name the version being built, or a program would
 # be told of another release than the one it was built against.
 set(kestrun_header ${PROJECT_SOURCE_DIR}/include/kestrun/kestrun.h)
@@ -32,9 +32,7 @@ endif()
 # The public header, installed as <kestrun/kestrun.h>.
 target_sources(libkestrun PUBLIC FILE_SET HEADERS BASE_DIRS include FILES include/kestrun/kestrun.h)
 target_include_directories(libkestrun PRIVATE ${PROJECT_BINARY_DIR}/generated)
-if(WIN32)
-  target_link_libraries(libkestrun PRIVATE ws2_32)
-else()
+if(NOT WIN32)
   # Hidden visibility keeps our own symbols in; the version script also keeps
   # in whatever the C++ library would otherwise export from inline code.
   set(kestrun_map ${PROJECT_SOURCE_DIR}/src/lib/kestrun.map)

@@ -35,8 +35,8 @@ add_executable(kestrun-mount
   tools/mount/left_out_warning.cpp
   src/package/safe_name.cpp
   src/extract/entry_data.cpp
-  src/output/shown_text.cpp
-  src/output/utf8.cpp
+  src/cli/output/shown_text.cpp
+  src/cli/output/utf8.cpp
   src/lib/siphash.cpp)
 target_include_directories(kestrun-mount PRIVATE ${PROJECT_SOURCE_DIR}/src
   ${PROJECT_BINARY_DIR}/generated)

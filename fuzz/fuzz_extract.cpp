@@ -14,9 +14,9 @@
 // RBD_Exit ends the process in the program; this target is linked with
 // --wrap so that every call of it throws FatalExit back to here instead (see
 // fuzz/README.md).
-#include "../src/extract/writer.h"
-#include "../src/package/loader.h"
-#include "../src/package_name.h"
+#include "../src/cli/entries/writer.h"
+#include "../src/cli/loader.h"
+#include "../src/cli/package_name.h"
 #include "kestrun/kestrun.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // The RBD package format, declared once for everything that reads or writes
 // it: the records as they lie on disk, their sizes and offsets, the group
-// kinds and the comment; and the in-memory package of the contents report.
+// kinds and the comment.
 #pragma once
 
 #include <cstddef>
@@ -86,19 +86,3 @@ inline constexpr char header_msg[57] = "Copyright 1998 Reality Bytes, Inc.  All 
 const size_t RBD_MAX_PATH = 258;
 // Longest output directory name; the buffer is one byte larger.
 const size_t RBD_MAX_PACKAGE_NAME = 63;
-
-// One node per group record read. Only top-level groups are chained by next;
-// children are read and extracted but never linked below their parent.
-struct RBDGroup {
-    RBDGroupHeader header;
-    RBDFileHeader *files; // file table of a file group, else null
-    RBDGroup *parent;     // enclosing directory group, null at top level
-    RBDGroup *children;   // always null
-    RBDGroup *next;       // next top-level group in file order
-};
-
-struct RBDPackage {
-    char path[RBD_MAX_PATH + 1];
-    RBDHeader header;
-    RBDGroup *groups; // first top-level group
-};

@@ -1,7 +1,7 @@
 // The contents report of packages loaded in-process, compared as whole text.
-#include "package/contents.h"
-#include "package/loader.h"
-#include "package_name.h"
+#include "cli/contents.h"
+#include "cli/loader.h"
+#include "cli/package_name.h"
 #include "rbd_writer.h"
 #include "tempdir.h"
 #include "types.h"

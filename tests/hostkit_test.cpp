@@ -29,25 +29,4 @@ TEST(HostkitTest, FileExistsOnlyForNonDirectories) {
     EXPECT_STRNE(hkGetError(), "");
 }
 
-TEST(HostkitTest, CreatePathMakesEveryLevelAndAcceptsExistingOnes) {
-    TempDir dir;
-    std::string nested = dir / "a/b//c/";
-    EXPECT_TRUE(hkCreatePath(nested.c_str()));
-    EXPECT_TRUE(fs::is_directory(dir / "a/b/c"));
-    EXPECT_TRUE(hkCreatePath(nested.c_str()));
-    std::string no_slash = dir / "a/x/y";
-    EXPECT_TRUE(hkCreatePath(no_slash.c_str()));
-    EXPECT_TRUE(fs::is_directory(no_slash));
-}
-
-TEST(HostkitTest, CreatePathFailsWhenAFileIsInTheWay) {
-    TempDir dir;
-    fs::create_directory(dir / "a");
-    ASSERT_TRUE(WriteBytes(dir / "a/file", ""));
-    std::string blocked = dir / "a/file/b/";
-    EXPECT_FALSE(hkCreatePath(blocked.c_str()));
-    std::string is_file = dir / "a/file/";
-    EXPECT_FALSE(hkCreatePath(is_file.c_str()));
-}
-
 } // namespace

@@ -3,7 +3,7 @@
 // index) is opened plainly and with KR_OPEN_PARTIAL, every entry read with
 // kr_read in uneven pieces and with kr_read_to_fd, and all of it compared
 // with what the built kestrun lists (--json) and extracts for the same bytes.
-#include "../src/output/json_text.h"
+#include "../src/cli/output/json_text.h"
 #include "kestrun/kestrun.h"
 #include "rbd_writer.h"
 #include "run.h"

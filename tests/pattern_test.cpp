@@ -1,5 +1,5 @@
 // The member patterns' matcher.
-#include "extract/pattern.h"
+#include "cli/entries/pattern.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The two ways names are written out: for terminals and for JSON.
-#include "output/json_text.h"
-#include "output/shown_text.h"
+#include "cli/output/json_text.h"
+#include "cli/output/shown_text.h"
 
 #include <gtest/gtest.h>
 

@@ -7,10 +7,10 @@ cd "$(dirname "$0")/../.."
 
 # The Win32 sources (the host library, SHA-256 by CNG, and the Windows side of
 # libkestrun) are checked again below, against the mingw-w64 headers.
-win32="src/hostkit/hostkit_win32.cpp src/hostkit/hostkit_output_win32.cpp src/hash/sha256_cng.cpp"
+win32="src/hostkit/hostkit_win32.cpp src/hostkit/hostkit_output_win32.cpp src/cli/hash/sha256_cng.cpp"
 win32_library="src/lib/open.cpp src/lib/extract.cpp src/lib/errors.cpp"
 sources=$(git ls-files 'src/*.cpp' 'tools/*.cpp' 'fuzz/*.cpp' ':!src/hostkit/*win32.cpp' \
-  ':!src/hash/sha256_cng.cpp')
+  ':!src/cli/hash/sha256_cng.cpp')
 cmake -S . -B build/tidy -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
   -DKESTRUN_SANITIZE=ON -DKESTRUN_FUZZ=ON -DKESTRUN_WERROR=ON -DBUILD_TESTING=OFF >/dev/null
 echo "clang-tidy: $(echo "$sources" | wc -l) files"
@@ -24,11 +24,11 @@ clang-tidy --quiet bench/library.cpp bench/floor.cpp -- -std=c++17 -Iinclude
 clang-tidy --quiet tests/kr_extract_driver.c bench/zip_find.c -- -std=c11 -Iinclude
 mingw=/usr/lib/gcc/x86_64-w64-mingw32/12-posix/include/c++
 # shellcheck disable=SC2086
-clang-tidy --quiet $win32 -- --target=x86_64-w64-mingw32 -std=c++17 -DHOSTKIT_BUILD \
+clang-tidy --quiet $win32 -- --target=x86_64-w64-mingw32 -std=c++17 \
   -isystem "$mingw" -isystem "$mingw/x86_64-w64-mingw32" -isystem /usr/x86_64-w64-mingw32/include
 # shellcheck disable=SC2086
 clang-tidy --quiet $win32_library -- --target=x86_64-w64-mingw32 -std=c++17 \
-  -DKESTRUN_BUILD_LIBRARY -DHOSTKIT_INTERNAL -Iinclude -Ibuild/tidy/generated \
+  -DKESTRUN_BUILD_LIBRARY -Iinclude -Ibuild/tidy/generated \
   -isystem "$mingw" -isystem "$mingw/x86_64-w64-mingw32" -isystem /usr/x86_64-w64-mingw32/include
 
 echo "cppcheck"

@@ -1,7 +1,7 @@
 #include "interrupt.h"
 
-#include "../extract/writer.h"
-#include "../output/status_line.h"
+#include "entries/writer.h"
+#include "output/status_line.h"
 
 #ifndef _WIN32
 #include <csignal>

@@ -2,7 +2,7 @@
 // member patterns.
 #pragma once
 
-#include "../run_mode.h"
+#include "run_mode.h"
 
 #include <string>
 #include <vector>

@@ -1,21 +1,21 @@
 #include "run.h"
 
-#include "../extract/entry_action.h"
-#include "../extract/entry_check.h"
-#include "../extract/entry_listing.h"
-#include "../extract/members.h"
-#include "../extract/writer.h"
 #include "../hostkit/hostkit.h"
-#include "../output/messages.h"
-#include "../output/shown_text.h"
-#include "../output/status_line.h"
-#include "../output/streams.h"
-#include "../package/contents.h"
-#include "../package/loader.h"
-#include "../package_name.h"
-#include "../run_mode.h"
+#include "contents.h"
+#include "entries/entry_action.h"
+#include "entries/entry_check.h"
+#include "entries/entry_listing.h"
+#include "entries/members.h"
+#include "entries/writer.h"
 #include "interrupt.h"
+#include "loader.h"
 #include "options.h"
+#include "output/messages.h"
+#include "output/shown_text.h"
+#include "output/status_line.h"
+#include "output/streams.h"
+#include "package_name.h"
+#include "run_mode.h"
 #include "usage.h"
 
 #include <cstdio>
@@ -145,7 +145,7 @@ void Conclude(const RBDPackage *pack) {
 
 } // namespace
 
-void RBD_PreparePackage(const char *input, bool names_root, int argc, char **argv) {
+void RBD_PreparePackage(const char *input, bool names_root) {
     if (!hkFileExists(input)) {
         if (run_mode.options) {
             FailToFind(input);
@@ -158,15 +158,6 @@ void RBD_PreparePackage(const char *input, bool names_root, int argc, char **arg
     if (!SetPackageName(filename) && names_root) {
         RBD_Fatal("ERROR: Invalid package name \"%s\", aborting!\n", ShownInMessage(filename));
     }
-    hkInitialize(argc, argv);
-}
-
-RBDPackage *RBD_WalkPackage(const char *input) {
-    RBDPackage *pack = RBD_LoadPackage(input);
-    if (pack == nullptr) {
-        RBD_Fatal("ERROR: Failed to load RBD package \"%s\", aborting!\n", ShownInMessage(input));
-    }
-    return pack;
 }
 
 void RBD_RunWithOptions(int argc, char **argv) {
@@ -182,14 +173,14 @@ void RBD_RunWithOptions(int argc, char **argv) {
     SetRunMode(options);
     RBD_ChooseMembers(options.patterns, options.excludes);
     // With -d the root is named by the user, not after the package.
-    RBD_PreparePackage(options.package, options.output_root == nullptr, argc, argv);
+    RBD_PreparePackage(options.package, options.output_root == nullptr);
     UseOutputDirectory(options.base_dir);
     UseOutputRoot(options);
     if (options.action == RBD_ACTION_EXTRACT) {
         RBD_RemoveCutEntryOnSignals();
     }
 
-    RBDPackage *pack = RBD_WalkPackage(options.package);
+    RBDPackage *pack = RBD_LoadPackage(options.package);
     RBD_EndStatus();
     RBD_WarnUnmatchedMembers();
     Conclude(pack);

@@ -2,16 +2,12 @@
 // systems. Built as its own shared library, libhostkit.
 #pragma once
 
-#if defined(HOSTKIT_INTERNAL)
-// Built into another library (libkestrun) as its own host services, with
-// nothing exported.
+// The same objects make libhostkit and go, with nothing of them exported,
+// into libkestrun, whose version script keeps only its own API. On Windows
+// nothing is marked: the linker then exports every function of
+// libhostkit.dll, and callers reach them through its import library.
+#if defined(_WIN32)
 #define HK_API
-#elif defined(_WIN32)
-#ifdef HOSTKIT_BUILD
-#define HK_API __declspec(dllexport)
-#else
-#define HK_API __declspec(dllimport)
-#endif
 #else
 #define HK_API __attribute__((visibility("default")))
 #endif
@@ -38,15 +34,6 @@ HK_API int hkErrorCode(void);
 // The last component of `path`: "music.rbd" for "games/music.rbd". The result
 // points into `path`.
 HK_API const char *hkGetFileName(const char *path);
-
-// Prepares the library for the run; needs the program's arguments.
-HK_API bool hkInitialize(int argc, char **argv);
-
-// Creates every missing directory along `path`. True when the whole path
-// exists as directories afterwards, also when nothing had to be created. It
-// follows links like any path; the entry writer uses hkOpenBelow instead,
-// and this stays for compatibility.
-HK_API bool hkCreatePath(const char *path);
 
 // --- Output below directory handles ------------------------------------
 //

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string>
 #ifdef __linux__
 #include <sys/sendfile.h>
 #endif
@@ -15,54 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool IsDirectory(const char *path) {
-    struct stat st {};
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// mkdir that counts an existing directory as success.
-bool MakeDirectory(const char *path) {
-    if (mkdir(path, 0777) == 0) {
-        return true;
-    }
-    if (errno != EEXIST) {
-        return false;
-    }
-    if (IsDirectory(path)) {
-        return true;
-    }
-    errno = ENOTDIR;
-    return false;
-}
-
-// Makes the directory `path` (no trailing slash) and whatever is missing above
-// it. The deepest level is tried first: usually only it is new, and then one
-// mkdir is all it takes.
-bool MakePath(const std::string &path) {
-    if (MakeDirectory(path.c_str())) {
-        return true;
-    }
-    if (errno != ENOENT) {
-        return false;
-    }
-    size_t end = path.find_last_of('/');
-    while (end != std::string::npos && end > 0 && path[end - 1] == '/') {
-        --end;
-    }
-    if (end == std::string::npos || end == 0 || !MakePath(path.substr(0, end))) {
-        return false;
-    }
-    return MakeDirectory(path.c_str());
-}
-
-bool CreatePath(const char *path) {
-    std::string directory(path);
-    while (directory.size() > 1 && directory.back() == '/') {
-        directory.pop_back();
-    }
-    return MakePath(directory);
-}
 
 // Bytes pass through the program only where sendfile can't take them: small
 // enough to cost nothing while unused, large enough that the calls cost little.
@@ -190,16 +141,6 @@ int hkErrorCode(void) {
 const char *hkGetFileName(const char *path) {
     const char *slash = std::strrchr(path, '/');
     return slash != nullptr ? slash + 1 : path;
-}
-
-bool hkInitialize(int argc, char **argv) {
-    (void)argc;
-    (void)argv;
-    return true;
-}
-
-bool hkCreatePath(const char *path) {
-    return CreatePath(path);
 }
 
 int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {

@@ -10,7 +10,6 @@
 #include <io.h>
 #include <memory>
 #include <new>
-#include <string>
 #include <windows.h>
 
 namespace {
@@ -21,34 +20,6 @@ bool IsSeparator(char c) {
 
 bool IsDriveLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool IsDirectory(const char *path) {
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// CreateDirectoryA that counts an existing directory as success.
-bool MakeDirectory(const char *path) {
-    if (CreateDirectoryA(path, nullptr)) {
-        return true;
-    }
-    DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) {
-        return false;
-    }
-    // "C:\" and the like refuse creation with access denied although they
-    // exist; anything that is not a directory stays a failure.
-    if (IsDirectory(path)) {
-        return true;
-    }
-    SetLastError(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error);
-    return false;
-}
-
-// Length of a leading drive ("C:") that names no directory of its own.
-size_t DriveLength(const std::string &path) {
-    return path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':' ? 2 : 0;
 }
 
 // Pieces of hkCopyRange, in a buffer of each call's own, so that any number
@@ -138,36 +109,6 @@ const char *hkGetFileName(const char *path) {
         }
     }
     return name;
-}
-
-bool hkInitialize(int argc, char **argv) {
-    (void)argc;
-    (void)argv;
-    return true;
-}
-
-bool hkCreatePath(const char *path) {
-    // Nearly every call names a directory made by an earlier entry.
-    if (IsDirectory(path)) {
-        return true;
-    }
-    std::string prefix(path);
-    for (size_t i = DriveLength(prefix) + 1; i < prefix.size(); ++i) {
-        if (!IsSeparator(prefix[i]) || IsSeparator(prefix[i - 1])) {
-            continue;
-        }
-        char separator = prefix[i];
-        prefix[i] = '\0';
-        bool made = MakeDirectory(prefix.c_str());
-        prefix[i] = separator;
-        if (!made) {
-            return false;
-        }
-    }
-    if (prefix.size() > DriveLength(prefix) && !IsSeparator(prefix.back())) {
-        return MakeDirectory(prefix.c_str());
-    }
-    return IsDirectory(path);
 }
 
 namespace {

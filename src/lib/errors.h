@@ -4,7 +4,7 @@
 #include "kestrun/kestrun.h"
 
 #include "../package/walk.h"
-#include "../system_text.h"
+#include "system_text.h"
 
 #include <cstdio>
 

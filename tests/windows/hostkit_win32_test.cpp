@@ -75,34 +75,6 @@ TEST_F(HostkitWin32Test, FileExistsOnlyForNonDirectoriesWithTheSystemsReason) {
     EXPECT_NE(missing, directory);
 }
 
-TEST_F(HostkitWin32Test, CreatePathAlongEitherSeparator) {
-    std::string nested = Path("a\\b//c/d\\");
-    EXPECT_TRUE(hkCreatePath(nested.c_str()));
-    EXPECT_TRUE(fs::is_directory(Path("a/b/c/d")));
-    EXPECT_TRUE(hkCreatePath(nested.c_str()));
-    EXPECT_TRUE(hkCreatePath(Path("a\\x\\y").c_str()));
-    EXPECT_TRUE(fs::is_directory(Path("a/x/y")));
-}
-
-TEST_F(HostkitWin32Test, CreatePathRelativeToTheWorkingDirectory) {
-    fs::path saved = fs::current_path();
-    fs::current_path(root_);
-    EXPECT_TRUE(hkCreatePath("./pkg/data/snd/"));
-    EXPECT_TRUE(hkCreatePath(".//g/"));
-    fs::current_path(saved);
-    EXPECT_TRUE(fs::is_directory(Path("pkg/data/snd")));
-    EXPECT_TRUE(fs::is_directory(Path("g")));
-}
-
-TEST_F(HostkitWin32Test, CreatePathFailsWhenAFileIsInTheWay) {
-    ASSERT_TRUE(fs::create_directory(Path("a")));
-    Touch(Path("a\\file"));
-    EXPECT_FALSE(hkCreatePath(Path("a\\file\\b\\").c_str()));
-    EXPECT_FALSE(hkCreatePath(Path("a\\file\\").c_str()));
-    EXPECT_FALSE(hkCreatePath(Path("a\\file").c_str()));
-    EXPECT_FALSE(fs::exists(Path("a/file/b")));
-}
-
 TEST_F(HostkitWin32Test, CopyRangeGivesTheRange) {
     // Larger than the copy's buffer, so that it takes several pieces.
     std::string source;

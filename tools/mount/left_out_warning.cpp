@@ -1,7 +1,7 @@
 #include "left_out_warning.h"
 
+#include "cli/output/shown_text.h"
 #include "extract/entry_data.h"
-#include "output/shown_text.h"
 #include "types.h"
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "mount_package.h"
 
+#include "cli/output/shown_text.h"
 #include "entry_verdict.h"
 #include "left_out_warning.h"
-#include "output/shown_text.h"
 #include "tree_layout.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "arguments.h"
 
-#include "../../src/extract/pattern.h"
+#include "../../src/cli/entries/pattern.h"
 
 #include "exclude.h"
 

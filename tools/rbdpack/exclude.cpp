@@ -1,6 +1,6 @@
 #include "exclude.h"
 
-#include "../../src/extract/pattern.h"
+#include "../../src/cli/entries/pattern.h"
 
 #include <algorithm>
 #include <cctype>

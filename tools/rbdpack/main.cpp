@@ -1,6 +1,6 @@
 // rbdpack: writes an RBD package from a directory tree, such that kestrun
 // extracts the same tree again.
-#include "../../src/package_name.h"
+#include "../../src/package/root_name.h"
 #include "../../src/packwriter/rbd_writer.h"
 #include "../../src/types.h"
 #include "arguments.h"
@@ -112,12 +112,12 @@ void WritePackage(const PackLayout &layout, FILE *out, const fs::path &temporary
 // kestrun names the output root after the package's file name less its last
 // four characters, which it takes for an extension such as ".rbd". Any other
 // name still packs, but extracts somewhere the user would hardly guess.
-void WarnOfOutputRoot(const std::string &filename) {
+void WarnOfOutputRoot(const std::string &filename, const char *root_name) {
     if (filename[filename.size() - 4] == '.') {
         return;
     }
-    std::string root = package_name[0] == '\0' ? std::string("the working directory itself")
-                                               : "\"" + std::string(package_name) + "/\"";
+    std::string root = root_name[0] == '\0' ? std::string("the working directory itself")
+                                            : "\"" + std::string(root_name) + "/\"";
     std::fprintf(stderr,
                  "WARNING: No four-character extension such as \".rbd\" in \"%s\": kestrun "
                  "will extract it into %s!\n",
@@ -144,10 +144,11 @@ int main(int argc, char **argv) {
 
     // kestrun names the output root after the package file in the same way.
     const std::string filename = output.filename().string();
-    if (!SetPackageName(filename.c_str())) {
+    char root_name[RBD_MAX_PACKAGE_NAME + 1];
+    if (!RBD_RootNameOf(filename.c_str(), root_name)) {
         Fail("ERROR: Invalid package name \"" + filename + "\", aborting!");
     }
-    WarnOfOutputRoot(filename);
+    WarnOfOutputRoot(filename, root_name);
     std::error_code ec;
     bool is_directory = fs::is_directory(dir, ec);
     if (ec) {
@@ -163,7 +164,7 @@ int main(int argc, char **argv) {
     fs::path temporary;
     FILE *out = OpenTemporary(output, temporary);
 
-    TreeScan scan = ScanTree(dir, package_name, arguments.excludes);
+    TreeScan scan = ScanTree(dir, root_name, arguments.excludes);
     for (const std::string &warning : scan.warnings) {
         std::fprintf(stderr, "%s\n", warning.c_str());
     }

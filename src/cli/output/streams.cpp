@@ -1,6 +1,6 @@
 #include "streams.h"
 
-#include "../hostkit/hostkit.h"
+#include "../../hostkit/hostkit.h"
 #include "messages.h"
 #include "shown_text.h"
 #include "status_line.h"

@@ -2,7 +2,7 @@
 // and the file records of each file group.
 #pragma once
 
-#include "../types.h"
+#include "loaded_package.h"
 
 // Prints the report of `package`, as RBD_LoadPackage returned it, to standard
 // output. Works from memory only; the package file is not read again.

@@ -1,13 +1,13 @@
 #include "loader.h"
 
-#include "../extract/entry_action.h"
 #include "../hostkit/hostkit.h"
-#include "../output/messages.h"
-#include "../output/shown_text.h"
-#include "../output/status_line.h"
-#include "../run_mode.h"
-#include "../system_text.h"
-#include "walk.h"
+#include "../lib/system_text.h"
+#include "../package/walk.h"
+#include "entries/entry_action.h"
+#include "output/messages.h"
+#include "output/shown_text.h"
+#include "output/status_line.h"
+#include "run_mode.h"
 
 #include <cstdio>
 #include <cstdlib>

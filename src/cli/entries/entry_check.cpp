@@ -1,14 +1,14 @@
 #include "entry_check.h"
 
-#include "../hostkit/hostkit.h"
+#include "../../extract/engine.h"
+#include "../../extract/entry_data.h"
+#include "../../hostkit/hostkit.h"
+#include "../loader.h"
 #include "../output/messages.h"
 #include "../output/shown_text.h"
-#include "../package/loader.h"
 #include "../package_name.h"
 #include "../run_mode.h"
-#include "engine.h"
 #include "entry_action.h"
-#include "entry_data.h"
 #include "entry_hash.h"
 #include "writer.h"
 

@@ -1,14 +1,14 @@
 #include "writer.h"
 
+#include "../../extract/entry_data.h"
+#include "../../lib/system_text.h"
+#include "../../types.h"
 #include "../output/messages.h"
 #include "../output/progress.h"
 #include "../output/shown_text.h"
 #include "../output/status_line.h"
 #include "../package_name.h"
 #include "../run_mode.h"
-#include "../system_text.h"
-#include "../types.h"
-#include "entry_data.h"
 
 #include <cerrno>
 #include <cstdio>

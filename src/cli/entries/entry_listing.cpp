@@ -1,10 +1,10 @@
 #include "entry_listing.h"
 
+#include "../loader.h"
 #include "../output/json_text.h"
 #include "../output/messages.h"
 #include "../output/shown_text.h"
 #include "../output/streams.h"
-#include "../package/loader.h"
 #include "../run_mode.h"
 #include "entry_action.h"
 #include "entry_hash.h"

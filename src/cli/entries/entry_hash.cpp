@@ -1,10 +1,10 @@
 #include "entry_hash.h"
 
+#include "../../hostkit/hostkit.h"
 #include "../hash/sha256.h"
-#include "../hostkit/hostkit.h"
+#include "../loader.h"
 #include "../output/messages.h"
 #include "../output/status_line.h"
-#include "../package/loader.h"
 
 #include <memory>
 #include <new>

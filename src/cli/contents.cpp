@@ -1,7 +1,7 @@
 #include "contents.h"
 
-#include "../output/shown_text.h"
 #include "loader.h"
+#include "output/shown_text.h"
 
 #include <cstdio>
 #include <cstring>

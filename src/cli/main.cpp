@@ -3,15 +3,15 @@
 // an option word starts option mode (listing, testing, choosing members...);
 // any other command line is the classic run, whose output never changes: the
 // words after its package are member patterns, as in option mode.
-#include "cli/interrupt.h"
-#include "cli/options.h"
-#include "cli/run.h"
-#include "cli/usage.h"
-#include "extract/members.h"
+#include "entries/members.h"
+#include "interrupt.h"
+#include "loader.h"
+#include "options.h"
 #include "output/messages.h"
 #include "output/shown_text.h"
 #include "output/streams.h"
-#include "package/loader.h"
+#include "run.h"
+#include "usage.h"
 
 #include <csignal>
 #include <cstdio>
@@ -43,9 +43,9 @@ int main(int argc, char **argv) {
         RBD_Fatal("ERROR: %s\n", ShownInMessage(error.c_str()));
     }
     RBD_ChooseMembers(members, {});
-    RBD_PreparePackage(input, true, argc, argv);
+    RBD_PreparePackage(input, true);
     RBD_RemoveCutEntryOnSignals();
-    RBDPackage *pack = RBD_WalkPackage(input);
+    RBDPackage *pack = RBD_LoadPackage(input);
     // The package has served its purpose; releasing it keeps leak checkers quiet.
     RBD_FreePackage(pack);
     RBD_WarnUnmatchedMembers();

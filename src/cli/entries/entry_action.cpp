@@ -1,8 +1,8 @@
 #include "entry_action.h"
 
+#include "../../package/walk.h"
 #include "../output/progress.h"
 #include "../output/status_line.h"
-#include "../package/walk.h"
 #include "../run_mode.h"
 #include "entry_check.h"
 #include "entry_listing.h"

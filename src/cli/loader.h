@@ -3,7 +3,7 @@
 // run's action as soon as its record has been read.
 #pragma once
 
-#include "../types.h"
+#include "loaded_package.h"
 
 #include <cstdint>
 

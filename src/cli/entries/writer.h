@@ -3,7 +3,7 @@
 // went wrong; the extraction engine (engine.h) does the writing.
 #pragma once
 
-#include "engine.h"
+#include "../../extract/engine.h"
 
 #include <cstdint>
 

@@ -1,13 +1,13 @@
 #include "entry_to_stdout.h"
 
-#include "../hostkit/hostkit.h"
+#include "../../extract/entry_data.h"
+#include "../../hostkit/hostkit.h"
+#include "../loader.h"
 #include "../output/messages.h"
 #include "../output/progress.h"
 #include "../output/shown_text.h"
 #include "../output/status_line.h"
 #include "../output/streams.h"
-#include "../package/loader.h"
-#include "entry_data.h"
 #include "writer.h"
 
 #include <cstdio>
