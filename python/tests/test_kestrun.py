@@ -1,6 +1,7 @@
 """The Python module kestrun, end to end on packages the tests write."""
 
 import errno
+import gc
 import io
 import json
 import os
@@ -8,6 +9,7 @@ import random
 import subprocess
 import sys
 import threading
+import weakref
 
 import pytest
 
@@ -260,6 +262,33 @@ def test_entry_files_seek_and_read_as_files_do(tmp_path):
     with pytest.raises(ValueError):
         f.read()
     pkg.close()
+
+
+def test_entry_files_keep_their_package_until_it_is_closed(tmp_path):
+    path = write(tmp_path / "k.rbd", package([("files", "g", [("a", b"kept"), ("b", b"bee\n")])]))
+    # The package of an expression lives as long as its open file.
+    f = kestrun.Package(path).open("g/a")
+    gc.collect()
+    assert (f.closed, f.read()) == (False, b"kept")
+    pkg = kestrun.Package(path)
+    alive = weakref.ref(pkg)
+    f = pkg.open("g/a")
+    del pkg
+    gc.collect()
+    assert alive() is not None
+    f.close()  # the last file closed lets it go
+    gc.collect()
+    assert alive() is None
+
+    # Closing the package closes its files, which then refuse every read.
+    pkg = kestrun.Package(path)
+    files = [pkg.open("g/a"), pkg.open("g/b")]
+    pkg.close()
+    assert [f.closed for f in files] == [True, True]
+    for call in (lambda: files[0].read(), lambda: files[1].readline(), lambda: list(files[1])):
+        with pytest.raises(ValueError):
+            call()
+    files[0].close()
 
 
 @pytest.mark.skipif(not hasattr(os, "symlink"), reason="symbolic links are POSIX here")
