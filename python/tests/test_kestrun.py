@@ -6,6 +6,7 @@ import io
 import json
 import os
 import random
+import signal
 import subprocess
 import sys
 import threading
@@ -88,7 +89,7 @@ def test_extractall_gives_the_tree_and_listing_of_the_cli(tmp_path):
     cli_list = subprocess.run([KESTRUN, "-l", pkg_path], capture_output=True, env=CLI_ENV)
     assert py_list.stdout == cli_list.stdout
     py_extract = subprocess.run(module + ["-e", pkg_path, tmp_path / "m"], capture_output=True)
-    assert py_extract.returncode == 2 and b"data/..: refusing unsafe path" in py_extract.stderr
+    assert py_extract.returncode == 2 and b'refusing unsafe path "data/.."' in py_extract.stderr
     assert tree_of(tmp_path / "m") == tree_of(cli / "mixed")
 
 
@@ -289,6 +290,39 @@ def test_entry_files_keep_their_package_until_it_is_closed(tmp_path):
         with pytest.raises(ValueError):
             call()
     files[0].close()
+
+
+def test_module_command_on_a_closed_pipe_and_its_problem_lines(tmp_path):
+    many = [("f%05d" % i, b"") for i in range(20000)]  # far more than a pipe holds
+    tree = [
+        ("files", "data", [("a", b"A"), ("..", b"refused")]),
+        ("files", "sfx", [("gone", b"", {"size": 9, "offset": 10**9})]),
+        ("files", "many", many),
+    ]
+    path = write(tmp_path / "p.rbd", package(tree))
+    module = [sys.executable, "-m", "kestrun"]
+
+    # The reader goes after one line: the end is SIGPIPE's, with no message,
+    # as the kestrun command's is.
+    lister = subprocess.Popen(module + ["-l", path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    assert lister.stdout.readline() == b"%10d  data/a\n" % 1
+    lister.stdout.close()
+    assert (lister.wait(), lister.stderr.read()) == (-signal.SIGPIPE, b"")
+    lister.stderr.close()
+
+    # Each problem's line names its entry once.
+    gone = '"sfx/gone": its data runs past the end of the package'
+    tested = subprocess.run(module + ["-t", path], capture_output=True, text=True)
+    assert tested.returncode == 2
+    assert tested.stderr.splitlines() == ['refusing unsafe path "data/.."', gone]
+    (tmp_path / "out").mkdir()
+    os.symlink(tmp_path, tmp_path / "out" / "data")
+    extracted = subprocess.run(module + ["-e", path, tmp_path / "out"], capture_output=True, text=True)
+    assert extracted.stderr.splitlines() == [
+        'data/a: refusing to extract through a link, "data/"',
+        'refusing unsafe path "data/.."',
+        gone + "; left empty",
+    ]
 
 
 @pytest.mark.skipif(not hasattr(os, "symlink"), reason="symbolic links are POSIX here")
