@@ -365,7 +365,7 @@ class Package:
         handle = self._open()
         index = self._index(handle, member)
         entry = member if isinstance(member, Entry) else _make_entry(handle, index)
-        return EntryFile(handle, entry)
+        return EntryFile(self, handle, entry)
 
     # -- Extracting ----------------------------------------------------------
 
@@ -459,18 +459,37 @@ class EntryFile(io.RawIOBase):
     Package.open() gives it. Its position is its own: other files and
     threads reading the same package don't move it. Seeking past the end is
     allowed (reads there give b""); a negative position is an OSError
-    (EINVAL), as with a file that open() gives."""
+    (EINVAL), as with a file that open() gives.
 
-    def __init__(self, handle: _kestrun.Handle, entry: Entry) -> None:
+    While it is open it keeps its Package alive, so that
+    ``Package(p).open(name).read()`` reads: the package is closed by its
+    own close() (after which the file is closed too and raises ValueError)
+    or once neither it nor an open file of it is in use."""
+
+    def __init__(self, package: Package, handle: _kestrun.Handle, entry: Entry) -> None:
         super().__init__()
+        self._package: Optional[Package] = package
         self._handle = handle
         self._position = 0
         self.entry = entry
         self.name = entry.path
 
+    @property
+    def closed(self) -> bool:
+        """True once this file or its package is closed."""
+        return super().closed or self._handle.closed
+
+    def close(self) -> None:
+        super().close()
+        # The package may go once no open file needs it. Reads running in
+        # other threads hold its handle, whose last call closes it.
+        self._package = None
+
     def _check(self) -> None:
-        if self.closed:
+        if super().closed:
             raise ValueError("I/O operation on closed file")
+        if self._handle.closed:
+            raise ValueError("the package is closed")
 
     def readable(self) -> bool:
         self._check()

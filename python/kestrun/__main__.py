@@ -5,12 +5,16 @@
     python3 -m kestrun -e PACKAGE DIR    extract into DIR (the output root)
 
 Status 0 when done, 2 when some entries were refused or failed (each one is
-named on standard error), 1 when the package can't be read.
+named on standard error), 1 when the package can't be read. When the reader
+of its output goes away (`python3 -m kestrun -l p.rbd | head`), it ends
+quietly by SIGPIPE, as the kestrun command does.
 """
 
 from __future__ import annotations
 
 import argparse
+import os
+import signal
 import sys
 from typing import BinaryIO, Optional, Sequence
 
@@ -39,7 +43,12 @@ def _list(pkg: Package, out: BinaryIO) -> int:
 def _problems(report: Report) -> int:
     terminal = sys.stderr.isatty()
     for problem in report.refused + report.failed:
-        line = f"{problem.entry.path}: {problem.message}".encode("utf-8", "surrogateescape")
+        # Most messages name the entry already; the others (a link or a
+        # directory in the way names its group) are told whose they are.
+        line = problem.message
+        if f'"{problem.entry.path}"' not in line:
+            line = f"{problem.entry.path}: {line}"
+        line = line.encode("utf-8", "surrogateescape")
         sys.stderr.buffer.write(_shown(line, terminal) + b"\n")
     sys.stderr.flush()
     if not report.complete:
@@ -75,10 +84,31 @@ def main(args: Optional[Sequence[str]] = None) -> int:
                 print(f"Tested: entries {len(report.written)}, bytes {report.bytes}")
                 return status
             return _problems(pkg.extractall(options.extract[1]))
+    except BrokenPipeError:
+        raise  # the reader went away: see _end_on_closed_pipe
     except (OSError, BadPackage) as error:
         print(f"python3 -m kestrun: {name}: {error}", file=sys.stderr)
         return 1
 
 
+def _end_on_closed_pipe() -> int:
+    """Ends as the kestrun command does when its reader goes away: killed by
+    SIGPIPE, with no message. Standard output is pointed at /dev/null first,
+    so that nothing left in its buffer is flushed (and fails) on the way
+    out; should SIGPIPE be blocked, the status is the one a shell would
+    show, 128 + SIGPIPE."""
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+    os.kill(os.getpid(), signal.SIGPIPE)
+    return 128 + signal.SIGPIPE
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        status = main()
+        sys.stdout.flush()
+    except BrokenPipeError:
+        status = _end_on_closed_pipe()
+    sys.exit(status)

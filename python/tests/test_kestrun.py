@@ -1,13 +1,16 @@
 """The Python module kestrun, end to end on packages the tests write."""
 
 import errno
+import gc
 import io
 import json
 import os
 import random
+import signal
 import subprocess
 import sys
 import threading
+import weakref
 
 import pytest
 
@@ -86,7 +89,7 @@ def test_extractall_gives_the_tree_and_listing_of_the_cli(tmp_path):
     cli_list = subprocess.run([KESTRUN, "-l", pkg_path], capture_output=True, env=CLI_ENV)
     assert py_list.stdout == cli_list.stdout
     py_extract = subprocess.run(module + ["-e", pkg_path, tmp_path / "m"], capture_output=True)
-    assert py_extract.returncode == 2 and b"data/..: refusing unsafe path" in py_extract.stderr
+    assert py_extract.returncode == 2 and b'refusing unsafe path "data/.."' in py_extract.stderr
     assert tree_of(tmp_path / "m") == tree_of(cli / "mixed")
 
 
@@ -260,6 +263,66 @@ def test_entry_files_seek_and_read_as_files_do(tmp_path):
     with pytest.raises(ValueError):
         f.read()
     pkg.close()
+
+
+def test_entry_files_keep_their_package_until_it_is_closed(tmp_path):
+    path = write(tmp_path / "k.rbd", package([("files", "g", [("a", b"kept"), ("b", b"bee\n")])]))
+    # The package of an expression lives as long as its open file.
+    f = kestrun.Package(path).open("g/a")
+    gc.collect()
+    assert (f.closed, f.read()) == (False, b"kept")
+    pkg = kestrun.Package(path)
+    alive = weakref.ref(pkg)
+    f = pkg.open("g/a")
+    del pkg
+    gc.collect()
+    assert alive() is not None
+    f.close()  # the last file closed lets it go
+    gc.collect()
+    assert alive() is None
+
+    # Closing the package closes its files, which then refuse every read.
+    pkg = kestrun.Package(path)
+    files = [pkg.open("g/a"), pkg.open("g/b")]
+    pkg.close()
+    assert [f.closed for f in files] == [True, True]
+    for call in (lambda: files[0].read(), lambda: files[1].readline(), lambda: list(files[1])):
+        with pytest.raises(ValueError):
+            call()
+    files[0].close()
+
+
+def test_module_command_on_a_closed_pipe_and_its_problem_lines(tmp_path):
+    many = [("f%05d" % i, b"") for i in range(20000)]  # far more than a pipe holds
+    tree = [
+        ("files", "data", [("a", b"A"), ("..", b"refused")]),
+        ("files", "sfx", [("gone", b"", {"size": 9, "offset": 10**9})]),
+        ("files", "many", many),
+    ]
+    path = write(tmp_path / "p.rbd", package(tree))
+    module = [sys.executable, "-m", "kestrun"]
+
+    # The reader goes after one line: the end is SIGPIPE's, with no message,
+    # as the kestrun command's is.
+    lister = subprocess.Popen(module + ["-l", path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    assert lister.stdout.readline() == b"%10d  data/a\n" % 1
+    lister.stdout.close()
+    assert (lister.wait(), lister.stderr.read()) == (-signal.SIGPIPE, b"")
+    lister.stderr.close()
+
+    # Each problem's line names its entry once.
+    gone = '"sfx/gone": its data runs past the end of the package'
+    tested = subprocess.run(module + ["-t", path], capture_output=True, text=True)
+    assert tested.returncode == 2
+    assert tested.stderr.splitlines() == ['refusing unsafe path "data/.."', gone]
+    (tmp_path / "out").mkdir()
+    os.symlink(tmp_path, tmp_path / "out" / "data")
+    extracted = subprocess.run(module + ["-e", path, tmp_path / "out"], capture_output=True, text=True)
+    assert extracted.stderr.splitlines() == [
+        'data/a: refusing to extract through a link, "data/"',
+        'refusing unsafe path "data/.."',
+        gone + "; left empty",
+    ]
 
 
 @pytest.mark.skipif(not hasattr(os, "symlink"), reason="symbolic links are POSIX here")
