@@ -60,7 +60,8 @@ struct RBDEngineOptions {
     // Runs `step(step_context)`, once: the step that creates an entry's file
     // and marks it as the one being written (see RBDExtraction::writing).
     // The command line holds its signals off meanwhile, so that a signal
-    // finds either no file of this run under the name, or one it can see.
+    // finds either no file of this run under the name, or one marked for
+    // its handler to remove. None: the step simply runs (the library).
     void (*guard)(void *context, void (*step)(void *step_context), void *step_context);
     // Called once for every entry, before any of its bytes is copied and
     // before RBD_ExtractEntry returns: `outcome` is RBD_ENTRY_WRITTEN when
