@@ -5,7 +5,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -241,34 +240,6 @@ TEST_F(HabitsTest, TestRefusesThePackageHardLinkedWhereAnEntryGoes) {
     EXPECT_EQ(RunKestrun(scratch_ / "work", {"-x", "pkg.rbd"}).status, 2);
 }
 
-// Runs kestrun in `dir` without waiting for it, with every signal at its
-// default, as a user's shell starts it.
-pid_t StartKestrun(const std::string &dir, const std::vector<std::string> &args) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null_fd = open("/dev/null", O_RDWR);
-        for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-            dup2(null_fd, fd);
-        }
-        for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-            std::signal(number, SIG_DFL);
-        }
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        std::vector<char *> argv{const_cast<char *>(std::getenv("KESTRUN_BIN"))};
-        for (const std::string &arg : args) {
-            argv.push_back(const_cast<char *>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        if (chdir(dir.c_str()) == 0) {
-            execv(argv[0], argv.data());
-        }
-        _exit(127);
-    }
-    return pid;
-}
-
 TEST_F(HabitsTest, ASignalMidEntryLeavesNoCutFileAndEndsTheRunByIt) {
     if (RunsWrapped()) {
         GTEST_SKIP() << "POSIX signals";
@@ -286,7 +257,7 @@ TEST_F(HabitsTest, ASignalMidEntryLeavesNoCutFileAndEndsTheRunByIt) {
         {SIGINT, {"pkg.rbd"}}, {SIGTERM, {"-q", "pkg.rbd"}}, {SIGHUP, {"-x", "pkg.rbd"}}};
     for (const auto &[number, args] : runs) {
         SCOPED_TRACE(number);
-        pid_t pid = StartKestrun(scratch_ / "work", args);
+        pid_t pid = StartProgram("KESTRUN_BIN", scratch_ / "work", args);
         ASSERT_GT(pid, 0);
         std::error_code missing;
         while (fs::file_size(Work("pkg/g/big"), missing) == 0 || missing) {

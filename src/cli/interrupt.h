@@ -8,3 +8,9 @@
 // the process by that signal. A signal that the run was started ignoring (a
 // background job's SIGINT, nohup's SIGHUP) stays ignored.
 void RBD_RemoveCutEntryOnSignals();
+
+// The engine's guard (RBDEngineOptions::guard): runs `step` with SIGINT,
+// SIGTERM and SIGHUP blocked in the calling thread, then restores its mask,
+// so that a signal meets the entry's file either not yet made or marked.
+// On Windows it simply runs `step`.
+void RBD_HoldSignalsAround(void *context, void (*step)(void *step_context), void *step_context);

@@ -109,39 +109,58 @@ int CreateOutput(RBDExtraction &x, hkDirectory *dir, const char *name, RBDEntryR
     return fd;
 }
 
-// Closes the output file; when it was not written whole or the close failed,
-// removes it, so that no cut entry is left behind. The file is the one being
-// written until it is closed whole or removed.
-void FinishOutput(RBDExtraction &x, int fd, bool written, RBDEntryResult &result) {
-    bool closed = hkCloseFile(fd);
-    if (!written || !closed) {
-        result.outcome = RBD_ENTRY_WRITE_FAILED;
-        result.os_error = hkErrorCode();
-        hkRemoveBelow(x.group_dir, x.writing_name);
+// The step that options.guard runs: the entry's file created and, once it
+// exists, marked as the one being written. Never the other way round: until
+// it is created the name may hold what the run did not make.
+struct RBDCreation {
+    RBDExtraction *x;
+    hkDirectory *dir;
+    const char *name;
+    RBDEntryResult *result;
+    int fd;
+};
+
+void CreateAndMark(void *context) {
+    RBDCreation &c = *static_cast<RBDCreation *>(context);
+    c.fd = CreateOutput(*c.x, c.dir, c.name, *c.result);
+    if (c.fd >= 0) {
+        c.x->writing.store(true, std::memory_order_release);
     }
+}
+
+// The entry's new file, marked, within the caller's guard; -1 with `result`
+// saying why there is none.
+int CreateMarked(RBDExtraction &x, hkDirectory *dir, const char *name, RBDEntryResult &result) {
+    // A name that passed the verdict fits its field.
+    std::snprintf(x.writing_name, sizeof x.writing_name, "%s", name);
+    x.writing_dir_fd = hkDirectoryFd(dir);
+    RBDCreation creation{&x, dir, name, &result, -1};
+    if (x.options.guard != nullptr) {
+        x.options.guard(x.options.context, CreateAndMark, &creation);
+    } else {
+        CreateAndMark(&creation);
+    }
+    return creation.fd;
+}
+
+// Removes the file being written, which is cut or not to be, and only then
+// takes its mark away.
+void RemoveOutput(RBDExtraction &x) {
+    hkRemoveBelow(x.group_dir, x.writing_name);
     x.writing.store(false, std::memory_order_release);
 }
 
-// The bytes in one call of the entry's full size, or in the pieces that the
-// caller asked for.
-int CopyBytes(const RBDExtraction &x, int fd, uint64_t offset, uint64_t size) {
-    uint64_t piece = x.options.piece_size;
-    if (piece == 0) {
-        return hkCopyRange(fd, x.package_fd, offset, size);
+// Closes the output file; when it was not written whole or the close failed,
+// removes it, so that no cut entry is left behind.
+void FinishOutput(RBDExtraction &x, int fd, bool written, RBDEntryResult &result) {
+    bool closed = hkCloseFile(fd);
+    if (written && closed) {
+        x.writing.store(false, std::memory_order_release);
+        return;
     }
-    while (size > 0) {
-        uint64_t now = size < piece ? size : piece;
-        int copied = hkCopyRange(fd, x.package_fd, offset, now);
-        if (copied != HK_COPY_DONE) {
-            return copied;
-        }
-        if (x.options.copied != nullptr) {
-            x.options.copied(x.options.context, now);
-        }
-        offset += now;
-        size -= now;
-    }
-    return HK_COPY_DONE;
+    result.outcome = RBD_ENTRY_WRITE_FAILED;
+    result.os_error = hkErrorCode();
+    RemoveOutput(x);
 }
 
 // Moves the entry's bytes from the package into the new output file.
@@ -153,12 +172,11 @@ void CopyEntry(RBDExtraction &x, int fd, uint32_t offset, uint32_t size, RBDEntr
     }
     if (!RBD_ChargeOutput(x.budget, size)) {
         hkCloseFile(fd);
-        hkRemoveBelow(x.group_dir, x.writing_name);
-        x.writing.store(false, std::memory_order_release);
+        RemoveOutput(x);
         result.outcome = RBD_ENTRY_OVER_BUDGET;
         return;
     }
-    int copied = CopyBytes(x, fd, offset, size);
+    int copied = RBD_CopyInPieces(fd, x.package_fd, offset, size, x.options.pieces);
     if (copied == HK_COPY_SHORT_READ) {
         // The package shrank under us: the entry is left empty, as one whose
         // data was never there.
@@ -167,6 +185,25 @@ void CopyEntry(RBDExtraction &x, int fd, uint32_t offset, uint32_t size, RBDEntr
         return;
     }
     FinishOutput(x, fd, copied == HK_COPY_DONE, result);
+}
+
+// An entry's checks, its group's directory and its new, empty file. Gives
+// the open file, or -1 with `result` saying why nothing is to be written.
+int BeginEntry(RBDExtraction &x, const char *group_path, const char *name, bool safe_group,
+               RBDEntryResult &result) {
+    result = Outcome(RBD_EntryVerdict(x.root_name, group_path, name, safe_group));
+    if (result.outcome != RBD_ENTRY_WRITTEN) {
+        return -1;
+    }
+    hkDirectory *dir = OpenGroup(x, group_path, result);
+    if (dir == nullptr) {
+        return -1;
+    }
+    if (*name == '\0') {
+        result = Outcome(RBD_ENTRY_EMPTY_NAME);
+        return -1;
+    }
+    return CreateMarked(x, dir, name, result);
 }
 
 } // namespace
@@ -200,41 +237,15 @@ RBDEntryOutcome RBD_EntryVerdict(const char *root_name, const char *group_path, 
     return RBD_ENTRY_WRITTEN;
 }
 
-int RBD_BeginEntry(RBDExtraction &x, const char *group_path, const char *name, bool safe_group,
-                   RBDEntryResult &result) {
-    result = Outcome(RBD_EntryVerdict(x.root_name, group_path, name, safe_group));
-    if (result.outcome != RBD_ENTRY_WRITTEN) {
-        return -1;
-    }
-    hkDirectory *dir = OpenGroup(x, group_path, result);
-    if (dir == nullptr) {
-        return -1;
-    }
-    if (*name == '\0') {
-        result = Outcome(RBD_ENTRY_EMPTY_NAME);
-        return -1;
-    }
-    // A name that passed the verdict fits its field.
-    std::snprintf(x.writing_name, sizeof x.writing_name, "%s", name);
-    x.writing_dir_fd = hkDirectoryFd(dir);
-    int fd = CreateOutput(x, dir, name, result);
-    if (fd >= 0) {
-        x.writing.store(true, std::memory_order_release);
-    }
-    return fd;
-}
-
-void RBD_FinishEntry(RBDExtraction &x, int fd, uint32_t offset, uint32_t size,
-                     RBDEntryResult &result) {
-    CopyEntry(x, fd, offset, size, result);
-}
-
 RBDEntryResult RBD_ExtractEntry(RBDExtraction &x, const char *group_path, const char *name,
                                 uint32_t offset, uint32_t size, bool safe_group) {
     RBDEntryResult result{};
-    int fd = RBD_BeginEntry(x, group_path, name, safe_group, result);
+    int fd = BeginEntry(x, group_path, name, safe_group, result);
+    if (x.options.entry_begun != nullptr) {
+        x.options.entry_begun(x.options.context, group_path, name, size, result.outcome);
+    }
     if (fd >= 0) {
-        RBD_FinishEntry(x, fd, offset, size, result);
+        CopyEntry(x, fd, offset, size, result);
     }
     return result;
 }

@@ -17,6 +17,7 @@
 #include "../hostkit/hostkit.h"
 #include "../types.h"
 #include "output_budget.h"
+#include "piece_copy.h"
 
 #include <atomic>
 #include <cstdint>
@@ -53,12 +54,22 @@ struct RBDEngineOptions {
     // Whatever already has an entry's name is left as it is, and the entry
     // is not written: RBD_ENTRY_KEPT.
     bool keep_existing;
-    // Non-zero: entry bytes are copied in pieces of this size, `copied` (when
-    // set) being called after each with the bytes it moved, so that a caller
-    // can show a large entry moving. Zero: one copy of each entry's full size.
-    uint64_t piece_size;
-    void (*copied)(void *context, uint64_t bytes);
-    void *context;
+    // How entry bytes are copied: in one call of each entry's full size, or
+    // in pieces that a caller can show moving.
+    RBDPieces pieces;
+    // Runs `step(step_context)`, once: the step that creates an entry's file
+    // and marks it as the one being written (see RBDExtraction::writing).
+    // The command line holds its signals off meanwhile, so that a signal
+    // finds either no file of this run under the name, or one marked for
+    // its handler to remove. None: the step simply runs (the library).
+    void (*guard)(void *context, void (*step)(void *step_context), void *step_context);
+    // Called once for every entry, before any of its bytes is copied and
+    // before RBD_ExtractEntry returns: `outcome` is RBD_ENTRY_WRITTEN when
+    // its file was made and its bytes follow, else what stopped it there.
+    // The command line prints its "Writing" or "Keeping" line here.
+    void (*entry_begun)(void *context, const char *group_path, const char *name, uint32_t size,
+                        RBDEntryOutcome outcome);
+    void *context; // the caller's, for guard and entry_begun
 };
 
 struct RBDExtraction {
@@ -77,9 +88,10 @@ struct RBDExtraction {
     char group_path[RBD_MAX_PATH + 1];
     // The file being written, for a caller that must remove it when the
     // process is ended midway (a signal handler may read these, and nothing
-    // else of the record): `writing` is set once the file exists, after
-    // `writing_dir_fd` (hkDirectoryFd of its directory) and `writing_name`,
-    // and cleared once it is closed whole or removed.
+    // else of the record): `writing` is set right after the file is created
+    // (within options.guard), after `writing_dir_fd` (hkDirectoryFd of its
+    // directory) and `writing_name`, and cleared only once the file is
+    // closed whole or removed. Never set for what the run did not create.
     std::atomic<bool> writing;
     int writing_dir_fd;
     char writing_name[RBD_NAME_FIELD];
@@ -102,21 +114,10 @@ RBDEntryOutcome RBD_EntryVerdict(const char *root_name, const char *group_path, 
                                  bool safe_group);
 
 // Writes one entry: `size` bytes at `offset` of the package into
-// <root>/<group_path><name>, making its directories as needed. The same as
-// RBD_BeginEntry and then, when it gave a file, RBD_FinishEntry.
+// <root>/<group_path><name>, making its directories as needed. A file that
+// could not be written whole is removed; the result says what became of it.
 RBDEntryResult RBD_ExtractEntry(RBDExtraction &x, const char *group_path, const char *name,
                                 uint32_t offset, uint32_t size, bool safe_group);
-
-// The first half of an entry, for a caller that tells what happens in
-// between: its checks, its group's directory and its new, empty file. Gives
-// the open file, or -1 with `result` saying why nothing is to be written.
-int RBD_BeginEntry(RBDExtraction &x, const char *group_path, const char *name, bool safe_group,
-                   RBDEntryResult &result);
-
-// The second half: the entry's bytes into the file that RBD_BeginEntry gave,
-// which is then closed, or removed when it could not be written whole.
-void RBD_FinishEntry(RBDExtraction &x, int fd, uint32_t offset, uint32_t size,
-                     RBDEntryResult &result);
 
 // Closes what the engine keeps open between entries; `x` may be started again.
 void RBD_EndExtraction(RBDExtraction &x);

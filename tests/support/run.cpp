@@ -166,6 +166,34 @@ RunResult RunKestrun(const std::string &work_dir, const std::vector<std::string>
     return RunProgram("KESTRUN_BIN", work_dir, args, options);
 }
 
+int StartProgram(const char *binary_variable, const std::string &work_dir,
+                 const std::vector<std::string> &args) {
+    std::vector<std::string> command = CommandLine(binary_variable, args);
+    std::vector<char *> argv;
+    for (const std::string &word : command) {
+        argv.push_back(const_cast<char *>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null_fd = open("/dev/null", O_RDWR);
+        for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+            dup2(null_fd, fd);
+        }
+        for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+            std::signal(number, SIG_DFL);
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (chdir(work_dir.c_str()) == 0) {
+            execvp(argv[0], argv.data());
+        }
+        _exit(127);
+    }
+    return pid;
+}
+
 RunResult RunProgram(const char *binary_variable, const std::string &work_dir,
                      const std::vector<std::string> &args, const RunOptions &options) {
     std::vector<std::string> command = CommandLine(binary_variable, args);

@@ -39,6 +39,14 @@ RunResult RunKestrun(const std::string &work_dir, const std::vector<std::string>
 RunResult RunProgram(const char *binary_variable, const std::string &work_dir,
                      const std::vector<std::string> &args, const RunOptions &options = {});
 
+// Starts the program named by `binary_variable` (KESTRUN_BIN, RBDPACK_BIN)
+// in `work_dir` with `args` and gives its process id, without waiting for
+// it. Its standard streams are /dev/null, and SIGINT, SIGTERM and SIGHUP are
+// at their defaults and unblocked whatever the tests were started with (a
+// background job ignores SIGINT, nohup SIGHUP), as a user's shell starts it.
+int StartProgram(const char *binary_variable, const std::string &work_dir,
+                 const std::vector<std::string> &args);
+
 // True when the binary under test runs through KESTRUN_WRAPPER.
 bool RunsWrapped();
 

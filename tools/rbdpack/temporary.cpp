@@ -26,8 +26,23 @@ const int kSignals[] = {SIGINT, SIGTERM};
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 #endif
 
+// The signal's default action, for the handler to meet when it raises it
+// again. Async-signal-safe.
+void RestoreDefault(int signal_number) {
+#ifdef _WIN32
+    std::signal(signal_number, SIG_DFL);
+#else
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(signal_number, &fallback, nullptr);
+#endif
+}
+
 // Removes the temporary file, then lets the signal end the process as it
 // would have, so that whoever started rbdpack sees which signal ended it.
+// On POSIX systems the signal stays blocked until the handler returns (it is
+// its own and in sa_mask), and only then meets the default action.
 extern "C" void RemoveTemporaryAndEnd(int signal_number) {
     if (armed != 0) {
 #ifdef _WIN32
@@ -36,7 +51,7 @@ extern "C" void RemoveTemporaryAndEnd(int signal_number) {
         unlink(pending_path);
 #endif
     }
-    std::signal(signal_number, SIG_DFL);
+    RestoreDefault(signal_number);
     std::raise(signal_number);
 }
 
@@ -64,8 +79,10 @@ sigset_t HandledSignals() {
 }
 
 // A signal that was ignored when rbdpack started (SIGHUP under nohup, say)
-// stays ignored. A file size limit ends a run by default too; ignored, it
-// makes the write fail instead, which removes the file and says why.
+// stays ignored. The handlers stay in place once they have run (no
+// SA_RESETHAND), so that a second signal close behind the first waits for
+// the handler rather than ending the run with the file still there. A file size limit ends a run by
+// default too; ignored, it makes the write fail instead, which removes the file and says why.
 void InstallHandlers() {
     struct sigaction action {};
     action.sa_handler = RemoveTemporaryAndEnd;

@@ -19,31 +19,9 @@
 
 namespace {
 
-// Pieces of the copy while the status line is shown, so that it moves within
-// a large entry too.
-const uint64_t kStatusPiece = uint64_t{64} << 20;
-
 void WarnNoData(const char *path, const char *filename) {
     std::string entry = std::string(path) + filename;
     RBD_Warning("WARNING: Failed to read in data, \"%s\"!\n", ShownInMessage(entry.c_str()));
-}
-
-int CopyOut(uint64_t offset, uint64_t size) {
-    int out_fd = fileno(RBD_Product());
-    if (!status_on) {
-        return hkCopyRange(out_fd, package_fd, offset, size);
-    }
-    while (size > 0) {
-        uint64_t now = size < kStatusPiece ? size : kStatusPiece;
-        int copied = hkCopyRange(out_fd, package_fd, offset, now);
-        if (copied != HK_COPY_DONE) {
-            return copied;
-        }
-        RBD_AdvanceStatus(now);
-        offset += now;
-        size -= now;
-    }
-    return HK_COPY_DONE;
 }
 
 } // namespace
@@ -56,7 +34,8 @@ void RBD_CopyEntryToStdout(const char *path, const char *filename, uint32_t offs
     // Standard output may be a file: the same bound holds as for extraction.
     RBD_ChargeOrStop(size);
     RBD_BeforeCopy(size);
-    int copied = CopyOut(offset, size);
+    int copied =
+        RBD_CopyInPieces(fileno(RBD_Product()), package_fd, offset, size, RBD_StatusPieces());
     if (copied == HK_COPY_WRITE_FAILED) {
         RBD_FailProduct();
     }

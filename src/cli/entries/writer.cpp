@@ -3,6 +3,7 @@
 #include "../../extract/entry_data.h"
 #include "../../lib/system_text.h"
 #include "../../types.h"
+#include "../interrupt.h"
 #include "../output/messages.h"
 #include "../output/progress.h"
 #include "../output/shown_text.h"
@@ -19,10 +20,6 @@
 #endif
 
 namespace {
-
-// Pieces of the copy while the status line is shown, so that it moves within
-// a large entry too; large enough that the pieces cost nothing.
-const uint64_t kStatusPiece = uint64_t{64} << 20;
 
 // The directory that holds the output root: null for the working directory,
 // else the one the user named. Messages show paths relative to it.
@@ -152,8 +149,15 @@ void ReportInFull(const RBDEntryResult &result, const char *path, const char *fi
     }
 }
 
-void AdvanceStatus(void * /*context*/, uint64_t bytes) {
-    RBD_AdvanceStatus(bytes);
+// The entry's line, once its file is made (or what stops it is known) and
+// before any of its bytes or warnings; flushed before a long copy, so that
+// the user sees what is being written.
+void EntryBegun(void * /*context*/, const char *path, const char *filename, uint32_t size,
+                RBDEntryOutcome outcome) {
+    PrintLine(outcome == RBD_ENTRY_KEPT, path, filename);
+    if (outcome == RBD_ENTRY_WRITTEN) {
+        RBD_BeforeCopy(size);
+    }
 }
 
 // -d: the root is made when missing (its parent must exist) and opened as
@@ -210,10 +214,9 @@ void RBD_StartWriting(int package_fd, uint64_t package_size) {
     RBD_StartExtraction(extraction, base, root_name, package_fd, package_size,
                         RBD_DefaultBudget(package_size));
     extraction.options.keep_existing = run_mode.keep_existing;
-    if (status_on) {
-        extraction.options.piece_size = kStatusPiece;
-        extraction.options.copied = AdvanceStatus;
-    }
+    extraction.options.pieces = RBD_StatusPieces();
+    extraction.options.guard = RBD_HoldSignalsAround;
+    extraction.options.entry_begun = EntryBegun;
 }
 
 void RBD_CloseOutput(void) {
@@ -222,13 +225,7 @@ void RBD_CloseOutput(void) {
 
 void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size,
                    bool safe_group) {
-    RBDEntryResult result{};
-    int fd = RBD_BeginEntry(extraction, path, filename, safe_group, result);
-    PrintLine(result.outcome == RBD_ENTRY_KEPT, path, filename);
-    if (fd >= 0) {
-        RBD_BeforeCopy(size);
-        RBD_FinishEntry(extraction, fd, offset, size, result);
-    }
+    RBDEntryResult result = RBD_ExtractEntry(extraction, path, filename, offset, size, safe_group);
     if (run_mode.options) {
         ReportInFull(result, path, filename);
     } else {

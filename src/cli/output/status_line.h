@@ -7,6 +7,8 @@
 // a flag.
 #pragma once
 
+#include "../../extract/piece_copy.h"
+
 #include <cstdint>
 
 // True while the line is on; callers test it before they do anything for it.
@@ -18,6 +20,10 @@ void RBD_StartStatus(uint64_t total, bool terminal);
 
 // `bytes` more were done, within the entry in hand.
 void RBD_AdvanceStatus(uint64_t bytes);
+
+// How a copy is to be cut while the line is on, so that it moves within a
+// large entry too: pieces that advance it; one piece when it is off.
+RBDPieces RBD_StatusPieces();
 
 // An entry of `size` bytes is over, whatever became of it: the bytes of it
 // that RBD_AdvanceStatus has not counted yet are counted.
