@@ -209,9 +209,25 @@ KR_API int64_t kr_read(const kr_package *pkg, uint32_t index, uint64_t offset, v
  * it in binary mode (_setmode(fd, _O_BINARY)), or the runtime adds a CR
  * before each LF. Returns KR_OK; errors: KR_E_INVALID, KR_E_NO_DATA, KR_E_IO
  * (reading the package, or writing `fd`: os_error says which failure, e.g.
- * EPIPE or ENOSPC). After an error some bytes may have been written. Threads
- * may copy at once, to descriptors of their own. */
+ * EPIPE or ENOSPC). A pipe or socket whose reader has gone is KR_E_IO with
+ * os_error EPIPE: SIGPIPE is held back in the calling thread during the call
+ * and the one the call raised is taken away, so it never ends the program
+ * (a SIGPIPE already pending stays pending). After an error some bytes may
+ * have been written, how many is not told: on a non-blocking `fd` that is
+ * full for now (os_error EAGAIN or EWOULDBLOCK) use kr_read_to_fd_at, which
+ * tells, to go on. Threads may copy at once, to descriptors of their own. */
 KR_API int kr_read_to_fd(const kr_package *pkg, uint32_t index, int fd, kr_error *err);
+
+/* As kr_read_to_fd, for the bytes of entry `index` from `offset` within the
+ * entry to its end; an `offset` at or past the end writes nothing (KR_OK).
+ * `*written` (when `written` is not null) is set to the bytes this call
+ * wrote to `fd`, on success and on every error alike (0 for KR_E_INVALID and
+ * KR_E_NO_DATA). On a non-blocking `fd` that takes no more for now, the call
+ * returns KR_E_IO with os_error EAGAIN (or EWOULDBLOCK): wait until `fd` is
+ * writable (poll) and call again with `offset + *written`, until KR_OK, to
+ * have the entry whole. Since 1.1.0. */
+KR_API int kr_read_to_fd_at(const kr_package *pkg, uint32_t index, uint64_t offset, int fd,
+                            uint64_t *written, kr_error *err);
 
 /* ---- Extracting -------------------------------------------------------- */
 
