@@ -282,6 +282,60 @@ KR_API int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_o
  * (links, space, permissions) is not tested. */
 KR_API int kr_test(const kr_package *pkg, const kr_extract_options *opt, kr_error *err);
 
+/* ---- Extraction's rules, for a caller that lays out the tree itself ---- */
+
+/* Longest name of an output root that `kestrun PACKAGE` makes, in bytes. */
+#define KR_MAX_ROOT_NAME 63
+
+/* Puts in `root` (KR_MAX_ROOT_NAME + 1 bytes) the name of the output root
+ * that `kestrun PACKAGE` makes for the package file `path`: the path's last
+ * component less its last four characters, taken for the extension
+ * ("games/music.rbd" gives "music"; a name of four characters gives ""). A
+ * path ending in a separator has no name. Returns KR_OK, or KR_E_INVALID for
+ * a null argument or a name that kestrun refuses as a package's name:
+ * shorter than four characters, giving "." or "..", or giving more than
+ * KR_MAX_ROOT_NAME bytes (`root` is then ""). Since 1.1.0. */
+KR_API int kr_root_name(const char *path, char *root);
+
+/* What extraction makes of an entry. */
+enum {
+    KR_OUTCOME_WRITTEN = 0,     /* written whole */
+    KR_OUTCOME_UNSAFE = 1,      /* its name, or a name on its group path, could lead
+                                   outside the output root */
+    KR_OUTCOME_TOO_LONG = 2,    /* its output path "./ROOT/<group path><name>", the
+                                   group path as the package spells it, passes 258
+                                   bytes */
+    KR_OUTCOME_EMPTY_NAME = 3,  /* its name is empty: its group's directories are
+                                   made, and no file */
+    KR_OUTCOME_NO_PATH = 4,     /* a directory of its group path could not be made
+                                   (something that is no directory has its name) */
+    KR_OUTCOME_WRITE_FAILED = 5 /* its file could not be made or written (a directory
+                                   has its name) */
+};
+
+/* The verdict of extraction on entry `index` below an output root named
+ * `root_name` (as kr_root_name gives it; "" for a directory of the caller's,
+ * as kr_extract's), before anything on disk is looked at: KR_OUTCOME_WRITTEN
+ * when it may be written, else KR_OUTCOME_UNSAFE, KR_OUTCOME_TOO_LONG or
+ * KR_OUTCOME_EMPTY_NAME, in that order of precedence. KR_ENTRY_UNSAFE is
+ * this verdict below "". Returns KR_E_INVALID for a null argument or an
+ * index past the last entry. Since 1.1.0. */
+KR_API int kr_entry_verdict(const kr_package *pkg, uint32_t index, const char *root_name);
+
+/* The warning that `kestrun PACKAGE` prints when entry `index` meets
+ * `outcome` (KR_OUTCOME_*) below the output root `root_name`, without
+ * "WARNING: " before it and "!" after it: `Refusing unsafe path,
+ * "data/.."`, `Failed to create path, "data/"`. Names are put in as the
+ * package has them: escaping them for a terminal is the caller's, and may
+ * be done on the whole text, whose own words hold no control character and
+ * no backslash. Writes at most `size` bytes, zero-terminated, into `text`
+ * and returns the text's whole length, as snprintf does (0 for
+ * KR_OUTCOME_WRITTEN, which has no warning); KR_E_INVALID for a null `pkg`
+ * or `root_name`, an index past the last entry, an unknown outcome, or a
+ * null `text` with `size` > 0. Since 1.1.0. */
+KR_API int kr_outcome_text(const kr_package *pkg, uint32_t index, const char *root_name,
+                           int outcome, char *text, size_t size);
+
 /* ---- Texts ------------------------------------------------------------- */
 
 /* A short text for a return code: "damaged index" for KR_E_DAMAGED, "unknown
