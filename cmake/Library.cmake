@@ -8,6 +8,8 @@ add_library(libkestrun SHARED
   src/lib/extract.cpp
   src/lib/errors.cpp
   src/lib/package_table.cpp
+  src/lib/verdict.cpp
+  src/lib/rules.cpp
   src/lib/siphash.cpp)
 set_target_properties(libkestrun PROPERTIES
   OUTPUT_NAME kestrun

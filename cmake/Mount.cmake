@@ -17,9 +17,8 @@ if(NOT FUSE3_FOUND)
     "(Debian: libfuse3-dev); or configure with -DKESTRUN_MOUNT=OFF")
 endif()
 
-# The extraction rules it applies to lay out the tree, and the escaping of
-# names in its warnings, are the command line's own sources, built in;
-# everything else comes through the library's C API.
+# Everything of kestrun comes through the library's C API alone: the
+# extraction rules it lays out the tree by, and the words of its warnings.
 add_executable(kestrun-mount
   tools/mount/main.cpp
   tools/mount/mount_options.cpp
@@ -31,15 +30,9 @@ add_executable(kestrun-mount
   tools/mount/node_table.cpp
   tools/mount/name_index.cpp
   tools/mount/tree_layout.cpp
-  tools/mount/entry_verdict.cpp
   tools/mount/left_out_warning.cpp
-  src/package/safe_name.cpp
-  src/extract/entry_data.cpp
-  src/cli/output/shown_text.cpp
-  src/cli/output/utf8.cpp
-  src/lib/siphash.cpp)
-target_include_directories(kestrun-mount PRIVATE ${PROJECT_SOURCE_DIR}/src
-  ${PROJECT_BINARY_DIR}/generated)
+  tools/mount/shown_name.cpp)
+target_compile_definitions(kestrun-mount PRIVATE KESTRUN_MOUNT_VERSION="${PROJECT_VERSION}")
 # The API of libfuse 3.12 where it is there: its threads' configuration knows
 # -o max_threads.
 if(FUSE3_VERSION VERSION_GREATER_EQUAL 3.12)
@@ -83,8 +76,9 @@ add_custom_target(man-kestrun-mount ALL DEPENDS ${kestrun_mount_page}.gz)
 
 # The Debian package kestrun-mount (cmake/Debian.cmake). fuse3 brings
 # fusermount3, which mounts and unmounts for users other than root. The
-# library must be this build's: the tree follows the command line's rules,
-# built into the program, together with the library's flags.
+# program takes kestrun's rules from the library's API alone, so any
+# libkestrun1 from this version on serves it, as libkestrun1's shlibs file
+# says of every program linked with it.
 kestrun_debian_package(kestrun-mount SECTION utils
   SUMMARY "mount RBD packages as read-only file systems"
   DESCRIPTION "kestrun-mount shows the files of an RBD package below a directory,
@@ -92,7 +86,7 @@ through FUSE, without extracting them: each file's bytes are read from the
 package as programs ask for them. The tree is exactly the one that kestrun
 writes, with the same names refused, and any number of programs may read
 it at once."
-  DEPENDS "fuse3, libkestrun1 (= @VERSION@)")
+  DEPENDS "fuse3, libkestrun1 (>= @VERSION@)")
 install(TARGETS kestrun-mount RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kestrun-mount)
 install(FILES ${kestrun_mount_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
   COMPONENT kestrun-mount)

@@ -71,8 +71,8 @@ class ContainmentTest : public ExtractTest, public ::testing::WithParamInterface
     }
 
     static std::string BudgetText(const EntryOutcome &entry, uint64_t budget) {
-        return "\"" + entry.group + entry.name + "\" would take the output past its budget of " +
-               std::to_string(budget) + " bytes";
+        return "Output would pass " + std::to_string(budget) + " bytes with \"" + entry.group +
+               entry.name + "\"";
     }
 
     static std::string LibraryLine(const EntryOutcome &entry, uint64_t budget) {
@@ -81,13 +81,14 @@ class ContainmentTest : public ExtractTest, public ::testing::WithParamInterface
         case Outcome::kWritten:
             return "KR_OK " + path + "\n";
         case Outcome::kThroughLink:
-            return "KR_E_UNSAFE " + path + ": refusing to extract through a link, \"" +
-                   entry.group + "\"\n";
+            return "KR_E_UNSAFE " + path + ": Refusing to extract through a link, \"" + path +
+                   "\"\n";
         case Outcome::kIsPackage:
-            return "KR_E_UNSAFE " + path + ": refusing to overwrite the package, \"" + path +
+            return "KR_E_UNSAFE " + path + ": Refusing to overwrite the package, \"" + path +
                    "\"\n";
         case Outcome::kWriteFailed:
-            return "KR_E_IO " + path + ": can't write \"" + path + "\": File too large\n";
+            return "KR_E_IO " + path + ": Failed to write to destination, \"" + path +
+                   "\": File too large\n";
         case Outcome::kOverBudget:
             break;
         }

@@ -332,6 +332,25 @@ TEST(LibraryTest, EveryPackageReadsAsTheCommandLineListsAndExtractsIt) {
     EXPECT_GT(files, 20);
 }
 
+// kr_read_to_fd into a pipe whose reader has gone fails with EPIPE and never
+// ends its caller, whose pending SIGPIPE it leaves alone; into a
+// non-blocking pipe, kr_read_to_fd_at goes on after each EAGAIN until the
+// entry is whole. The caller is a C program (kr_read_to_fd_check.c).
+TEST(LibraryTest, CopyToPipeNeverEndsTheCallerAndResumesAfterEagain) {
+    TempDir scratch;
+    std::string big;
+    for (size_t i = 0; i < (size_t{1} << 20) + 12345; ++i) {
+        big.push_back(static_cast<char>(i * 131 % 253));
+    }
+    PackLayout layout;
+    layout.entries = {FileGroup("data", 1), FileEntry("big.bin", big)};
+    ASSERT_TRUE(WriteBytes(scratch / "big.rbd", BuildPackage(layout)));
+    RunResult run = RunProgram("KR_READ_TO_FD_CHECK_BIN", scratch.path(), {"big.rbd"});
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.out, "ok\n");
+    EXPECT_EQ(run.status, 0);
+}
+
 TEST(LibraryTest, OpenSaysWhatIsWrongAndWhere) {
     TempDir scratch;
     Opened missing = Open(scratch / "missing.rbd", 0);

@@ -352,4 +352,63 @@ TEST_F(MountTest, DamagedPackageMountsOnlyInPartWhereShrinkingGivesEIO) {
     EXPECT_FALSE(daemon.timed_out);
 }
 
+// What kestrun refuses, the mount refuses before mounting anything: a
+// package whose name gives no output root (70 characters); and so is a mount
+// point that is no directory, which FUSE would take and answer with EIO.
+TEST_F(MountTest, RefusesWhatKestrunRefusesAndAMountPointThatIsNoDirectory) {
+    PackLayout layout;
+    layout.entries = {FileGroup("g", 1), FileEntry("a", "a")};
+    const std::string long_name = std::string(66, 'p') + ".rbd";
+    ASSERT_TRUE(WriteBytes(Work(long_name), BuildPackage(layout)));
+    ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
+    ASSERT_TRUE(WriteBytes(Work("file"), "not a directory"));
+
+    EXPECT_EQ(RunKestrun(scratch_.path(), {long_name}).status, 1);
+    RunResult named = RunProgram("KESTRUN_MOUNT_BIN", scratch_.path(), {long_name, "mnt"});
+    EXPECT_EQ(named.status, 1);
+    EXPECT_EQ(named.err, "kestrun-mount: " + long_name +
+                             ": invalid package name: kestrun takes names of 4 to 67 characters, "
+                             "the last 4 its extension\n");
+    EXPECT_FALSE(Mounted(Work("mnt")));
+
+    for (const char *mount_point : {"file", "pkg.rbd"}) {
+        RunResult refused =
+            RunProgram("KESTRUN_MOUNT_BIN", scratch_.path(), {"pkg.rbd", mount_point});
+        EXPECT_EQ(refused.status, 1);
+        // libfuse has made the path absolute.
+        EXPECT_EQ(refused.err,
+                  "kestrun-mount: " + Work(mount_point) + ": the mount point is not a directory\n");
+        EXPECT_FALSE(Mounted(Work(mount_point)));
+    }
+    EXPECT_EQ(ReadFile(Work("file")), "not a directory");
+}
+
+// -o uid=,gid=,umask= as the FUSE archive mounts take them: the owner and
+// permissions that every file and directory shows.
+TEST_F(MountTest, OwnerAndPermissionsFromUidGidAndUmask) {
+    PackLayout layout;
+    layout.entries = {DirectoryGroup("d", 1), FileGroup("sub", 1), FileEntry("f", "bytes")};
+    ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
+    Daemon daemon({"-o", "uid=4321,gid=1234,umask=022", Work("pkg.rbd"), Work("mnt")}, Work("mnt"),
+                  Work("mount.err"));
+    if (!daemon.WaitMounted()) {
+        std::string why = daemon.Errors();
+        if (MountRefused(why)) {
+            SKIP_OR_FAIL_WITHOUT_FUSE("mounting failed: " + why);
+        }
+        FAIL() << "not mounted, status " << daemon.status << ": " << why;
+    }
+    for (const char *path : {"mnt", "mnt/d", "mnt/d/sub", "mnt/d/sub/f"}) {
+        struct stat status {};
+        ASSERT_EQ(stat(Work(path).c_str(), &status), 0) << path;
+        bool file = std::string(path) == "mnt/d/sub/f";
+        EXPECT_EQ(status.st_mode, file ? S_IFREG | 0644u : S_IFDIR | 0755u) << path;
+        EXPECT_EQ(status.st_uid, 4321u) << path;
+        EXPECT_EQ(status.st_gid, 1234u) << path;
+    }
+    EXPECT_EQ(ReadFile(Work("mnt/d/sub/f")), "bytes");
+    EXPECT_EQ(RunCommand({"fusermount3", "-u", Work("mnt")}), 0);
+    EXPECT_EQ(daemon.Wait(), 0) << daemon.Errors();
+}
+
 } // namespace

@@ -54,7 +54,7 @@ extern "C" {
 
 /* The version of this header; kr_version() gives the library's. */
 #define KR_VERSION_MAJOR 1
-#define KR_VERSION_MINOR 0
+#define KR_VERSION_MINOR 1
 #define KR_VERSION_PATCH 0
 
 /* ---- Return codes ------------------------------------------------------ */
@@ -209,9 +209,25 @@ KR_API int64_t kr_read(const kr_package *pkg, uint32_t index, uint64_t offset, v
  * it in binary mode (_setmode(fd, _O_BINARY)), or the runtime adds a CR
  * before each LF. Returns KR_OK; errors: KR_E_INVALID, KR_E_NO_DATA, KR_E_IO
  * (reading the package, or writing `fd`: os_error says which failure, e.g.
- * EPIPE or ENOSPC). After an error some bytes may have been written. Threads
- * may copy at once, to descriptors of their own. */
+ * EPIPE or ENOSPC). A pipe or socket whose reader has gone is KR_E_IO with
+ * os_error EPIPE: SIGPIPE is held back in the calling thread during the call
+ * and the one the call raised is taken away, so it never ends the program
+ * (a SIGPIPE already pending stays pending). After an error some bytes may
+ * have been written, how many is not told: on a non-blocking `fd` that is
+ * full for now (os_error EAGAIN or EWOULDBLOCK) use kr_read_to_fd_at, which
+ * tells, to go on. Threads may copy at once, to descriptors of their own. */
 KR_API int kr_read_to_fd(const kr_package *pkg, uint32_t index, int fd, kr_error *err);
+
+/* As kr_read_to_fd, for the bytes of entry `index` from `offset` within the
+ * entry to its end; an `offset` at or past the end writes nothing (KR_OK).
+ * `*written` (when `written` is not null) is set to the bytes this call
+ * wrote to `fd`, on success and on every error alike (0 for KR_E_INVALID and
+ * KR_E_NO_DATA). On a non-blocking `fd` that takes no more for now, the call
+ * returns KR_E_IO with os_error EAGAIN (or EWOULDBLOCK): wait until `fd` is
+ * writable (poll) and call again with `offset + *written`, until KR_OK, to
+ * have the entry whole. Since 1.1.0. */
+KR_API int kr_read_to_fd_at(const kr_package *pkg, uint32_t index, uint64_t offset, int fd,
+                            uint64_t *written, kr_error *err);
 
 /* ---- Extracting -------------------------------------------------------- */
 
@@ -265,6 +281,60 @@ KR_API int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_o
  * KR_INCOMPLETE, KR_E_BUDGET, or KR_E_INVALID). What the disk would say
  * (links, space, permissions) is not tested. */
 KR_API int kr_test(const kr_package *pkg, const kr_extract_options *opt, kr_error *err);
+
+/* ---- Extraction's rules, for a caller that lays out the tree itself ---- */
+
+/* Longest name of an output root that `kestrun PACKAGE` makes, in bytes. */
+#define KR_MAX_ROOT_NAME 63
+
+/* Puts in `root` (KR_MAX_ROOT_NAME + 1 bytes) the name of the output root
+ * that `kestrun PACKAGE` makes for the package file `path`: the path's last
+ * component less its last four characters, taken for the extension
+ * ("games/music.rbd" gives "music"; a name of four characters gives ""). A
+ * path ending in a separator has no name. Returns KR_OK, or KR_E_INVALID for
+ * a null argument or a name that kestrun refuses as a package's name:
+ * shorter than four characters, giving "." or "..", or giving more than
+ * KR_MAX_ROOT_NAME bytes (`root` is then ""). Since 1.1.0. */
+KR_API int kr_root_name(const char *path, char *root);
+
+/* What extraction makes of an entry. */
+enum {
+    KR_OUTCOME_WRITTEN = 0,     /* written whole */
+    KR_OUTCOME_UNSAFE = 1,      /* its name, or a name on its group path, could lead
+                                   outside the output root */
+    KR_OUTCOME_TOO_LONG = 2,    /* its output path "./ROOT/<group path><name>", the
+                                   group path as the package spells it, passes 258
+                                   bytes */
+    KR_OUTCOME_EMPTY_NAME = 3,  /* its name is empty: its group's directories are
+                                   made, and no file */
+    KR_OUTCOME_NO_PATH = 4,     /* a directory of its group path could not be made
+                                   (something that is no directory has its name) */
+    KR_OUTCOME_WRITE_FAILED = 5 /* its file could not be made or written (a directory
+                                   has its name) */
+};
+
+/* The verdict of extraction on entry `index` below an output root named
+ * `root_name` (as kr_root_name gives it; "" for a directory of the caller's,
+ * as kr_extract's), before anything on disk is looked at: KR_OUTCOME_WRITTEN
+ * when it may be written, else KR_OUTCOME_UNSAFE, KR_OUTCOME_TOO_LONG or
+ * KR_OUTCOME_EMPTY_NAME, in that order of precedence. KR_ENTRY_UNSAFE is
+ * this verdict below "". Returns KR_E_INVALID for a null argument or an
+ * index past the last entry. Since 1.1.0. */
+KR_API int kr_entry_verdict(const kr_package *pkg, uint32_t index, const char *root_name);
+
+/* The warning that `kestrun PACKAGE` prints when entry `index` meets
+ * `outcome` (KR_OUTCOME_*) below the output root `root_name`, without
+ * "WARNING: " before it and "!" after it: `Refusing unsafe path,
+ * "data/.."`, `Failed to create path, "data/"`. Names are put in as the
+ * package has them: escaping them for a terminal is the caller's, and may
+ * be done on the whole text, whose own words hold no control character and
+ * no backslash. Writes at most `size` bytes, zero-terminated, into `text`
+ * and returns the text's whole length, as snprintf does (0 for
+ * KR_OUTCOME_WRITTEN, which has no warning); KR_E_INVALID for a null `pkg`
+ * or `root_name`, an index past the last entry, an unknown outcome, or a
+ * null `text` with `size` > 0. Since 1.1.0. */
+KR_API int kr_outcome_text(const kr_package *pkg, uint32_t index, const char *root_name,
+                           int outcome, char *text, size_t size);
 
 /* ---- Texts ------------------------------------------------------------- */
 

@@ -43,12 +43,8 @@ def _list(pkg: Package, out: BinaryIO) -> int:
 def _problems(report: Report) -> int:
     terminal = sys.stderr.isatty()
     for problem in report.refused + report.failed:
-        # Most messages name the entry already; the others (a link or a
-        # directory in the way names its group) are told whose they are.
-        line = problem.message
-        if f'"{problem.entry.path}"' not in line:
-            line = f"{problem.entry.path}: {line}"
-        line = line.encode("utf-8", "surrogateescape")
+        # Each message names its entry, in the kestrun command's words.
+        line = problem.message.encode("utf-8", "surrogateescape")
         sys.stderr.buffer.write(_shown(line, terminal) + b"\n")
     sys.stderr.flush()
     if not report.complete:

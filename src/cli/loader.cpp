@@ -2,6 +2,7 @@
 
 #include "../hostkit/hostkit.h"
 #include "../lib/system_text.h"
+#include "../package/header_text.h"
 #include "../package/walk.h"
 #include "entries/entry_action.h"
 #include "output/messages.h"
@@ -59,29 +60,14 @@ struct OpenPackageFile {
 // reason, in the words of the library's errors.
 void FailHeaderInFull(const RBDWalkError &error, const char *path) {
     const char *shown = ShownInMessage(path);
-    switch (error.problem) {
-    case RBD_PROBLEM_HEADER_SHORT:
-        if (error.os_error != 0) {
-            char text[128];
-            RBD_Fatal("ERROR: Failed to read \"%s\": %s, aborting!\n", shown,
-                      RBD_SystemText(error.os_error, text, sizeof text));
-        }
-        RBD_Fatal("ERROR: \"%s\" is not an RBD package (shorter than its 1024-byte header), "
-                  "aborting!\n",
-                  shown);
-    case RBD_PROBLEM_NO_INDICES:
-        RBD_Fatal("ERROR: \"%s\" is not an RBD package (the header announces no index records), "
-                  "aborting!\n",
-                  shown);
-    case RBD_PROBLEM_VERSION:
-        RBD_Fatal("ERROR: \"%s\" is not an RBD package (unknown version 0x%04x), aborting!\n",
-                  shown, static_cast<unsigned>(error.version));
-    case RBD_PROBLEM_COMMENT:
-        RBD_Fatal("ERROR: \"%s\" is not an RBD package (the header lacks the format's comment), "
-                  "aborting!\n",
-                  shown);
-    default:
-        break;
+    if (error.problem == RBD_PROBLEM_HEADER_SHORT && error.os_error != 0) {
+        char text[128];
+        RBD_Fatal("ERROR: Failed to read \"%s\": %s, aborting!\n", shown,
+                  RBD_SystemText(error.os_error, text, sizeof text));
+    }
+    char problem[128];
+    if (RBD_WordHeaderProblem(error, problem, sizeof problem)) {
+        RBD_Fatal("ERROR: \"%s\" is %s, aborting!\n", shown, problem);
     }
 }
 

@@ -9,10 +9,14 @@ bool RBD_DataInPackage(uint64_t offset, uint64_t size, uint64_t package_size) {
     return size == 0 || (offset <= package_size && size <= package_size - offset);
 }
 
-bool RBD_OutputPathFits(const char *root_name, const char *path, const char *filename) {
+bool RBD_OutputLengthFits(size_t root_length, size_t path_length, size_t filename_length) {
     // "./" + root + "/" + path + filename, as RBD_FormatOutputPath forms it.
-    size_t length = 3 + std::strlen(root_name) + std::strlen(path) + std::strlen(filename);
-    return length <= RBD_MAX_PATH;
+    // Each part is shorter than a package's bytes, so the sum can't wrap.
+    return 3 + root_length + path_length + filename_length <= RBD_MAX_PATH;
+}
+
+bool RBD_OutputPathFits(const char *root_name, const char *path, const char *filename) {
+    return RBD_OutputLengthFits(std::strlen(root_name), std::strlen(path), std::strlen(filename));
 }
 
 bool RBD_FormatOutputPath(char *out_path, const char *root_name, const char *path,

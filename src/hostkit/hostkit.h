@@ -142,6 +142,16 @@ enum {
 // may be any writable one: a file, a pipe, a terminal.
 HK_API int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size);
 
+// hkCopyRange for a library that may not let a signal end its caller: a pipe
+// or socket whose reader has gone fails the copy with EPIPE and never raises
+// SIGPIPE on the process (the signal is held back in the calling thread for
+// the call, and one that the call raised is taken away; one pending before
+// the call stays pending). `*sent` (when not null) is set to the bytes that
+// went out to `out_fd`, whatever the result, so that a caller whose output
+// refused more for now (EAGAIN on a non-blocking descriptor) can go on from
+// there.
+HK_API int hkSendRange(int out_fd, int in_fd, uint64_t offset, uint64_t size, uint64_t *sent);
+
 // --- Reading at explicit offsets ---------------------------------------
 
 // Reads up to `size` bytes at `offset` of descriptor `fd` into `into`,

@@ -2,10 +2,14 @@
 #include "hostkit.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
+#include <pthread.h>
+#include <signal.h>
 #ifdef __linux__
 #include <sys/sendfile.h>
 #endif
@@ -40,6 +44,11 @@ int SendRange(int out_fd, int in_fd, uint64_t &offset, uint64_t &size) {
         if (sent < 0 && errno == EINTR) {
             continue;
         }
+        if (sent < 0 && (errno == EAGAIN || errno == EPIPE)) {
+            // The output refuses bytes, for now or for good: a buffer would
+            // meet the same refusal.
+            return HK_COPY_WRITE_FAILED;
+        }
         if (sent < 0) {
             return -1;
         }
@@ -53,9 +62,11 @@ int SendRange(int out_fd, int in_fd, uint64_t &offset, uint64_t &size) {
 }
 #endif
 
-bool WriteAll(int fd, const char *bytes, size_t length) {
-    while (length > 0) {
-        ssize_t put = write(fd, bytes, length);
+// Writes `length` bytes, adding to `written` what went out, however it ends.
+bool WriteAll(int fd, const char *bytes, size_t length, size_t &written) {
+    written = 0;
+    while (written < length) {
+        ssize_t put = write(fd, bytes + written, length - written);
         if (put < 0 && errno == EINTR) {
             continue;
         }
@@ -66,15 +77,15 @@ bool WriteAll(int fd, const char *bytes, size_t length) {
             errno = EIO; // so that hkGetError still gives a reason
             return false;
         }
-        bytes += put;
-        length -= static_cast<size_t>(put);
+        written += static_cast<size_t>(put);
     }
     return true;
 }
 
 // pread and write in pieces of a buffer of the call's own, so that any
-// number of threads may copy at once.
-int CopyThroughBuffer(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
+// number of threads may copy at once. Advances `offset` and `size` past what
+// went out, as SendRange does.
+int CopyThroughBuffer(int out_fd, int in_fd, uint64_t &offset, uint64_t &size) {
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyPiece]);
     if (buffer == nullptr) {
         errno = ENOMEM;
@@ -90,13 +101,70 @@ int CopyThroughBuffer(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
         if (got <= 0) {
             return HK_COPY_SHORT_READ;
         }
-        if (!WriteAll(out_fd, piece, static_cast<size_t>(got))) {
+        size_t written = 0;
+        bool whole = WriteAll(out_fd, piece, static_cast<size_t>(got), written);
+        offset += written;
+        size -= written;
+        if (!whole) {
             return HK_COPY_WRITE_FAILED;
         }
-        offset += static_cast<uint64_t>(got);
-        size -= static_cast<uint64_t>(got);
     }
     return HK_COPY_DONE;
+}
+
+// Copies the range, advancing `offset` and `size` past what went out.
+int CopyAdvancing(int out_fd, int in_fd, uint64_t &offset, uint64_t &size) {
+    // No file holds bytes past the largest offset.
+    const auto largest = static_cast<uint64_t>(INT64_MAX);
+    if (offset > largest || size > largest - offset) {
+        return HK_COPY_SHORT_READ;
+    }
+    // sendfile copies between files on Linux only (elsewhere it takes other
+    // arguments, or sends to sockets only); the buffer takes what it leaves.
+#ifdef __linux__
+    int sent = SendRange(out_fd, in_fd, offset, size);
+    if (sent != -1) {
+        return sent;
+    }
+#endif
+    return CopyThroughBuffer(out_fd, in_fd, offset, size);
+}
+
+// SIGPIPE held back in the calling thread, for hkSendRange.
+struct HeldPipeSignal {
+    sigset_t pipe_only;
+    sigset_t old_mask;
+    bool pending_before; // the caller's own, never to be taken away
+    bool held;
+};
+
+bool PipeSignalPending() {
+    sigset_t pending;
+    return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+void HoldPipeSignal(HeldPipeSignal &hold) {
+    sigemptyset(&hold.pipe_only);
+    sigaddset(&hold.pipe_only, SIGPIPE);
+    // A SIGPIPE can be pending only while the caller blocks it (an ignored
+    // one is dropped, an unblocked one delivered): it is the caller's.
+    hold.pending_before = PipeSignalPending();
+    hold.held = pthread_sigmask(SIG_BLOCK, &hold.pipe_only, &hold.old_mask) == 0;
+}
+
+// Takes away the SIGPIPE that a write of this call raised, if any, and puts
+// the caller's mask back; errno is kept for hkGetError.
+void ReleasePipeSignal(HeldPipeSignal &hold, bool broke_pipe) {
+    int error = errno;
+    if (broke_pipe && !hold.pending_before && PipeSignalPending()) {
+        const timespec now{0, 0};
+        while (sigtimedwait(&hold.pipe_only, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+    if (hold.held) {
+        pthread_sigmask(SIG_SETMASK, &hold.old_mask, nullptr);
+    }
+    errno = error;
 }
 
 } // namespace
@@ -144,20 +212,19 @@ const char *hkGetFileName(const char *path) {
 }
 
 int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
-    // No file holds bytes past the largest offset.
-    const auto largest = static_cast<uint64_t>(INT64_MAX);
-    if (offset > largest || size > largest - offset) {
-        return HK_COPY_SHORT_READ;
+    return CopyAdvancing(out_fd, in_fd, offset, size);
+}
+
+int hkSendRange(int out_fd, int in_fd, uint64_t offset, uint64_t size, uint64_t *sent) {
+    uint64_t left = size;
+    HeldPipeSignal hold{};
+    HoldPipeSignal(hold);
+    int result = CopyAdvancing(out_fd, in_fd, offset, left);
+    ReleasePipeSignal(hold, result == HK_COPY_WRITE_FAILED && errno == EPIPE);
+    if (sent != nullptr) {
+        *sent = size - left;
     }
-    // sendfile copies between files on Linux only (elsewhere it takes other
-    // arguments, or sends to sockets only); the buffer takes what it leaves.
-#ifdef __linux__
-    int sent = SendRange(out_fd, in_fd, offset, size);
-    if (sent != -1) {
-        return sent;
-    }
-#endif
-    return CopyThroughBuffer(out_fd, in_fd, offset, size);
+    return result;
 }
 
 int64_t hkReadAt(int fd, uint64_t offset, void *into, size_t size) {

@@ -36,7 +36,8 @@ DWORD ReadAt(HANDLE source, uint64_t offset, char *into, DWORD want) {
     return ReadFile(source, into, want, &got, &at) ? got : 0;
 }
 
-int CopyThroughBuffer(int out_fd, HANDLE source, uint64_t offset, uint64_t size) {
+// Advances `offset` and `size` past what went out, however it ends.
+int CopyThroughBuffer(int out_fd, HANDLE source, uint64_t &offset, uint64_t &size) {
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyPiece]);
     if (buffer == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -50,6 +51,10 @@ int CopyThroughBuffer(int out_fd, HANDLE source, uint64_t offset, uint64_t size)
             return HK_COPY_SHORT_READ;
         }
         int put = _write(out_fd, piece, got);
+        if (put > 0) {
+            offset += static_cast<uint64_t>(put);
+            size -= static_cast<uint64_t>(put);
+        }
         if (put != static_cast<int>(got)) {
             // A short write to a file in binary mode is a full disk.
             if (put >= 0) {
@@ -57,8 +62,6 @@ int CopyThroughBuffer(int out_fd, HANDLE source, uint64_t offset, uint64_t size)
             }
             return HK_COPY_WRITE_FAILED;
         }
-        offset += got;
-        size -= got;
     }
     return HK_COPY_DONE;
 }
@@ -127,6 +130,19 @@ int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
         return HK_COPY_SHORT_READ;
     }
     return CopyThroughBuffer(out_fd, source, offset, size);
+}
+
+int hkSendRange(int out_fd, int in_fd, uint64_t offset, uint64_t size, uint64_t *sent) {
+    // Windows raises no signal for a pipe whose reader has gone: the write
+    // fails, and that is all.
+    uint64_t left = size;
+    HANDLE source = HandleOf(in_fd);
+    int result = source == INVALID_HANDLE_VALUE ? HK_COPY_SHORT_READ
+                                                : CopyThroughBuffer(out_fd, source, offset, left);
+    if (sent != nullptr) {
+        *sent = size - left;
+    }
+    return result;
 }
 
 int64_t hkReadAt(int fd, uint64_t offset, void *into, size_t size) {

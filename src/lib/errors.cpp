@@ -1,5 +1,6 @@
 #include "errors.h"
 
+#include "../package/header_text.h"
 #include "kestrun_version.h"
 
 #include <cstdarg>
@@ -34,21 +35,17 @@ int RBD_WalkErrorToCode(const RBDWalkError &error, kr_error *err) {
         return RBD_SetError(err, KR_E_IO, error.os_error, KR_NO_RECORD, "reading the package: %s",
                             RBD_SystemText(error.os_error, text, sizeof text));
     }
+    char header[128];
+    if (RBD_WordHeaderProblem(error, header, sizeof header)) {
+        return RBD_SetError(err, KR_E_NOT_RBD, 0, KR_NO_RECORD, "%s", header);
+    }
     switch (error.problem) {
     case RBD_PROBLEM_NONE:
-        break;
     case RBD_PROBLEM_HEADER_SHORT:
-        return RBD_SetError(err, KR_E_NOT_RBD, 0, KR_NO_RECORD,
-                            "not an RBD package (shorter than its 1024-byte header)");
     case RBD_PROBLEM_NO_INDICES:
-        return RBD_SetError(err, KR_E_NOT_RBD, 0, KR_NO_RECORD,
-                            "not an RBD package (the header announces no index records)");
     case RBD_PROBLEM_VERSION:
-        return RBD_SetError(err, KR_E_NOT_RBD, 0, KR_NO_RECORD,
-                            "not an RBD package (unknown version 0x%04x)", error.version);
     case RBD_PROBLEM_COMMENT:
-        return RBD_SetError(err, KR_E_NOT_RBD, 0, KR_NO_RECORD,
-                            "not an RBD package (the header lacks the format's comment)");
+        break;
     case RBD_PROBLEM_SIZE:
         return RBD_SetError(err, KR_E_IO, 0, KR_NO_RECORD, "the package's length can't be had");
     case RBD_PROBLEM_GROUP_SHORT:

@@ -2,8 +2,10 @@
 // (or its checks alone), its outcome reported to the caller.
 #include "../extract/engine.h"
 #include "../extract/entry_data.h"
+#include "../extract/outcome_text.h"
 #include "errors.h"
 #include "package_table.h"
+#include "verdict.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -72,52 +74,38 @@ void Report(RBDRun &run, const kr_entry &entry, int outcome, const kr_error *why
     }
 }
 
-int BudgetError(const RBDRun &run, const kr_entry &entry, kr_error &why) {
-    return RBD_SetError(&why, KR_E_BUDGET, 0, KR_NO_RECORD,
-                        "\"%s\" would take the output past its budget of %llu bytes", entry.path,
-                        static_cast<unsigned long long>(run.options.budget));
-}
-
-// The outcome of the engine as a code, with `why` filled for the caller.
+// The code of an engine outcome, with `why` filled for the caller in the
+// words of the command line's option mode.
 int OutcomeCode(const RBDRun &run, const RBDEntryResult &result, const kr_entry &entry,
                 kr_error &why) {
-    char text[128];
+    RBDOutcomeSubject subject{"", entry.group, entry.name, run.options.budget};
+    char text[RBD_OUTCOME_TEXT];
+    int code = KR_E_UNSAFE;
     switch (result.outcome) {
     case RBD_ENTRY_WRITTEN:
     case RBD_ENTRY_KEPT: // never asked for here
         if (!result.data_missing) {
             return RBD_ClearError(&why);
         }
-        return RBD_SetError(&why, KR_E_NO_DATA, 0, KR_NO_RECORD,
-                            "\"%s\": its data runs past the end of the package; left empty",
-                            entry.path);
+        RBD_WordDataMissing(RBD_WORDING_FULL, subject, text, sizeof text);
+        return RBD_SetError(&why, KR_E_NO_DATA, 0, KR_NO_RECORD, "%s", text);
     case RBD_ENTRY_UNSAFE:
     case RBD_ENTRY_TOO_LONG:
     case RBD_ENTRY_EMPTY_NAME:
-        return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD, "refusing unsafe path \"%s\"",
-                            entry.path);
     case RBD_ENTRY_THROUGH_LINK:
-        return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
-                            "refusing to extract through a link, \"%s\"", entry.group);
     case RBD_ENTRY_IS_PACKAGE:
-        return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
-                            "refusing to overwrite the package, \"%s\"", entry.path);
     case RBD_ENTRY_NOT_REPLACED:
-        return RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
-                            "refusing to replace \"%s\" under Wine, which can't tell a link "
-                            "from a file",
-                            entry.path);
+        break;
     case RBD_ENTRY_NO_PATH:
-        return RBD_SetError(&why, KR_E_IO, result.os_error, KR_NO_RECORD,
-                            "can't create the directory \"%s\": %s", entry.group,
-                            RBD_SystemText(result.os_error, text, sizeof text));
     case RBD_ENTRY_WRITE_FAILED:
-        return RBD_SetError(&why, KR_E_IO, result.os_error, KR_NO_RECORD, "can't write \"%s\": %s",
-                            entry.path, RBD_SystemText(result.os_error, text, sizeof text));
+        code = KR_E_IO;
+        break;
     case RBD_ENTRY_OVER_BUDGET:
+        code = KR_E_BUDGET;
         break;
     }
-    return BudgetError(run, entry, why);
+    RBD_WordOutcome(RBD_WORDING_FULL, result, subject, text, sizeof text);
+    return RBD_SetError(&why, code, result.os_error, KR_NO_RECORD, "%s", text);
 }
 
 // The run's result once every chosen entry was met, or at the budget's stop.
@@ -207,18 +195,19 @@ int kr_test(const kr_package *pkg, const kr_extract_options *opt, kr_error *err)
     uint32_t next = 0;
     kr_entry entry;
     while (stop == KR_OK && NextChosen(run, next, entry)) {
-        int outcome = KR_OK;
-        if ((entry.flags & KR_ENTRY_UNSAFE) != 0) {
-            outcome = RBD_SetError(&why, KR_E_UNSAFE, 0, KR_NO_RECORD,
-                                   "refusing unsafe path \"%s\"", entry.path);
-        } else if ((entry.flags & KR_ENTRY_NO_DATA) != 0) {
-            outcome = RBD_SetError(&why, KR_E_NO_DATA, 0, KR_NO_RECORD,
-                                   "\"%s\": its data runs past the end of the package", entry.path);
-        } else if (!RBD_ChargeOutput(budget, entry.size)) {
-            outcome = BudgetError(run, entry, why);
+        // What the engine would make of it before touching the disk.
+        RBDEntryResult result{RBD_VerdictOf(*pkg, entry.index, ""), false, 0};
+        if (result.outcome == RBD_ENTRY_WRITTEN) {
+            result.data_missing = (entry.flags & KR_ENTRY_NO_DATA) != 0;
+            if (!result.data_missing && !RBD_ChargeOutput(budget, entry.size)) {
+                result.outcome = RBD_ENTRY_OVER_BUDGET;
+            }
+        }
+        int outcome = OutcomeCode(run, result, entry, why);
+        Report(run, entry, outcome, outcome == KR_OK ? nullptr : &why);
+        if (outcome == KR_E_BUDGET) {
             stop = KR_E_BUDGET;
         }
-        Report(run, entry, outcome, outcome == KR_OK ? nullptr : &why);
     }
     return Finish(run, stop, why, err);
 }

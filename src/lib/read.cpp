@@ -73,13 +73,24 @@ int64_t kr_read(const kr_package *pkg, uint32_t index, uint64_t offset, void *bu
     return got;
 }
 
-int kr_read_to_fd(const kr_package *pkg, uint32_t index, int fd, kr_error *err) {
+int kr_read_to_fd_at(const kr_package *pkg, uint32_t index, uint64_t offset, int fd,
+                     uint64_t *written, kr_error *err) {
+    if (written != nullptr) {
+        *written = 0;
+    }
     int code = KR_OK;
     const RBDEntryRecord *entry = ReadableEntry(pkg, index, err, &code);
     if (entry == nullptr) {
         return code;
     }
-    int copied = hkCopyRange(fd, pkg->fd, entry->offset, entry->size);
+    if (offset >= entry->size) {
+        return RBD_ClearError(err);
+    }
+    uint64_t sent = 0;
+    int copied = hkSendRange(fd, pkg->fd, entry->offset + offset, entry->size - offset, &sent);
+    if (written != nullptr) {
+        *written = sent;
+    }
     if (copied == HK_COPY_SHORT_READ) {
         return ShrankError(index, err);
     }
@@ -90,4 +101,8 @@ int kr_read_to_fd(const kr_package *pkg, uint32_t index, int fd, kr_error *err) 
                             RBD_SystemText(error, text, sizeof text));
     }
     return RBD_ClearError(err);
+}
+
+int kr_read_to_fd(const kr_package *pkg, uint32_t index, int fd, kr_error *err) {
+    return kr_read_to_fd_at(pkg, index, 0, fd, nullptr, err);
 }

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 const char kBanner[] = "Kestrel Software Presents\n"
-                       " kestrun (" KESTRUN_EXPECTED_VERSION ")\n"
+                       " kestrun (1.0.0)\n" // fixed text, whatever the version
                        " Developed by the kestrun authors\n"
                        "\n";
 

@@ -1,10 +1,10 @@
 // The command line's warning for an entry that the mounted tree leaves out,
-// word for word as `kestrun PACKAGE` prints it, on standard error. Names are
-// escaped where standard error is a terminal, as the command line escapes
-// them.
+// word for word as `kestrun PACKAGE` prints it (the library words it), on
+// standard error. Names are escaped where standard error is a terminal, as
+// the command line escapes them.
 #pragma once
 
 #include "tree_layout.h"
 
 // `context` is the output root's name (const char *), as LayOutTree hands it.
-void WarnLeftOut(void *context, const kr_entry &entry, LeftOut why);
+void WarnLeftOut(void *context, const kr_package *package, const kr_entry &entry, int outcome);

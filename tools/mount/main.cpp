@@ -13,7 +13,7 @@ int main(int argc, char **argv) {
         MountState state{};
         state.connection_options = options.connection;
         status = 1;
-        if (OpenForMount(state, options.package, options.partial != 0)) {
+        if (OpenForMount(state, options)) {
             status = ServeMount(args, options, state);
             CloseMounted(state);
         }

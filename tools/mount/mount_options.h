@@ -1,6 +1,6 @@
 // The command line: kestrun-mount PACKAGE MOUNTPOINT [-f] [-d] [-s] [-o OPTIONS],
-// read by libfuse's conventions. -o partial is ours; every other option is
-// libfuse's and stays in the argument list for it.
+// read by libfuse's conventions. -o partial, uid=, gid= and umask= are ours;
+// every other option is libfuse's and stays in the argument list for it.
 #pragma once
 
 #include <fuse_lowlevel.h>
@@ -8,6 +8,15 @@
 struct MountOptions {
     char *package; // the first word that is not an option
     int partial;   // -o partial: mount the entries before damage in the index
+    // -o uid=N, gid=N: the owner that every node shows (the mounting user's
+    // by default); -o umask=M: the permission bits taken away from 0666 for
+    // files and 0777 for directories (by default they are 0444 and 0555).
+    unsigned uid;
+    unsigned gid;
+    unsigned umask;
+    int uid_set;
+    int gid_set;
+    int umask_set;
     fuse_cmdline_opts cmdline;
     fuse_conn_info_opts *connection; // libfuse's -o options for the connection
 };

@@ -1,15 +1,13 @@
 #include "mount_package.h"
 
-#include "cli/output/shown_text.h"
-#include "entry_verdict.h"
 #include "left_out_warning.h"
+#include "shown_name.h"
 #include "tree_layout.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,10 +41,21 @@ kr_package *OpenPackage(const char *path, bool partial, struct stat &status, int
 
 } // namespace
 
-bool OpenForMount(MountState &state, const char *path, bool partial) {
+bool OpenForMount(MountState &state, const MountOptions &options) {
+    const char *path = options.package;
+    // The tree is the one kestrun writes below ./NAME/: a package whose name
+    // gives no NAME is refused, as kestrun refuses it.
+    char root_name[KR_MAX_ROOT_NAME + 1];
+    if (kr_root_name(path, root_name) != KR_OK) {
+        std::fprintf(stderr,
+                     "kestrun-mount: %s: invalid package name: kestrun takes names of 4 to %d "
+                     "characters, the last 4 its extension\n",
+                     ShownOn(stderr, path).c_str(), KR_MAX_ROOT_NAME + 4);
+        return false;
+    }
     struct stat status {};
     int fd = -1;
-    kr_package *package = OpenPackage(path, partial, status, fd);
+    kr_package *package = OpenPackage(path, options.partial != 0, status, fd);
     if (package == nullptr) {
         return false;
     }
@@ -61,11 +70,11 @@ bool OpenForMount(MountState &state, const char *path, bool partial) {
     table.package = package;
     table.time = status.st_mtim;
     table.package_size = info.package_size;
-    table.uid = getuid();
-    table.gid = getgid();
-    NoteTerminals(stderr);
-    std::string root_name = RootNameOf(path);
-    if (!LayOutTree(table, root_name.c_str(), WarnLeftOut, root_name.data())) {
+    table.uid = options.uid_set ? options.uid : getuid();
+    table.gid = options.gid_set ? options.gid : getgid();
+    table.file_mode = options.umask_set ? 0666 & ~options.umask : 0444;
+    table.directory_mode = options.umask_set ? 0777 & ~options.umask : 0555;
+    if (!LayOutTree(table, root_name, WarnLeftOut, root_name)) {
         std::fprintf(stderr, "kestrun-mount: %s: no memory for the package's tree\n", path);
         CloseMounted(state);
         return false;

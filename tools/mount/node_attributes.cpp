@@ -7,10 +7,10 @@ void FillAttributes(const MountTable &table, uint32_t node, struct stat &out) {
     std::memset(&out, 0, sizeof out);
     out.st_ino = node + 1;
     if (IsDirectoryNode(at)) {
-        out.st_mode = S_IFDIR | 0555;
+        out.st_mode = S_IFDIR | table.directory_mode;
         out.st_nlink = 2 + at.subdirectories;
     } else {
-        out.st_mode = S_IFREG | 0444;
+        out.st_mode = S_IFREG | table.file_mode;
         out.st_nlink = 1;
         out.st_size = static_cast<off_t>(at.size);
         out.st_blocks = static_cast<blkcnt_t>((at.size + 511) / 512);

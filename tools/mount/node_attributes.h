@@ -1,6 +1,7 @@
-// What a node shows to stat: directories 0555 and files 0444, owned by the
-// user who mounted the package, every time the package file's modification
-// time, and inode numbers that are the node numbers plus one.
+// What a node shows to stat: the table's permission bits and owner (by
+// default directories 0555 and files 0444 of the user who mounted the
+// package), every time the package file's modification time, and inode
+// numbers that are the node numbers plus one.
 #pragma once
 
 #include "node_table.h"

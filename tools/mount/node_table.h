@@ -34,11 +34,14 @@ struct MountTable {
     std::vector<uint32_t> children;
     std::vector<char> names;
     // What every node shows besides its own: the package file's time, its
-    // length (for statfs), and the owner of the mount.
+    // length (for statfs), the owner and the permission bits of files and
+    // of directories.
     timespec time;
     uint64_t package_size;
     uid_t uid;
     gid_t gid;
+    mode_t file_mode;
+    mode_t directory_mode;
 };
 
 inline bool IsDirectoryNode(const MountNode &node) {

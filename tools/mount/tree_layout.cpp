@@ -1,6 +1,5 @@
 #include "tree_layout.h"
 
-#include "entry_verdict.h"
 #include "name_index.h"
 
 #include <cstring>
@@ -29,8 +28,8 @@ struct Layout {
     std::vector<GroupLevel> levels;
 };
 
-uint32_t AddNode(Layout &layout, uint64_t hash, uint32_t parent, const char *name, size_t length,
-                 uint32_t entry, uint64_t size) {
+uint32_t AddNode(Layout &layout, uint32_t parent, const char *name, size_t length, uint32_t entry,
+                 uint64_t size) {
     MountTable &table = *layout.table;
     if (table.nodes.size() >= kNoNode - 1) {
         throw std::bad_alloc(); // more nodes than their numbers can count
@@ -45,7 +44,7 @@ uint32_t AddNode(Layout &layout, uint64_t hash, uint32_t parent, const char *nam
     table.names.push_back('\0');
     table.nodes.push_back(node);
     auto number = static_cast<uint32_t>(table.nodes.size() - 1);
-    AddName(layout.index, table, number, hash);
+    AddName(layout.index, number);
     return number;
 }
 
@@ -72,10 +71,9 @@ uint32_t GroupDirectory(Layout &layout, const char *group) {
     while (group[at] != '\0') {
         size_t length = std::strcspn(group + at, "/");
         if (length > 0) {
-            uint64_t hash = HashName(layout.index, dir, group + at, length);
-            uint32_t child = FindName(layout.index, table, hash, dir, group + at, length);
+            uint32_t child = FindName(layout.index, dir, group + at, length);
             if (child == kNoNode) {
-                child = AddNode(layout, hash, dir, group + at, length, kNoEntry, 0);
+                child = AddNode(layout, dir, group + at, length, kNoEntry, 0);
             } else if (!IsDirectoryNode(table.nodes[child])) {
                 return kNoNode;
             }
@@ -92,29 +90,29 @@ uint32_t GroupDirectory(Layout &layout, const char *group) {
 
 void PlaceEntry(Layout &layout, const kr_entry &entry, const char *root_name, LeftOutReport report,
                 void *context) {
-    EntryVerdict verdict = VerdictOn(entry, root_name);
-    if (verdict != ENTRY_TAKEN) {
-        report(context, entry, verdict == ENTRY_UNSAFE ? LEFT_OUT_UNSAFE : LEFT_OUT_TOO_LONG);
+    const kr_package *package = layout.table->package;
+    int verdict = kr_entry_verdict(package, entry.index, root_name);
+    if (verdict == KR_OUTCOME_UNSAFE || verdict == KR_OUTCOME_TOO_LONG) {
+        report(context, package, entry, verdict);
         return;
     }
     uint32_t dir = GroupDirectory(layout, entry.group);
     if (dir == kNoNode) {
-        report(context, entry, LEFT_OUT_FILE_IN_WAY);
+        report(context, package, entry, KR_OUTCOME_NO_PATH);
         return;
     }
-    if (entry.name[0] == '\0') {
-        report(context, entry, LEFT_OUT_EMPTY_NAME);
+    if (verdict != KR_OUTCOME_WRITTEN) {
+        report(context, package, entry, verdict); // the empty name, below its directory
         return;
     }
     MountTable &table = *layout.table;
     size_t length = std::strlen(entry.name);
     uint64_t size = (entry.flags & KR_ENTRY_NO_DATA) != 0 ? 0 : entry.size;
-    uint64_t hash = HashName(layout.index, dir, entry.name, length);
-    uint32_t node = FindName(layout.index, table, hash, dir, entry.name, length);
+    uint32_t node = FindName(layout.index, dir, entry.name, length);
     if (node == kNoNode) {
-        AddNode(layout, hash, dir, entry.name, length, entry.index, size);
+        AddNode(layout, dir, entry.name, length, entry.index, size);
     } else if (IsDirectoryNode(table.nodes[node])) {
-        report(context, entry, LEFT_OUT_DIRECTORY_IN_WAY);
+        report(context, package, entry, KR_OUTCOME_WRITE_FAILED);
     } else {
         table.nodes[node].entry = entry.index;
         table.nodes[node].size = size;
@@ -128,11 +126,7 @@ bool LayOutTree(MountTable &table, const char *root_name, LeftOutReport report, 
         table.nodes.assign(1, MountNode{0, kNoEntry, 0, 0, 0, 0, 0, 0});
         table.names.assign(1, '\0');
         Layout layout{&table, NameIndex{}, std::string(), std::vector<GroupLevel>()};
-        // Room for every node the package can make: a file per entry, and
-        // a directory per group record at most.
-        kr_info info;
-        kr_get_info(table.package, &info);
-        StartNameIndex(layout.index, size_t{info.entries} + info.groups);
+        StartNameIndex(layout.index, table);
         uint32_t count = kr_entry_count(table.package);
         for (uint32_t i = 0; i < count; ++i) {
             kr_entry entry;

@@ -1,6 +1,6 @@
 // Lays out the tree that `kestrun PACKAGE` writes into a fresh directory on
 // Linux, from the package's entries in index order, without writing anything:
-//  - an entry that the command line refuses (entry_verdict.h) is left out;
+//  - an entry that the command line refuses (kr_entry_verdict) is left out;
 //  - a group's directory is made only when an entry below it gets that far,
 //    and empty names along a group path are passed over ("a//b/" is a/b);
 //  - an entry whose group path meets a file, or whose name a directory has,
@@ -13,16 +13,12 @@
 
 #include "node_table.h"
 
-// Why an entry that extraction meets is not in the tree.
-enum LeftOut {
-    LEFT_OUT_UNSAFE,          // a name that could lead outside the output root
-    LEFT_OUT_TOO_LONG,        // its output path is too long
-    LEFT_OUT_FILE_IN_WAY,     // a file has the name of one of its group's directories
-    LEFT_OUT_EMPTY_NAME,      // its own name is empty
-    LEFT_OUT_DIRECTORY_IN_WAY // a directory has its name
-};
-
-typedef void (*LeftOutReport)(void *context, const kr_entry &entry, LeftOut why);
+// Called for an entry that the tree leaves out, with the command line's
+// outcome for it: KR_OUTCOME_UNSAFE, KR_OUTCOME_TOO_LONG, KR_OUTCOME_NO_PATH
+// (a file has the name of one of its group's directories),
+// KR_OUTCOME_EMPTY_NAME or KR_OUTCOME_WRITE_FAILED (a directory has its name).
+typedef void (*LeftOutReport)(void *context, const kr_package *package, const kr_entry &entry,
+                              int outcome);
 
 // Fills `table` (its package set) with the tree of the package's entries,
 // measuring output paths below `root_name` as the command line does.

@@ -2,6 +2,7 @@
 
 #include "../../extract/engine.h"
 #include "../../extract/entry_data.h"
+#include "../../extract/outcome_text.h"
 #include "../../hostkit/hostkit.h"
 #include "../loader.h"
 #include "../output/messages.h"
@@ -61,31 +62,50 @@ bool LandsOnPackage(const char *path, const char *filename) {
 
 } // namespace
 
+namespace {
+
+// Warns of what an extraction would make of the entry, in option mode's words.
+void WarnOf(RBDEntryOutcome outcome, const char *path, const char *filename) {
+    RBDOutcomeSubject entry{package_name, path, filename, 0};
+    char text[RBD_OUTCOME_TEXT];
+    RBD_WordOutcome(RBD_WORDING_FULL, RBDEntryResult{outcome, false, 0}, entry, text, sizeof text);
+    RBD_Warning("WARNING: %s!\n", ShownInMessage(text));
+}
+
+void WarnOfMissingData(const char *path, const char *filename) {
+    RBDOutcomeSubject entry{package_name, path, filename, 0};
+    char text[RBD_OUTCOME_TEXT];
+    RBD_WordDataMissing(RBD_WORDING_FULL, entry, text, sizeof text);
+    RBD_Warning("WARNING: %s!\n", ShownInMessage(text));
+}
+
+} // namespace
+
 void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uint32_t size,
                     bool safe_group) {
-    std::string entry = std::string(path) + filename;
-    const char *shown = ShownInMessage(entry.c_str());
     RBDEntryOutcome verdict = RBD_EntryVerdict(package_name, path, filename, safe_group);
-    if (verdict == RBD_ENTRY_UNSAFE) {
-        RBD_Warning("WARNING: Refusing unsafe path, \"%s\"!\n", shown);
+    if (verdict != RBD_ENTRY_WRITTEN) {
+        WarnOf(verdict, path, filename);
         return;
     }
-    if (verdict == RBD_ENTRY_TOO_LONG) {
-        RBD_Warning("WARNING: Path too long, \"%s\"!\n", shown);
+    // An extraction makes the group's directory, then finds no file can have
+    // the name.
+    if (*filename == '\0') {
+        WarnOf(RBD_ENTRY_EMPTY_NAME, path, filename);
         return;
     }
     if (LandsOnPackage(path, filename)) {
-        RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n", shown);
+        WarnOf(RBD_ENTRY_IS_PACKAGE, path, filename);
         return;
     }
     if (!RBD_DataInPackage(offset, size, package_size)) {
-        RBD_Warning("WARNING: Failed to read in data, \"%s\"!\n", shown);
+        WarnOfMissingData(path, filename);
         return;
     }
     // An extraction would stop here, so the test does too, with its status.
     RBD_ChargeOrStop(size);
     if (run_mode.sha256 && !RBD_HashEntry(offset, size, nullptr)) {
-        RBD_Warning("WARNING: Failed to read in data, \"%s\"!\n", shown);
+        WarnOfMissingData(path, filename);
     }
 }
 

@@ -1,7 +1,6 @@
 #include "writer.h"
 
-#include "../../extract/entry_data.h"
-#include "../../lib/system_text.h"
+#include "../../extract/outcome_text.h"
 #include "../../types.h"
 #include "../interrupt.h"
 #include "../output/messages.h"
@@ -54,98 +53,28 @@ void PrintLine(bool kept, const char *path, const char *filename) {
     }
 }
 
-// The warnings of the classic run, which follow the entry's "Writing" line
-// and name what the writer met, as they always have.
-void ReportBriefly(const RBDEntryResult &result, const char *path, const char *filename) {
-    char out_path[RBD_MAX_PATH + 1] = "";
-    RBD_FormatOutputPath(out_path, package_name, path, filename);
-    if (result.data_missing) {
-        RBD_Warning("WARNING: Failed to read in data!\n");
-    }
-    switch (result.outcome) {
-    case RBD_ENTRY_WRITTEN:
-    case RBD_ENTRY_KEPT:
-        break;
-    case RBD_ENTRY_UNSAFE:
-        RBD_Warning("WARNING: Refusing unsafe path, \"%s%s\"!\n", ShownInMessage(path),
-                    ShownInMessage(filename));
-        break;
-    case RBD_ENTRY_TOO_LONG:
-        RBD_Warning("WARNING: Path too long, \"%s%s\"!\n", ShownInMessage(path),
-                    ShownInMessage(filename));
-        break;
-    case RBD_ENTRY_THROUGH_LINK:
-        RBD_Warning("WARNING: Refusing to extract through a link, \"%s\"!\n", ShownInMessage(path));
-        break;
-    case RBD_ENTRY_NO_PATH:
-        RBD_Warning("WARNING: Failed to create path, \"%s\"!\n", ShownInMessage(path));
-        break;
-    case RBD_ENTRY_IS_PACKAGE:
-        RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n",
-                    ShownInMessage(out_path));
-        break;
-    case RBD_ENTRY_EMPTY_NAME:
-    case RBD_ENTRY_WRITE_FAILED:
-        RBD_Warning("WARNING: Failed to write to destination, \"%s\"!\n", ShownInMessage(out_path));
-        break;
-    case RBD_ENTRY_NOT_REPLACED:
-        RBD_Warning("WARNING: Refusing to replace \"%s\" under Wine, which can't tell a link from "
-                    "a file!\n",
-                    ShownInMessage(out_path));
-        break;
-    case RBD_ENTRY_OVER_BUDGET:
-        StopOverBudget();
-    }
-}
-
-// Option mode: warnings go to standard error, apart from the "Writing"
-// lines, or stand alone with -q; so each one names its entry by its path
-// under the output root, and a failure of the system says the system's
-// reason.
-void ReportInFull(const RBDEntryResult &result, const char *path, const char *filename) {
+// The warning for an entry that was not written whole, after its "Writing"
+// line: in the classic run's words, as they always were, or in option
+// mode's, which name the entry by its path under the output root (the
+// warnings go to standard error, apart from the "Writing" lines, or stand
+// alone with -q) and give the system's reason.
+void ReportOutcome(const RBDEntryResult &result, const char *path, const char *filename) {
     bool whole = result.outcome == RBD_ENTRY_WRITTEN || result.outcome == RBD_ENTRY_KEPT;
     if (whole && !result.data_missing) {
         return; // the common case, at no cost
     }
-    std::string entry = std::string(path) + filename;
-    const char *shown = ShownInMessage(entry.c_str());
-    char text[128];
-    const char *reason = RBD_SystemText(result.os_error, text, sizeof text);
+    RBDWording wording = run_mode.options ? RBD_WORDING_FULL : RBD_WORDING_CLASSIC;
+    RBDOutcomeSubject entry{package_name, path, filename, 0};
+    char text[RBD_OUTCOME_TEXT];
     if (result.data_missing) {
-        RBD_Warning("WARNING: Failed to read in data, \"%s\"!\n", shown);
+        RBD_WordDataMissing(wording, entry, text, sizeof text);
+        RBD_Warning("WARNING: %s!\n", ShownInMessage(text));
     }
-    switch (result.outcome) {
-    case RBD_ENTRY_WRITTEN:
-    case RBD_ENTRY_KEPT:
-        break;
-    case RBD_ENTRY_UNSAFE:
-        RBD_Warning("WARNING: Refusing unsafe path, \"%s\"!\n", shown);
-        break;
-    case RBD_ENTRY_TOO_LONG:
-        RBD_Warning("WARNING: Path too long, \"%s\"!\n", shown);
-        break;
-    case RBD_ENTRY_THROUGH_LINK:
-        RBD_Warning("WARNING: Refusing to extract through a link, \"%s\"!\n", shown);
-        break;
-    case RBD_ENTRY_NO_PATH:
-        RBD_Warning("WARNING: Failed to create path, \"%s\": %s!\n", shown, reason);
-        break;
-    case RBD_ENTRY_IS_PACKAGE:
-        RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n", shown);
-        break;
-    case RBD_ENTRY_EMPTY_NAME:
-        RBD_Warning("WARNING: Failed to write to destination, \"%s\": the name is empty!\n", shown);
-        break;
-    case RBD_ENTRY_WRITE_FAILED:
-        RBD_Warning("WARNING: Failed to write to destination, \"%s\": %s!\n", shown, reason);
-        break;
-    case RBD_ENTRY_NOT_REPLACED:
-        RBD_Warning("WARNING: Refusing to replace \"%s\" under Wine, which can't tell a link from "
-                    "a file!\n",
-                    shown);
-        break;
-    case RBD_ENTRY_OVER_BUDGET:
-        StopOverBudget();
+    if (result.outcome == RBD_ENTRY_OVER_BUDGET) {
+        StopOverBudget(); // the run's end, in words of its own
+    }
+    if (RBD_WordOutcome(wording, result, entry, text, sizeof text)) {
+        RBD_Warning("WARNING: %s!\n", ShownInMessage(text));
     }
 }
 
@@ -226,11 +155,7 @@ void RBD_CloseOutput(void) {
 void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size,
                    bool safe_group) {
     RBDEntryResult result = RBD_ExtractEntry(extraction, path, filename, offset, size, safe_group);
-    if (run_mode.options) {
-        ReportInFull(result, path, filename);
-    } else {
-        ReportBriefly(result, path, filename);
-    }
+    ReportOutcome(result, path, filename);
 }
 
 void RBD_ChargeOrStop(uint64_t size) {

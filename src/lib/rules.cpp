@@ -1,0 +1,88 @@
+// Extraction's rules for a caller that lays out the tree itself (the mount):
+// the output root's name, each entry's verdict and the command line's words
+// for what becomes of an entry.
+#include "../extract/outcome_text.h"
+#include "../hostkit/hostkit.h"
+#include "../package/root_name.h"
+#include "package_table.h"
+#include "verdict.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool ToEngineOutcome(int outcome, RBDEntryOutcome &out) {
+    switch (outcome) {
+    case KR_OUTCOME_WRITTEN:
+        out = RBD_ENTRY_WRITTEN;
+        return true;
+    case KR_OUTCOME_UNSAFE:
+        out = RBD_ENTRY_UNSAFE;
+        return true;
+    case KR_OUTCOME_TOO_LONG:
+        out = RBD_ENTRY_TOO_LONG;
+        return true;
+    case KR_OUTCOME_EMPTY_NAME:
+        out = RBD_ENTRY_EMPTY_NAME;
+        return true;
+    case KR_OUTCOME_NO_PATH:
+        out = RBD_ENTRY_NO_PATH;
+        return true;
+    case KR_OUTCOME_WRITE_FAILED:
+        out = RBD_ENTRY_WRITE_FAILED;
+        return true;
+    default:
+        return false;
+    }
+}
+
+int ToPublicOutcome(RBDEntryOutcome outcome) {
+    switch (outcome) {
+    case RBD_ENTRY_UNSAFE:
+        return KR_OUTCOME_UNSAFE;
+    case RBD_ENTRY_TOO_LONG:
+        return KR_OUTCOME_TOO_LONG;
+    case RBD_ENTRY_EMPTY_NAME:
+        return KR_OUTCOME_EMPTY_NAME;
+    default:
+        return KR_OUTCOME_WRITTEN;
+    }
+}
+
+} // namespace
+
+int kr_root_name(const char *path, char *root) {
+    if (path == nullptr || root == nullptr) {
+        return KR_E_INVALID;
+    }
+    char name[RBD_MAX_PACKAGE_NAME + 1];
+    if (!RBD_RootNameOf(hkGetFileName(path), name)) {
+        root[0] = '\0';
+        return KR_E_INVALID;
+    }
+    std::memcpy(root, name, std::strlen(name) + 1);
+    return KR_OK;
+}
+
+int kr_entry_verdict(const kr_package *pkg, uint32_t index, const char *root_name) {
+    if (pkg == nullptr || root_name == nullptr || index >= pkg->entries.size()) {
+        return KR_E_INVALID;
+    }
+    return ToPublicOutcome(RBD_VerdictOf(*pkg, index, root_name));
+}
+
+int kr_outcome_text(const kr_package *pkg, uint32_t index, const char *root_name, int outcome,
+                    char *text, size_t size) {
+    RBDEntryResult result{RBD_ENTRY_WRITTEN, false, 0};
+    if (pkg == nullptr || root_name == nullptr || index >= pkg->entries.size() ||
+        !ToEngineOutcome(outcome, result.outcome) || (text == nullptr && size > 0)) {
+        return KR_E_INVALID;
+    }
+    kr_entry entry;
+    RBD_ViewEntry(*pkg, index, entry);
+    RBDOutcomeSubject subject{root_name, entry.group, entry.name, 0};
+    char phrase[RBD_OUTCOME_TEXT];
+    RBD_WordOutcome(RBD_WORDING_CLASSIC, result, subject, phrase, sizeof phrase);
+    return std::snprintf(text, size, "%s", phrase);
+}
