@@ -210,7 +210,8 @@ bool Apply(RBDChoice &choice, const RBDOptionWord &option, const std::string &wo
         choice.sha256_word = word;
         break;
     case OPTION_FILE:
-        return NamePackage(options, word, value, *choice.error);
+        // There is a value, as checked above; the analyser can't tell.
+        return value != nullptr && NamePackage(options, word, value, *choice.error);
     }
     return true;
 }
