@@ -1,7 +1,7 @@
 # bash completion for kestrun: options while they may still come (only before
-# the package), directories after -C and -d, then packages (*.rbd files, the
-# extension in any case), and after the package the names of its members,
-# which kestrun -l lists.
+# the package, or before the first member after -f), directories after -C and
+# -d, then packages (*.rbd files, the extension in any case; also after -f),
+# and after the package the names of its members, which kestrun -l lists.
 _kestrun_members() {
   local package=$1 cur=$2 line name
   package=${package/#\~/$HOME}
@@ -18,6 +18,14 @@ _kestrun_members() {
   compopt -o filenames 2>/dev/null
 }
 
+# Packages: *.rbd files and directories, each behind `prefix` ("--file=").
+_kestrun_packages() {
+  local prefix=$1 cur=$2
+  compopt -o filenames 2>/dev/null
+  mapfile -t COMPREPLY < <(compgen -f -P "$prefix" -X '!*.[rR][bB][dD]' -- "$cur"
+    compgen -d -P "$prefix" -- "$cur")
+}
+
 _kestrun() {
   local cur prev word i
   cur=${COMP_WORDS[COMP_CWORD]}
@@ -29,29 +37,44 @@ _kestrun() {
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;
+    -f | --file | -[lqtiOxvhVk]*f)
+      _kestrun_packages '' "$cur"
+      return
+      ;;
   esac
 
   # Options are taken only before the package, and only when the first word
   # is one; the first other word is the package, the rest member patterns.
-  local options_open=1 package=
+  # With -f the package is named among the options, and the first other
+  # word is the first member.
+  local options_open=1 package='' named=0 members=0
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
-    if [[ -n $package ]]; then
+    if [[ -n $package ]] && ! ((named)); then
       break
     elif [[ $word == -- ]]; then
       options_open=0
     elif ((options_open)) && [[ $word == -* && $word != - ]]; then
-      # Options that take the next word: -C, -d, --exclude, and a bundle
-      # ending in C or d.
+      # Options that take the next word: -C, -d, -f, --exclude, and a bundle
+      # ending in C, d or f.
       case $word in
+        --file=*) package=${word#--file=} named=1 ;;
+        -f | --file | -[lqtiOxvhVk]*f)
+          package=${COMP_WORDS[i + 1]-} named=1
+          ((i++))
+          ;;
         -C | --directory | -d | --output | --exclude | -[lqtiOxvhVk]*[Cd]) ((i++)) ;;
       esac
+    elif ((named)); then
+      members=1
+      break
     else
       package=$word
     fi
   done
 
-  if [[ -n $package || $prev == --exclude ]]; then
+  if [[ $prev == --exclude ]] || { [[ -n $package ]] && ! ((named)); } ||
+    ((members)) || { ((named)) && [[ $cur != -* ]]; }; then
     if [[ -n $package ]]; then
       _kestrun_members "$package" "$cur"
     fi
@@ -60,6 +83,10 @@ _kestrun() {
 
   if ((options_open)) && [[ $cur == -* ]]; then
     local assigned
+    if [[ $cur == --file=* ]]; then
+      _kestrun_packages --file= "${cur#--file=}"
+      return
+    fi
     for assigned in --directory= --output=; do
       if [[ $cur == "$assigned"* ]]; then
         compopt -o filenames 2>/dev/null
@@ -68,14 +95,14 @@ _kestrun() {
       fi
     done
     mapfile -t COMPREPLY < <(compgen -W '-x --extract -l --list --json -t --test -i --info
-      -O --to-stdout --sha256 -C --directory= -d --output= -k --keep-old-files --exclude=
-      -q --quiet -v --verbose --progress --no-progress -h --help -V --version --' -- "$cur")
+      -O --to-stdout --sha256 -C --directory= -d --output= -f --file= -k --keep-old-files
+      --exclude= -q --quiet -v --verbose --progress --no-progress -h --help -V --version
+      --' -- "$cur")
     if [[ ${COMPREPLY[0]-} == *= ]]; then
       compopt -o nospace 2>/dev/null
     fi
     return 0
   fi
-  compopt -o filenames 2>/dev/null
-  mapfile -t COMPREPLY < <(compgen -f -X '!*.[rR][bB][dD]' -- "$cur"; compgen -d -- "$cur")
+  _kestrun_packages '' "$cur"
 }
 complete -F _kestrun kestrun

@@ -27,7 +27,8 @@ TEST_F(CliTest, HelpAndVersion) {
         for (const char *documented :
              {"--list", "--json", "--test", "--info", "--directory=DIR", "--to-stdout", "--quiet",
               "--version", "--extract", "--verbose", "--keep-old-files", "--output=DIR",
-              "--exclude=PATTERN", "--progress", "--no-progress", "--sha256", "Exit status"}) {
+              "--exclude=PATTERN", "--progress", "--no-progress", "--sha256", "--file=PACKAGE",
+              "tar's -t is -l here", "Exit status"}) {
             EXPECT_NE(run.out.find(documented), std::string::npos) << documented;
         }
         EXPECT_EQ(run.status, 0);
@@ -54,6 +55,17 @@ TEST_F(CliTest, CommandLineMistakesGiveOneErrorAndAPointerToTheHelp) {
         {{"--directory="}, "Option \"--directory\" needs a directory!"},
         {{"-q"}, "No package given!"},
         {{"-i", "pkg.rbd", "data"}, "Option \"-i\" takes no member patterns!"},
+        // -f: the package among the options, then member patterns.
+        {{"--file="}, "Option \"--file\" needs a package!"},
+        {{"-xf", "-"},
+         "Option \"-f\" needs a package file, not \"-\": a package is read at many offsets, so "
+         "it can't come from standard input!"},
+        {{"-f", "pkg.rbd", "--file=other.rbd"},
+         "Two packages given, \"pkg.rbd\" and \"other.rbd\"; give one!"},
+        {{"-xf", "pkg.rbd", "--", "other.rbd"},
+         "Two packages given, \"pkg.rbd\" and \"other.rbd\"; give one!"},
+        {{"-xf", "pkg.rbd", "sfx", "-C", "d"},
+         "Option \"-C\" comes after the member patterns; options go before them!"},
     };
     for (const auto &[args, message] : cases) {
         SCOPED_TRACE(args[0]);
@@ -98,7 +110,7 @@ TEST_F(CliTest, ClosedStandardOutputNeverStopsAnExtraction) {
 
     // Where the output is the product, a reader gone ends the run quietly,
     // as by SIGPIPE.
-    for (const char *option : {"-l", "--json", "-O"}) {
+    for (const char *option : {"-l", "--json", "-O", "-t", "-i"}) {
         run = RunWith(layout, {option, "pkg.rbd"}, options);
         if (RunsWindowsBuild()) {
             EXPECT_EQ(run.status, 141) << option;

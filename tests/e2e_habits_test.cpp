@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,6 +96,33 @@ TEST_F(HabitsTest, AFileThatIsNoPackageIsNamedWithTheReason) {
     }
 }
 
+// A package is read at offsets: a FIFO (here with no writer, on which a
+// blocking open would wait for ever) or a device is refused before any read.
+TEST_F(HabitsTest, AFifoOrACharacterDeviceIsRefusedAtOnce) {
+    if (RunsWindowsBuild()) {
+        GTEST_SKIP() << "FIFOs and devices as POSIX has them";
+    }
+    ASSERT_EQ(mkfifo(Work("f.rbd").c_str(), 0600), 0);
+    RunOptions options;
+    options.timeout_seconds = 20;
+    RunResult run = RunKestrun(scratch_ / "work", {"f.rbd"}, options);
+    EXPECT_EQ(run.out,
+              kBanner + std::string("ERROR: Failed to open package \"f.rbd\", aborting!\n"));
+    EXPECT_EQ(run.status, 1);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-l", "f.rbd"}, "\"f.rbd\" is a FIFO"},
+        {{"-xf", "f.rbd"}, "\"f.rbd\" is a FIFO"},
+        {{"-i", "/dev/null"}, "\"/dev/null\" is a character device"},
+    };
+    for (const auto &[args, what] : cases) {
+        run = RunKestrun(scratch_ / "work", args, options);
+        EXPECT_EQ(run.err, "ERROR: " + what + ", not a regular file or block device, aborting!\n");
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.status, 1);
+    }
+    EXPECT_EQ(ListTree(scratch_ / "work"), std::vector<std::string>{"f.rbd"});
+}
+
 TEST_F(HabitsTest, ShortOptionsBundle) {
     fs::create_directory(Work("out"));
     RunResult run = RunWith(SoundAndText(), {"-lq", "pkg.rbd", "data/txt"});
@@ -110,6 +138,28 @@ TEST_F(HabitsTest, ShortOptionsBundle) {
     run = RunWith(SoundAndText(), {"-q", "-lz", "pkg.rbd"});
     EXPECT_EQ(run.err, "ERROR: Unknown option \"-lz\"!\n" + std::string(kPointer));
     EXPECT_EQ(run.status, 1);
+}
+
+// tar's -xf, -xvf and -lf: -f names the package among the options, and the
+// words after them are member patterns.
+TEST_F(HabitsTest, TarUsersNameThePackageWithF) {
+    fs::create_directory(Work("out"));
+    const std::string all =
+        Writing("data/snd/a.wav") + Writing("data/snd/b.wav") + Writing("data/txt/readme.txt");
+    RunResult run = RunWith(SoundAndText(), {"-xf", "pkg.rbd"});
+    EXPECT_EQ(run.out, all + kTail);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ReadFile(Work("pkg/data/txt/readme.txt")), "read me\n");
+    run = RunWith(SoundAndText(), {"-xvf", "pkg.rbd", "-C", "out", "data/snd/b.wav"});
+    EXPECT_EQ(run.out, Writing("data/snd/b.wav") + kTail);
+    EXPECT_EQ(ListTree(Work("out")), (std::vector<std::string>{"pkg/", "pkg/data/", "pkg/data/snd/",
+                                                               "pkg/data/snd/b.wav"}));
+    run = RunWith(SoundAndText(), {"-lf", "pkg.rbd", "data/txt"});
+    EXPECT_EQ(run.out, "         8  data/txt/readme.txt\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(RunWith(SoundAndText(), {"--file=pkg.rbd", "-t"}).out, kTested);
+    EXPECT_EQ(RunWith(SoundAndText(), {"--file", "pkg.rbd", "--test"}).out, kTested);
 }
 
 TEST_F(HabitsTest, KeepOldFilesAndExclude) {

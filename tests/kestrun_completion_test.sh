@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # kestrun's bash completion: options before the package, directories after
-# -C and -d (also ending a bundle), packages (*.rbd in any case), and after
-# the package its member names, which the built kestrun lists.
+# -C and -d (also ending a bundle), packages (*.rbd in any case; also after
+# -f), and after the package its member names, which the built kestrun lists.
 # Arguments: the source directory, the built kestrun, the built mksample.
 set -euo pipefail
 # shellcheck source=/dev/null
@@ -40,4 +40,12 @@ expect 'data/snd/a.wav|data/snd/b.wav|' kestrun game.rbd data/s
 expect 'sfx/boom.wav|' kestrun -x -C out game.rbd s
 # After the package no option is offered.
 expect '' kestrun game.rbd --
+# -f names the package among the options: packages after it, then options
+# or members, and no option after the first member.
+expect 'UP.RBD|game.rbd|out|' kestrun -xvf ''
+expect '--file=game.rbd|' kestrun --file=g
+expect 'out|' kestrun -xvf game.rbd -C ''
+expect '--keep-old-files|' kestrun -xf game.rbd --ke
+expect 'sfx/boom.wav|' kestrun --file game.rbd -q s
+expect '' kestrun -f game.rbd sfx/boom.wav --
 exit $failed

@@ -20,6 +20,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -391,6 +393,38 @@ TEST(LibraryTest, OpenSaysWhatIsWrongAndWhere) {
     EXPECT_EQ(EntryAt(partial.pkg.get(), 0).path, std::string("a/1"));
     kr_entry past{};
     EXPECT_EQ(kr_entry_at(partial.pkg.get(), 1, &past), KR_E_INVALID);
+}
+
+// A FIFO (with no writer), a directory or a character device is refused at
+// once, by path and by descriptor alike, before anything is read. An open
+// or read that blocks ends the test by SIGALRM instead of hanging it.
+TEST(LibraryTest, OpenRefusesWhatIsNoRegularFileOrBlockDevice) {
+    TempDir scratch;
+    ASSERT_EQ(mkfifo((scratch / "fifo.rbd").c_str(), 0600), 0);
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {scratch / "fifo.rbd", ESPIPE, "a FIFO"},
+        {scratch.path(), EISDIR, "a directory"},
+        {"/dev/null", ESPIPE, "a character device"},
+    };
+    alarm(20);
+    for (const auto &[path, os_error, kind] : cases) {
+        SCOPED_TRACE(path);
+        const std::string message =
+            "the package is " + kind + ", not a regular file or block device";
+        Opened opened = Open(path, 0);
+        EXPECT_EQ(opened.code, KR_E_IO);
+        EXPECT_EQ(opened.err.os_error, os_error);
+        EXPECT_EQ(opened.err.message, message);
+        int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        kr_package *pkg = nullptr;
+        kr_error err{};
+        EXPECT_EQ(kr_open_fd(fd, 0, &pkg, &err), KR_E_IO);
+        EXPECT_EQ(pkg, nullptr);
+        EXPECT_EQ(err.message, message);
+        close(fd);
+    }
+    alarm(0);
 }
 
 } // namespace

@@ -411,4 +411,17 @@ TEST_F(MountTest, OwnerAndPermissionsFromUidGidAndUmask) {
     EXPECT_EQ(daemon.Wait(), 0) << daemon.Errors();
 }
 
+// The package is opened as the library opens it: a FIFO (with no writer) is
+// refused at once, before anything is mounted or read.
+TEST_F(MountTest, AFifoIsRefusedAtOnce) {
+    ASSERT_EQ(mkfifo(Work("f.rbd").c_str(), 0600), 0);
+    RunOptions options;
+    options.timeout_seconds = 20;
+    RunResult refused = RunProgram("KESTRUN_MOUNT_BIN", scratch_.path(), {"f.rbd", "mnt"}, options);
+    EXPECT_EQ(refused.err,
+              "kestrun-mount: f.rbd: the package is a FIFO, not a regular file or block device\n");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_FALSE(Mounted(Work("mnt")));
+}
+
 } // namespace

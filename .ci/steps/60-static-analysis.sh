@@ -6,9 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 # The Win32 sources (the host library, SHA-256 by CNG, and the Windows side of
-# libkestrun) are checked again below, against the mingw-w64 headers.
+# libkestrun and of opening a package) are checked again below, against the
+# mingw-w64 headers.
 win32="src/hostkit/hostkit_win32.cpp src/hostkit/hostkit_output_win32.cpp src/cli/hash/sha256_cng.cpp"
-win32_library="src/lib/open.cpp src/lib/extract.cpp src/lib/errors.cpp"
+win32_library="src/lib/open.cpp src/lib/extract.cpp src/lib/errors.cpp src/package/open_package.cpp"
 sources=$(git ls-files 'src/*.cpp' 'tools/*.cpp' 'fuzz/*.cpp' ':!src/hostkit/*win32.cpp' \
   ':!src/cli/hash/sha256_cng.cpp')
 cmake -S . -B build/tidy -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \

@@ -100,10 +100,13 @@ typedef struct kr_package kr_package;
  * package, the caller's until it gives it back with kr_close; on an error
  * `*out` is null. Errors: KR_E_INVALID (null `path` or `out`, unknown flags),
  * KR_E_IO (it can't be opened or read: a missing file is os_error ENOENT, on
- * Windows ERROR_FILE_NOT_FOUND; a pipe, whose length can't be
- * had), KR_E_NOT_RBD (too short for a header, no index records, a version
- * other than 2, or not the format's comment), KR_E_DAMAGED (the index is cut
- * short or inconsistent; `record` says where), KR_E_NOMEM. With
+ * Windows ERROR_FILE_NOT_FOUND; or it is not a regular file or block device:
+ * a FIFO, a socket, a character device or a directory is refused at once,
+ * before anything is read, os_error EISDIR for a directory, else ESPIPE; on
+ * Windows only a file on disk is taken, else ERROR_INVALID_FUNCTION),
+ * KR_E_NOT_RBD (too short for a header, no index records, a version other
+ * than 2, or not the format's comment), KR_E_DAMAGED (the index is cut short
+ * or inconsistent; `record` says where), KR_E_NOMEM. With
  * KR_OPEN_PARTIAL a damaged index is no error: the package opens with the
  * entries before the damage, and kr_get_info says `damaged` and what the
  * damage is. A header error fails either way. Memory: about the index's own

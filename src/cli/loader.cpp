@@ -1,8 +1,8 @@
 #include "loader.h"
 
-#include "../hostkit/hostkit.h"
 #include "../lib/system_text.h"
 #include "../package/header_text.h"
+#include "../package/open_package.h"
 #include "../package/walk.h"
 #include "entries/entry_action.h"
 #include "output/messages.h"
@@ -13,8 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <string>
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -30,20 +28,35 @@ RBDPackage *package_in_load;
 namespace {
 
 #ifdef _WIN32
-int OpenPackage(const char *path) {
-    return _open(path, _O_RDONLY | _O_BINARY);
-}
 void ClosePackage(int fd) {
     _close(fd);
 }
 #else
-int OpenPackage(const char *path) {
-    return open(path, O_RDONLY | O_CLOEXEC);
-}
 void ClosePackage(int fd) {
     close(fd);
 }
 #endif
+
+// Opens the package as the library does (open_package.h). The classic run
+// keeps its one line for every refusal; option mode says why.
+int OpenPackage(const char *path) {
+    RBDOpenFailure failure{};
+    int fd = RBD_OpenPackageFile(path, failure);
+    if (fd >= 0) {
+        return fd;
+    }
+    const char *shown = ShownInMessage(path);
+    if (!run_mode.options) {
+        RBD_Fatal("ERROR: Failed to open package \"%s\", aborting!\n", shown);
+    }
+    if (failure.kind != nullptr) {
+        RBD_Fatal("ERROR: \"%s\" is %s, not a regular file or block device, aborting!\n", shown,
+                  failure.kind);
+    }
+    char text[128];
+    RBD_Fatal("ERROR: Failed to open \"%s\": %s, aborting!\n", shown,
+              RBD_SystemText(failure.os_error, text, sizeof text));
+}
 
 // Closes the package however the load ends: a fatal error in a harness that
 // catches it (the fuzz target) unwinds through here.
@@ -177,14 +190,6 @@ void Walk(RBDWalk &walk, RBDPackage *package) {
 
 RBDPackage *RBD_LoadPackage(const char *path) {
     int fd = OpenPackage(path);
-    if (fd < 0 && run_mode.options) {
-        std::string reason = hkGetError();
-        RBD_Fatal("ERROR: Failed to open \"%s\": %s, aborting!\n", ShownInMessage(path),
-                  reason.c_str());
-    }
-    if (fd < 0) {
-        RBD_Fatal("ERROR: Failed to open package \"%s\", aborting!\n", ShownInMessage(path));
-    }
     OpenPackageFile package_file{fd};
     auto *package = static_cast<RBDPackage *>(
         AllocateOrFail(1, sizeof(RBDPackage), "memory for package container, aborting"));

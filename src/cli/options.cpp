@@ -22,6 +22,7 @@ enum RBDOptionId {
     OPTION_PROGRESS,
     OPTION_NO_PROGRESS,
     OPTION_SHA256,
+    OPTION_FILE,
 };
 
 struct RBDOptionWord {
@@ -49,6 +50,7 @@ const RBDOptionWord kOptions[] = {
     {OPTION_PROGRESS, 0, "--progress", nullptr},
     {OPTION_NO_PROGRESS, 0, "--no-progress", nullptr},
     {OPTION_SHA256, 0, "--sha256", nullptr},
+    {OPTION_FILE, 'f', "--file", "a package"},
 };
 
 const RBDOptionWord *ByLetter(char letter) {
@@ -96,6 +98,27 @@ bool IsBundle(const char *word) {
 
 std::string Quoted(const std::string &word) {
     return "\"" + word + "\"";
+}
+
+std::string TwoPackages(const char *first, const char *second) {
+    return "Two packages given, " + Quoted(first) + " and " + Quoted(second) + "; give one!";
+}
+
+// -f PACKAGE: the package named among the options, as tar users do.
+bool NamePackage(RBDOptions &options, const std::string &word, const char *value,
+                 std::string &error) {
+    if (options.package != nullptr) {
+        error = TwoPackages(options.package, value);
+        return false;
+    }
+    if (std::strcmp(value, "-") == 0) {
+        error = "Option " + Quoted(word) +
+                " needs a package file, not \"-\": a package is read at many offsets, so it "
+                "can't come from standard input!";
+        return false;
+    }
+    options.package = value;
+    return true;
 }
 
 // What the options chose so far, with the words that chose it, for the
@@ -186,6 +209,9 @@ bool Apply(RBDChoice &choice, const RBDOptionWord &option, const std::string &wo
         options.sha256 = true;
         choice.sha256_word = word;
         break;
+    case OPTION_FILE:
+        // There is a value, as checked above; the analyser can't tell.
+        return value != nullptr && NamePackage(options, word, value, *choice.error);
     }
     return true;
 }
@@ -268,24 +294,50 @@ bool RBD_CheckMemberWords(const std::vector<const char *> &words, std::string &e
     return true;
 }
 
+namespace {
+
+// The same with -f, where the member patterns follow the options directly.
+bool CheckMembersAfterOptions(const std::vector<const char *> &words, std::string &error) {
+    for (const char *word : words) {
+        if (RBD_IsOptionWord(word)) {
+            error = "Option " + Quoted(word) +
+                    " comes after the member patterns; options go before them!";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool RBD_ParseOptions(int argc, char **argv, RBDOptions &options, std::string &error) {
     options = RBDOptions{};
     RBDChoice choice{&options, "", "", "", &error};
     int next = 1;
+    bool ended = false; // by "--", after which comes the package
     while (next < argc && argv[next][0] == '-' && argv[next][1] != '\0') {
         if (std::strcmp(argv[next], "--") == 0) {
             ++next;
+            ended = true;
             break;
         }
         if (!TakeOptionWord(choice, argc, argv, next)) {
             return false;
         }
     }
-    if (next < argc) {
+    // With -f the words after the options are member patterns, but for the
+    // one word "--" announces as the package.
+    bool named_by_option = options.package != nullptr;
+    if (named_by_option && ended && next < argc) {
+        error = TwoPackages(options.package, argv[next]);
+        return false;
+    }
+    if (!named_by_option && next < argc) {
         options.package = argv[next++];
     }
     options.patterns.assign(argv + next, argv + argc);
-    if (!RBD_CheckMemberWords(options.patterns, error)) {
+    if (named_by_option ? !CheckMembersAfterOptions(options.patterns, error)
+                        : !RBD_CheckMemberWords(options.patterns, error)) {
         return false;
     }
     return options.help || options.version || CheckCombination(choice);

@@ -1,5 +1,6 @@
 // The command line of option mode: options first, then the package, then
-// member patterns.
+// member patterns; or, as tar users write it, the package named by -f among
+// the options, then member patterns.
 #pragma once
 
 #include "run_mode.h"
@@ -20,7 +21,7 @@ struct RBDOptions {
     RBDProgressChoice progress;
     const char *base_dir;    // -C DIR, or null
     const char *output_root; // -d DIR, or null
-    const char *package;     // null when none was given
+    const char *package;     // by -f, or the first word after the options; null if none
     std::vector<const char *> patterns;
     std::vector<const char *> excludes;
 };
@@ -38,8 +39,10 @@ bool RBD_IsOptionWord(const char *word);
 bool RBD_CheckMemberWords(const std::vector<const char *> &words, std::string &error);
 
 // Reads argv[1] onwards. False, with `error` saying what is wrong in one
-// sentence, for an unknown option, a missing value, a missing package, an
-// option after the package, or options that don't go together. -h and -V
+// sentence, for an unknown option, a missing value, a missing package, two
+// packages (-f twice, or -f and a word after "--"), "-f -", an option after
+// the package (or after the member patterns that follow -f), or options that
+// don't go together. -h and -V
 // need no package and take precedence over everything but a word that can't
 // be read.
 bool RBD_ParseOptions(int argc, char **argv, RBDOptions &options, std::string &error);

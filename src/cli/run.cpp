@@ -66,15 +66,18 @@ void SetRunMode(const RBDOptions &options) {
     run_mode.keep_existing = options.keep_existing;
     run_mode.sha256 = options.sha256;
     run_mode.progress = ChooseProgress(options);
-    // The modes whose product is data: losing standard output fails them.
-    bool data = options.action == RBD_ACTION_LIST || options.action == RBD_ACTION_JSON ||
-                options.action == RBD_ACTION_TO_STDOUT;
-    RBD_SetUpStreams(true, data, options.action == RBD_ACTION_TO_STDOUT);
+    // Every mode but extraction prints its product on standard output (a
+    // list, a report, entry bytes): losing it fails the run. Extraction's
+    // product is the tree; its progress lines may be lost.
+    bool product = options.action != RBD_ACTION_EXTRACT;
+    RBD_SetUpStreams(true, product, options.action == RBD_ACTION_TO_STDOUT);
 }
 
 void UseOutputDirectory(const char *dir) {
     if (dir != nullptr && !RBD_SetOutputBase(dir)) {
-        RBD_Fatal("ERROR: Failed to find directory \"%s\", aborting!\n", ShownInMessage(dir));
+        std::string reason = hkGetError();
+        RBD_Fatal("ERROR: Failed to find directory \"%s\": %s, aborting!\n", ShownInMessage(dir),
+                  reason.c_str());
     }
 }
 

@@ -2,6 +2,7 @@
 #include "../extract/engine.h"
 #include "../extract/entry_data.h"
 #include "../hostkit/hostkit.h"
+#include "../package/open_package.h"
 #include "../package/walk.h"
 #include "errors.h"
 #include "package_table.h"
@@ -19,8 +20,9 @@
 
 namespace {
 
-// The platform's side of opening: each returns a descriptor of the
-// package's own, or -1 with the system's code in `*error`.
+// The platform's side of taking the caller's descriptor: a descriptor of
+// the package's own, or -1 with the system's code in `*error`. Opening by
+// path is the core's (open_package.h).
 #ifdef _WIN32
 // Handles of their own are not inherited by child processes. Others may read,
 // write, rename or delete the file meanwhile, as on POSIX systems.
@@ -33,16 +35,6 @@ int DescriptorOf(HANDLE handle, int *error) {
         CloseHandle(handle);
     }
     return fd;
-}
-
-int OpenFile(const char *path, int *error) {
-    HANDLE handle = CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        *error = static_cast<int>(GetLastError());
-        return -1;
-    }
-    return DescriptorOf(handle, error);
 }
 
 // The caller's file opened anew, rather than its handle duplicated: a
@@ -72,14 +64,6 @@ void CloseFile(int fd) {
     _close(fd);
 }
 #else
-// O_NONBLOCK: a FIFO must not hold the caller until a writer comes; it is
-// refused at its first read at an offset (ESPIPE). Regular files ignore it.
-int OpenFile(const char *path, int *error) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    *error = fd < 0 ? errno : 0;
-    return fd;
-}
-
 int Duplicate(int fd, int *error) {
     int own = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 0);
     *error = own >= 0 ? 0 : fd < 0 ? EBADF : errno;
@@ -216,6 +200,17 @@ int OpenOwned(int fd, unsigned flags, kr_package **out, kr_error *err) {
     return RBD_ClearError(err);
 }
 
+// The error of a package file refused by the system or for its kind.
+int RefuseFile(const RBDOpenFailure &failure, kr_error *err) {
+    if (failure.kind != nullptr) {
+        return RBD_SetError(err, KR_E_IO, failure.os_error, KR_NO_RECORD,
+                            "the package is %s, not a regular file or block device", failure.kind);
+    }
+    char text[128];
+    return RBD_SetError(err, KR_E_IO, failure.os_error, KR_NO_RECORD, "can't open the package: %s",
+                        RBD_SystemText(failure.os_error, text, sizeof text));
+}
+
 int CheckOpenArguments(unsigned flags, kr_package **out, kr_error *err) {
     if (out == nullptr) {
         return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "no place for the package given");
@@ -237,12 +232,10 @@ int kr_open(const char *path, unsigned flags, kr_package **out, kr_error *err) {
     if (path == nullptr) {
         return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "no path given");
     }
-    int error = 0;
-    int fd = OpenFile(path, &error);
+    RBDOpenFailure failure{};
+    int fd = RBD_OpenPackageFile(path, failure);
     if (fd < 0) {
-        char text[128];
-        return RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD, "can't open the package: %s",
-                            RBD_SystemText(error, text, sizeof text));
+        return RefuseFile(failure, err);
     }
     return OpenOwned(fd, flags, out, err);
 }
@@ -258,6 +251,11 @@ int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err) {
         char text[128];
         return RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD, "can't use descriptor %d: %s", fd,
                             RBD_SystemText(error, text, sizeof text));
+    }
+    RBDOpenFailure failure{};
+    if (!RBD_CheckPackageFile(own, failure)) {
+        CloseFile(own);
+        return RefuseFile(failure, err);
     }
     return OpenOwned(own, flags, out, err);
 }
