@@ -14,12 +14,14 @@ if("$ENV{KESTRUN_REQUIRE_ALL}" STREQUAL "1")
 endif()
 
 # kestrun_left_out(<what> <package>...): <what> is left out for want of the
-# Debian <package>s; or, with KESTRUN_REQUIRE_ALL=1, the configuration fails.
+# Debian <package>s; or, with KESTRUN_REQUIRE_ALL=1, the configuration fails
+# (once it has gone on to name every missing package).
 function(kestrun_left_out what)
   list(JOIN ARGN " " packages)
   if(kestrun_require_all)
-    message(FATAL_ERROR "KESTRUN_REQUIRE_ALL=1, but ${what} can't be built here: "
-      "it needs the Debian package(s) ${packages}")
+    message(SEND_ERROR "KESTRUN_REQUIRE_ALL=1, but ${what} can't be built here, "
+      "for want of the Debian package(s) ${packages}")
+    return()
   endif()
   message(STATUS "Left out: ${what}, for want of ${packages}")
   set_property(GLOBAL APPEND PROPERTY KESTRUN_LEFT_OUT_PARTS "${what} (${packages})")
