@@ -1,18 +1,36 @@
 # kestrun-mount (tools/mount/): an RBD package as a read-only FUSE file
-# system, on libkestrun and libfuse 3's low-level API. Built by default where
-# pkg-config finds fuse3 (Debian: libfuse3-dev); KESTRUN_MOUNT=ON insists.
+# system, on libkestrun and libfuse 3's low-level API. Built where pkg-config
+# finds fuse3 (Debian: libfuse3-dev) and left out elsewhere, unless
+# KESTRUN_MOUNT is ON (insists) or OFF. AUTO is asked again at each
+# configuration, so that installing the package is enough to build it.
 if(WIN32)
   return()
 endif()
-find_package(PkgConfig QUIET)
-if(PKG_CONFIG_FOUND)
-  pkg_check_modules(FUSE3 QUIET IMPORTED_TARGET fuse3>=3.5)
+set(KESTRUN_MOUNT AUTO CACHE STRING "Build kestrun-mount (needs libfuse3): ON, OFF or AUTO")
+if(KESTRUN_MOUNT STREQUAL "AUTO" OR KESTRUN_MOUNT)
+  find_package(PkgConfig QUIET)
+  if(PKG_CONFIG_FOUND)
+    pkg_check_modules(FUSE3 QUIET IMPORTED_TARGET fuse3>=3.5)
+  endif()
 endif()
-option(KESTRUN_MOUNT "Build kestrun-mount (needs libfuse3)" ${FUSE3_FOUND})
-if(NOT KESTRUN_MOUNT)
+# Its tests unmount with fusermount3 (Debian: fuse3), and are left out
+# without it.
+find_program(KESTRUN_FUSERMOUNT3 fusermount3)
+if(KESTRUN_MOUNT STREQUAL "AUTO")
+  if(NOT FUSE3_FOUND)
+    set(kestrun_mount_packages libfuse3-dev)
+    if(NOT PKG_CONFIG_FOUND)
+      list(PREPEND kestrun_mount_packages pkgconf)
+    endif()
+    if(NOT KESTRUN_FUSERMOUNT3)
+      list(APPEND kestrun_mount_packages fuse3)
+    endif()
+    kestrun_left_out("kestrun-mount and its tests" ${kestrun_mount_packages})
+    return()
+  endif()
+elseif(NOT KESTRUN_MOUNT)
   return()
-endif()
-if(NOT FUSE3_FOUND)
+elseif(NOT FUSE3_FOUND)
   message(FATAL_ERROR "KESTRUN_MOUNT needs libfuse3 found through pkg-config "
     "(Debian: libfuse3-dev); or configure with -DKESTRUN_MOUNT=OFF")
 endif()
@@ -43,9 +61,10 @@ endif()
 target_link_libraries(kestrun-mount PRIVATE kestrun::kestrun PkgConfig::FUSE3)
 
 # Its tests mount packages, so they need /dev/fuse and the right to mount:
-# where either is missing they are skipped, unless KESTRUN_REQUIRE_FUSE=1.
-if(BUILD_TESTING)
-  find_package(GTest REQUIRED)
+# where either is missing they are skipped, unless KESTRUN_REQUIRE_ALL=1.
+if(BUILD_TESTING AND TARGET test_support AND NOT KESTRUN_FUSERMOUNT3)
+  kestrun_left_out("kestrun-mount's tests" fuse3)
+elseif(BUILD_TESTING AND TARGET test_support)
   include(GoogleTest)
   add_executable(mount_tests tests/mount_test.cpp)
   target_link_libraries(mount_tests PRIVATE test_support GTest::gtest_main)

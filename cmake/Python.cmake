@@ -4,16 +4,27 @@
 # pass -DPython3_EXECUTABLE=/usr/bin/python3 to choose Debian's (the presets
 # do), since another python3 may come first in PATH.
 
-set(kestrun_python_default OFF)
-if(NOT WIN32)
+# Built where the headers are found (Debian: python3-dev) and left out
+# elsewhere, unless KESTRUN_PYTHON is ON (insists) or OFF. AUTO is asked
+# again at each configuration, so that installing the package is enough.
+set(KESTRUN_PYTHON AUTO CACHE STRING
+  "Build the Python module kestrun (needs the Python headers): ON, OFF or AUTO")
+if(KESTRUN_PYTHON STREQUAL "AUTO" AND NOT WIN32)
   find_package(Python3 3.10 COMPONENTS Interpreter Development.Module)
-  if(Python3_FOUND)
-    set(kestrun_python_default ON)
+  if(NOT Python3_FOUND)
+    set(kestrun_pytest_missing ON)
+    if(Python3_Interpreter_FOUND)
+      execute_process(COMMAND ${Python3_EXECUTABLE} -c "import pytest"
+        RESULT_VARIABLE kestrun_pytest_missing OUTPUT_QUIET ERROR_QUIET)
+    endif()
+    set(kestrun_python_packages python3-dev)
+    if(kestrun_pytest_missing)
+      list(APPEND kestrun_python_packages python3-pytest)
+    endif()
+    kestrun_left_out("the Python module and its tests" ${kestrun_python_packages})
+    return()
   endif()
-endif()
-option(KESTRUN_PYTHON "Build the Python module kestrun (needs the Python headers)"
-  ${kestrun_python_default})
-if(NOT KESTRUN_PYTHON)
+elseif(KESTRUN_PYTHON STREQUAL "AUTO" OR NOT KESTRUN_PYTHON)
   return()
 endif()
 if(WIN32)
@@ -211,8 +222,7 @@ if(BUILD_TESTING)
   execute_process(COMMAND ${Python3_EXECUTABLE} -c "import pytest"
     RESULT_VARIABLE kestrun_pytest_missing OUTPUT_QUIET ERROR_QUIET)
   if(kestrun_pytest_missing)
-    message(WARNING "The Python module's tests are left out: ${Python3_EXECUTABLE} has no "
-      "pytest (Debian: python3-pytest)")
+    kestrun_left_out("the Python module's tests" python3-pytest)
     return()
   endif()
   add_test(NAME python_module

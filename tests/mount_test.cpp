@@ -1,8 +1,9 @@
 // kestrun-mount end to end: a package mounted in the foreground shows exactly
 // the tree that `kestrun PACKAGE` writes, serves its bytes to parallel
 // readers, and ends cleanly. Skipped, with the reason, where FUSE mounts
-// can't be made; KESTRUN_REQUIRE_FUSE=1 (set by CI) turns that into a failure.
+// can't be made; KESTRUN_REQUIRE_ALL=1 (set by CI) turns that into a failure.
 #include "rbd_writer.h"
+#include "required.h"
 #include "run.h"
 #include "tempdir.h"
 
@@ -30,19 +31,6 @@ extern char **environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool FuseRequired() {
-    const char *required = std::getenv("KESTRUN_REQUIRE_FUSE");
-    return required != nullptr && std::string(required) == "1";
-}
-
-#define SKIP_OR_FAIL_WITHOUT_FUSE(why)                                                             \
-    do {                                                                                           \
-        if (FuseRequired()) {                                                                      \
-            FAIL() << "FUSE mounts are required here: " << (why);                                  \
-        }                                                                                          \
-        GTEST_SKIP() << (why);                                                                     \
-    } while (0)
 
 bool Mounted(const std::string &path) {
     std::ifstream mounts("/proc/self/mountinfo");
@@ -267,7 +255,7 @@ class MountTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (access("/dev/fuse", F_OK) != 0) {
-            SKIP_OR_FAIL_WITHOUT_FUSE("no /dev/fuse here");
+            SKIP_OR_FAIL_WITHOUT("no /dev/fuse here");
         }
         mkdir(Work("mnt").c_str(), 0755);
     }
@@ -285,7 +273,7 @@ TEST_F(MountTest, ShowsTheExtractedTreeToParallelReadersAndUnmountsCleanly) {
     if (!daemon.WaitMounted()) {
         std::string why = daemon.Errors();
         if (MountRefused(why)) {
-            SKIP_OR_FAIL_WITHOUT_FUSE("mounting failed: " + why);
+            SKIP_OR_FAIL_WITHOUT("mounting failed: " + why);
         }
         FAIL() << "not mounted, status " << daemon.status << ": " << why;
     }
@@ -328,7 +316,7 @@ TEST_F(MountTest, DamagedPackageMountsOnlyInPartWhereShrinkingGivesEIO) {
     if (!daemon.WaitMounted()) {
         std::string why = daemon.Errors();
         if (MountRefused(why)) {
-            SKIP_OR_FAIL_WITHOUT_FUSE("mounting failed: " + why);
+            SKIP_OR_FAIL_WITHOUT("mounting failed: " + why);
         }
         FAIL() << "not mounted, status " << daemon.status << ": " << why;
     }
@@ -394,7 +382,7 @@ TEST_F(MountTest, OwnerAndPermissionsFromUidGidAndUmask) {
     if (!daemon.WaitMounted()) {
         std::string why = daemon.Errors();
         if (MountRefused(why)) {
-            SKIP_OR_FAIL_WITHOUT_FUSE("mounting failed: " + why);
+            SKIP_OR_FAIL_WITHOUT("mounting failed: " + why);
         }
         FAIL() << "not mounted, status " << daemon.status << ": " << why;
     }
