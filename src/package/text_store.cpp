@@ -1,0 +1,30 @@
+#include "text_store.h"
+
+#include <utility>
+
+namespace {
+
+// Requests of at most kSharedMost bytes go into shared blocks of kSharedBlock
+// bytes; a larger one has a block of its own.
+const size_t kSharedBlock = size_t{256} << 10;
+const size_t kSharedMost = kSharedBlock / 16;
+
+} // namespace
+
+char *RBD_TextRoom(RBDTextStore &store, size_t length) {
+    bool own_block = length > kSharedMost;
+    if (!own_block && length <= store.free_left) {
+        char *room = store.free_at;
+        store.free_at += length;
+        store.free_left -= length;
+        return room;
+    }
+    std::unique_ptr<char[]> block(new char[own_block ? length : kSharedBlock]);
+    char *room = block.get();
+    store.blocks.push_back(std::move(block));
+    if (!own_block) {
+        store.free_at = room + length;
+        store.free_left = kSharedBlock - length;
+    }
+    return room;
+}
