@@ -61,11 +61,11 @@ bool LandsOnPackage(const char *path, const char *filename) {
 
 } // namespace
 
-void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uint32_t size,
-                    bool safe_group) {
-    std::string entry = std::string(path) + filename;
+void RBD_CheckEntry(const char *raw_group, const char *group, const char *filename, uint32_t offset,
+                    uint32_t size, bool safe_group) {
+    std::string entry = std::string(group) + filename;
     const char *shown = ShownInMessage(entry.c_str());
-    RBDEntryOutcome verdict = RBD_EntryVerdict(package_name, path, filename, safe_group);
+    RBDEntryOutcome verdict = RBD_EntryVerdict(package_name, raw_group, filename, safe_group);
     if (verdict == RBD_ENTRY_UNSAFE) {
         RBD_Warning("WARNING: Refusing unsafe path, \"%s\"!\n", shown);
         return;
@@ -74,7 +74,7 @@ void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uin
         RBD_Warning("WARNING: Path too long, \"%s\"!\n", shown);
         return;
     }
-    if (LandsOnPackage(path, filename)) {
+    if (LandsOnPackage(group, filename)) {
         RBD_Warning("WARNING: Refusing to overwrite the package, \"%s\"!\n", shown);
         return;
     }

@@ -220,19 +220,21 @@ void RBD_CloseOutput(void) {
     RBD_EndExtraction(extraction);
 }
 
-void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size,
-                   bool safe_group) {
+void RBD_WriteFile(const char *raw_group, const char *group, const char *filename, uint32_t offset,
+                   uint32_t size, bool safe_group) {
     RBDEntryResult result{};
-    int fd = RBD_BeginEntry(extraction, path, filename, safe_group, result);
-    PrintLine(result.outcome == RBD_ENTRY_KEPT, path, filename);
+    int fd = RBD_BeginEntry(extraction, raw_group, filename, safe_group, result);
+    // Option mode names the file that lands on disk; the classic run's lines
+    // stay as they always were.
+    PrintLine(result.outcome == RBD_ENTRY_KEPT, run_mode.options ? group : raw_group, filename);
     if (fd >= 0) {
         RBD_BeforeCopy(size);
         RBD_FinishEntry(extraction, fd, offset, size, result);
     }
     if (run_mode.options) {
-        ReportInFull(result, path, filename);
+        ReportInFull(result, group, filename);
     } else {
-        ReportBriefly(result, path, filename);
+        ReportBriefly(result, raw_group, filename);
     }
 }
 
