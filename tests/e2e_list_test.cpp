@@ -2,6 +2,7 @@
 // apart from the data.
 #include "e2e.h"
 
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -101,6 +102,57 @@ TEST_F(ListTest, JsonCarriesEveryNameLosslesslyAsValidUtf8) {
         EXPECT_NEAR(summary.at("expansion").get<double>(),
                     static_cast<double>(total) / static_cast<double>(package_size), 0.0001);
     }
+}
+
+// Every face names an entry by the path that extraction writes below the
+// output root, whatever empty group names the package spells; the classic
+// run alone shows the package's own group paths, as it always has.
+TEST_F(ListTest, EmptyGroupNamesAreListedAndChosenWhereExtractionWritesThem) {
+    const PackLayout layout = EmptyGroupNames();
+    RunResult classic = RunWith(layout, {"pkg.rbd"});
+    EXPECT_EQ(classic.out, kBanner + WritingLine("/etc/", "passwd") + WritingLine("a/", "x") +
+                               WritingLine("a//", "x") + WritingLine("/", "a/x") +
+                               "WARNING: Refusing unsafe path, \"/a/x\"!\n"
+                               "Reached end of package indices.\nDone!\n");
+    EXPECT_EQ(classic.status, 2);
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a/", "a/x", "etc/", "etc/passwd"}));
+    EXPECT_EQ(ReadFile(Work("pkg/a/x")), "a//x, written over a/x\n");
+    ExpectNothingOutsideWork();
+
+    EXPECT_EQ(RunWith(layout, {"-l", "pkg.rbd"}).out, "        15  etc/passwd\n"
+                                                      "        14  a/x\n"
+                                                      "        23  a/x\n"
+                                                      "        24  a/x\n");
+    std::vector<nlohmann::json> objects = ParseLines(RunWith(layout, {"--json", "pkg.rbd"}).out);
+    ASSERT_EQ(objects.size(), 5u);
+    const char *groups[] = {"etc/", "a/", "a/", ""};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(objects[i].at("group"), groups[i]) << i;
+        EXPECT_EQ(objects[i].at("path"), objects[i].at("group").get<std::string>() +
+                                             objects[i].at("name").get<std::string>());
+    }
+
+    // Only what the extraction left is summed: the last a/x, which the
+    // unsafe one after it does not replace; sha256sum -c passes on it.
+    RunResult sums = RunWith(layout, {"-l", "--sha256", "pkg.rbd"});
+    EXPECT_EQ(sums.status, 0);
+    EXPECT_EQ(sums.out,
+              "25d6ed56d964d4fc33d4779bc67aac8b688728d365ad854530e7718a1f4b0270  etc/passwd\n"
+              "dc5defcea1934ddcdd3e62f355288965fd43fdee95bd9d8ed3852fda5d280211  a/x\n");
+    ASSERT_TRUE(WriteBytes(Work("sums"), sums.out));
+    std::string check = "cd '" + Work("pkg") + "' && sha256sum --quiet --strict -c ../sums";
+    EXPECT_EQ(std::system(check.c_str()), 0);
+
+    // Members and exclusions match those paths.
+    RunResult chosen = RunWith(layout, {"-l", "--exclude", "a", "pkg.rbd", "etc/passwd", "/etc"});
+    EXPECT_EQ(chosen.out, "        15  etc/passwd\n");
+    EXPECT_EQ(chosen.err, "WARNING: No entry matches \"/etc\"!\n");
+    std::filesystem::remove_all(Work("pkg"));
+    RunResult member = RunWith(layout, {"-x", "pkg.rbd", "etc"});
+    EXPECT_EQ(member.out,
+              WritingLine("etc/", "passwd") + "Reached end of package indices.\nDone!\n");
+    EXPECT_EQ(member.status, 0);
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"etc/", "etc/passwd"}));
 }
 
 } // namespace
