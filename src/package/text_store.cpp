@@ -6,7 +6,7 @@ namespace {
 
 // Requests of at most kSharedMost bytes go into shared blocks of kSharedBlock
 // bytes; a larger one has a block of its own.
-const size_t kSharedBlock = size_t{256} << 10;
+const size_t kSharedBlock = size_t{64} << 10;
 const size_t kSharedMost = kSharedBlock / 16;
 
 } // namespace
