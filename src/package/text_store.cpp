@@ -1,7 +1,5 @@
 #include "text_store.h"
 
-#include <utility>
-
 namespace {
 
 // Requests of at most kSharedMost bytes go into shared blocks of kSharedBlock
@@ -19,9 +17,9 @@ char *RBD_TextRoom(RBDTextStore &store, size_t length) {
         store.free_left -= length;
         return room;
     }
-    std::unique_ptr<char[]> block(new char[own_block ? length : kSharedBlock]);
-    char *room = block.get();
-    store.blocks.push_back(std::move(block));
+    // Owned before the vector may grow, so that no block is lost should it fail.
+    store.blocks.push_back(std::unique_ptr<char[]>(new char[own_block ? length : kSharedBlock]));
+    char *room = store.blocks.back().get();
     if (!own_block) {
         store.free_at = room + length;
         store.free_left = kSharedBlock - length;

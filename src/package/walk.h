@@ -87,10 +87,12 @@ struct RBDWalk {
     uint32_t groups_read;
     uint32_t next_record; // the number of the next record in the file
     std::vector<RBDOpenGroup> open_groups;
+    // The group path in hand, as spelled and in its normal form, and where
+    // the group in hand begins in each.
     char group_path[RBD_MAX_PATH + 1];
-    size_t group_start; // where the group in hand begins in group_path
     char normal_path[RBD_MAX_PATH + 1];
-    size_t normal_start; // where the group in hand begins in normal_path
+    size_t group_start;
+    size_t normal_start;
     bool group_safe;
     RBDGroupHeader group;
     std::vector<RBDFileHeader> files;
