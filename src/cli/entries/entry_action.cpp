@@ -58,8 +58,9 @@ void RBD_HandleEntry(const RBDWalkEvent &event) {
     const char *filename = event.files->name;
     uint32_t offset = event.files->offset;
     uint32_t size = event.files->size;
-    // Every entry is counted off, chosen or not.
-    bool sum_listed = run_mode.action != RBD_ACTION_LIST || !run_mode.sha256 || RBD_NextIsLeft();
+    // -l --sha256 lists only what an extraction leaves (entries_left.h);
+    // every entry is counted off there, chosen or not.
+    bool left = run_mode.action != RBD_ACTION_LIST || !run_mode.sha256 || RBD_NextIsLeft();
     if (!RBD_IsChosen(group, filename)) {
         return;
     }
@@ -70,7 +71,7 @@ void RBD_HandleEntry(const RBDWalkEvent &event) {
         RBD_WriteFile(raw_group, group, filename, offset, size, event.safe_group);
         break;
     case RBD_ACTION_LIST:
-        if (sum_listed) {
+        if (left) {
             RBD_ListEntry(group, filename, offset, size);
         }
         break;
