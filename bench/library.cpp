@@ -5,9 +5,11 @@
 //
 //   kestrun_bench_library find PACKAGE NAMES  kr_open, then kr_find of every
 //                                             line of NAMES; prints seconds
-//   kestrun_bench_library memory PACKAGE      kr_open alone; prints the peak
-//                                             resident memory before and after
-//                                             and the index's bytes
+//   kestrun_bench_library memory PACKAGE      kr_open alone; prints, in KiB,
+//                                             the peak that the open added and
+//                                             what it holds once open, then the
+//                                             index's bytes, the bytes of all
+//                                             entry paths and the entries
 //   kestrun_bench_library copy PACKAGE DIR    kr_read_to_fd of every entry into
 //                                             DIR/<index>
 //   kestrun_bench_library threads PACKAGE PASSES
@@ -70,25 +72,37 @@ int Find(const char *package, const char *names_file) {
     return 0;
 }
 
-// The process's peak resident memory so far, in KiB (VmHWM).
-long PeakKiB() {
+// A figure of /proc/self/status in KiB: "VmHWM:" (the peak resident memory
+// so far) or "VmRSS:" (the resident memory now).
+long StatusKiB(const char *field) {
     std::ifstream status("/proc/self/status");
+    size_t length = std::strlen(field);
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.compare(0, length, field) == 0) {
+            return std::strtol(line.c_str() + length, nullptr, 10);
         }
     }
     return -1;
 }
 
+// The peak above the resident memory before the open, and what stays.
 int Memory(const char *package) {
-    long before = PeakKiB();
+    // The peak starts again from what is resident now (Linux 4.0 and later).
+    std::ofstream("/proc/self/clear_refs") << "5";
+    long before = StatusKiB("VmRSS:");
     kr_package *pkg = OpenOrDie(package);
-    long after = PeakKiB();
+    long peak = StatusKiB("VmHWM:");
+    long held = StatusKiB("VmRSS:");
     kr_info info{};
     kr_get_info(pkg, &info);
-    std::printf("%ld %ld %llu %u\n", before, after,
-                static_cast<unsigned long long>(info.records) * 96, info.entries);
+    unsigned long long path_bytes = 0;
+    for (uint32_t i = 0; i < kr_entry_count(pkg); ++i) {
+        kr_entry entry{};
+        kr_entry_at(pkg, i, &entry);
+        path_bytes += std::strlen(entry.path) + 1;
+    }
+    std::printf("%ld %ld %llu %llu %u\n", peak - before, held - before,
+                static_cast<unsigned long long>(info.records) * 96, path_bytes, info.entries);
     kr_close(pkg);
     return 0;
 }

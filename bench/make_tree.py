@@ -4,6 +4,8 @@
 make_tree.py small DIR [FILES DIRS]  many small files (0-16 KiB) in nested directories
 make_tree.py large DIR [COUNT MIB]   a few large entries
 make_tree.py many DIR [FILES DIRS]   very many tiny files (0-64 bytes) in two levels
+make_tree.py long DIR [FILES BYTES]  very many tiny files in one directory whose path
+                                     below DIR, with its final slash, is BYTES long
 """
 import os
 import random
@@ -54,6 +56,24 @@ def many(root, files, dirs):
         os.close(fd)
 
 
+def long_path(root, files, group_bytes):
+    # Every entry's path repeats its long group path: the paths' text, not
+    # the index, is most of what an open package holds.
+    rng = random.Random(230)
+    levels, rest = divmod(group_bytes, 10)
+    names = ["%09d" % level for level in range(levels)]
+    if rest > 1:
+        names.append("x" * (rest - 1))
+    elif rest == 1:
+        names[-1] += "x"
+    group = os.path.join(root, *names)
+    os.makedirs(group, exist_ok=True)
+    for i in range(files):
+        fd = os.open(os.path.join(group, "f%06d" % i), os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+        os.write(fd, rng.randbytes(rng.randint(0, 64)))
+        os.close(fd)
+
+
 def main():
     kind, root = sys.argv[1], sys.argv[2]
     numbers = [int(arg) for arg in sys.argv[3:]]
@@ -63,6 +83,8 @@ def main():
         large(root, *(numbers or [4, 256]))
     elif kind == "many":
         many(root, *(numbers or [200000, 2000]))
+    elif kind == "long":
+        long_path(root, *(numbers or [200000, 230]))
     else:
         sys.exit(__doc__)
 

@@ -141,6 +141,15 @@ void EntryFailures() {
     Put("unsafe-group-names.rbd", groups);
     Put("unsafe-group-names-empty-root.rbd", WithEmptyRoot(BuildPackage(groups)));
 
+    // Empty group names, which extraction passes over: "/etc/", and "a//x"
+    // written over a/x, before an unsafe "a/x" in a group named "".
+    PackLayout empty_names;
+    empty_names.entries = {DirectoryGroup("", 1), FileGroup("etc", 1), FileEntry("passwd", "p"),
+                           FileGroup("a", 1),     FileEntry("x", "1"), DirectoryGroup("a", 1),
+                           FileGroup("", 1),      FileEntry("x", "2"), FileGroup("", 1),
+                           FileEntry("a/x", "3")};
+    Put("empty-group-names.rbd", empty_names);
+
     PackLayout clash;
     clash.entries = {DirectoryGroup("a", 2), FileGroup("b", 1), FileEntry("c", "c"),
                      FileGroup("c", 0),      FileGroup("a", 1), FileEntry("b", "b")};

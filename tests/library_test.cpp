@@ -4,6 +4,7 @@
 // kr_read in uneven pieces and with kr_read_to_fd, and all of it compared
 // with what the built kestrun lists (--json) and extracts for the same bytes.
 #include "../src/cli/output/json_text.h"
+#include "e2e.h"
 #include "kestrun/kestrun.h"
 #include "rbd_writer.h"
 #include "run.h"
@@ -351,6 +352,64 @@ TEST(LibraryTest, CopyToPipeNeverEndsTheCallerAndResumesAfterEagain) {
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.out, "ok\n");
     EXPECT_EQ(run.status, 0);
+}
+
+// Paths as extraction writes them, whatever empty group names the package
+// spells, and the limit on an output path measured as the command line
+// measures it: on the group path the package spells.
+TEST(LibraryTest, EmptyGroupNamesGiveThePathsThatExtractionWrites) {
+    TempDir scratch;
+    std::string bytes = BuildPackage(EmptyGroupNames());
+    ASSERT_TRUE(WriteBytes(scratch / "pkg.rbd", bytes));
+    Opened opened = Open(scratch / "pkg.rbd", 0);
+    ASSERT_EQ(opened.code, KR_OK) << opened.err.message;
+    const kr_package *pkg = opened.pkg.get();
+    ASSERT_EQ(kr_entry_count(pkg), 4u);
+    const char *paths[] = {"etc/passwd", "a/x", "a/x", "a/x"};
+    const char *groups[] = {"etc/", "a/", "a/", ""};
+    const uint32_t flags[] = {0, KR_ENTRY_SHADOWED, 0, KR_ENTRY_UNSAFE};
+    for (uint32_t i = 0; i < 4; ++i) {
+        kr_entry entry = EntryAt(pkg, i);
+        EXPECT_STREQ(entry.path, paths[i]) << i;
+        EXPECT_STREQ(entry.group, groups[i]) << i;
+        EXPECT_EQ(entry.flags, flags[i]) << i;
+    }
+    uint32_t found = 99;
+    EXPECT_EQ(kr_find(pkg, "etc/passwd", &found), KR_OK);
+    EXPECT_EQ(found, 0u);
+    EXPECT_EQ(kr_find(pkg, "a/x", &found), KR_OK);
+    EXPECT_EQ(found, 2u);
+    for (const char *spelled : {"/etc/passwd", "a//x"}) {
+        EXPECT_EQ(kr_find(pkg, spelled, &found), KR_E_NOT_FOUND) << spelled;
+    }
+    kr_error err{};
+    EXPECT_EQ(kr_extract(pkg, (scratch / "out").c_str(), nullptr, &err), KR_INCOMPLETE);
+    EXPECT_EQ(ListTree(scratch / "out"),
+              (std::vector<std::string>{"a/", "a/x", "etc/", "etc/passwd"}));
+    EXPECT_EQ(ReadFile(scratch / "out/a/x"), "a//x, written over a/x\n");
+    CompareWithCommandLine(bytes);
+
+    // 244 characters of group names and twelve empty ones: "./" + "/" +
+    // the group path as spelled + "x" is 260 characters, too long, though
+    // the path written would fit.
+    PackLayout spaced;
+    for (int i = 0; i < 12; ++i) {
+        spaced.entries.push_back(DirectoryGroup("", 1));
+    }
+    for (char c : std::string("abc")) {
+        spaced.entries.push_back(DirectoryGroup(std::string(60, c), 1));
+    }
+    spaced.entries.push_back(FileGroup(std::string(60, 'd'), 1));
+    spaced.entries.push_back(FileEntry("x", "too long as spelled"));
+    ASSERT_TRUE(WriteBytes(scratch / "spaced.rbd", BuildPackage(spaced)));
+    Opened long_one = Open(scratch / "spaced.rbd", 0);
+    ASSERT_EQ(long_one.code, KR_OK) << long_one.err.message;
+    EXPECT_EQ(EntryAt(long_one.pkg.get(), 0).flags, static_cast<uint32_t>(KR_ENTRY_UNSAFE));
+    EXPECT_EQ(kr_entry_verdict(long_one.pkg.get(), 0, ""), KR_OUTCOME_TOO_LONG);
+    EXPECT_EQ(kr_extract(long_one.pkg.get(), (scratch / "long").c_str(), nullptr, &err),
+              KR_INCOMPLETE);
+    EXPECT_EQ(ListTree(scratch / "long"), std::vector<std::string>{});
+    CompareWithCommandLine(BuildPackage(spaced));
 }
 
 TEST(LibraryTest, OpenSaysWhatIsWrongAndWhere) {

@@ -109,9 +109,11 @@ typedef struct kr_package kr_package;
  * or inconsistent; `record` says where), KR_E_NOMEM. With
  * KR_OPEN_PARTIAL a damaged index is no error: the package opens with the
  * entries before the damage, and kr_get_info says `damaged` and what the
- * damage is. A header error fails either way. Memory: about the index's own
- * size, never more than the package's bytes can justify, whatever the header
- * claims. The file is opened for reading only and never written. */
+ * damage is. A header error fails either way. Memory: an open package holds
+ * the text of its entries' paths and about two thirds of its index's size
+ * besides; opening it takes at most one and a half times the two together
+ * (and 4 MiB), never more than the package's bytes can justify, whatever the
+ * header claims. The file is opened for reading only and never written. */
 KR_API int kr_open(const char *path, unsigned flags, kr_package **out, kr_error *err);
 
 /* As kr_open, for a file already open for reading as descriptor `fd` (on
@@ -167,9 +169,12 @@ typedef struct kr_entry {
     uint32_t flags;    /* KR_ENTRY_* */
     uint64_t offset;   /* where its data lies in the package */
     uint64_t size;     /* its length in bytes */
-    const char *group; /* the group path, each group's name and a slash: "data/snd/" */
-    const char *name;  /* the entry's own name: "a.wav" */
-    const char *path;  /* group followed by name: "data/snd/a.wav" */
+    const char *group; /* the group path, each group's name and a slash: "data/snd/";
+                          empty group names, which extraction passes over, are
+                          left out: never a leading "/" or a "//" */
+    const char *name;  /* the entry's own name, as the package spells it: "a.wav" */
+    const char *path;  /* group followed by name: "data/snd/a.wav", the path that
+                          extraction writes below its output directory */
 } kr_entry;
 
 /* The number of entries, 0 for a null `pkg`. Entries come in index order,
@@ -185,11 +190,10 @@ KR_API int kr_entry_at(const kr_package *pkg, uint32_t index, kr_entry *out);
 /* The index of the last entry whose path is exactly `path`, in `*index`:
  * the one that extraction leaves on disk (an unsafe entry is passed over when
  * a safe one has its path), the one no other shadows. Paths are compared byte
- * for byte: "data/snd/a.wav", with no leading "./" or "/", no "\\" for "/",
- * and case counting. Returns KR_OK, KR_E_NOT_FOUND when there is none,
- * KR_E_INVALID for a null argument; `*index` is set only on KR_OK. Constant
- * time on average, whatever the names (the table's hash is keyed anew for
- * each open package). */
+ * for byte with kr_entry.path: "data/snd/a.wav", with no leading "./" or
+ * "/", no "//", no "\\" for "/", and case counting. Returns KR_OK, KR_E_NOT_FOUND when there is
+ * none, KR_E_INVALID for a null argument; `*index` is set only on KR_OK. Constant time on average,
+ * whatever the names (the table's hash is keyed anew for each open package). */
 KR_API int kr_find(const kr_package *pkg, const char *path, uint32_t *index);
 
 /* ---- Reading ----------------------------------------------------------- */

@@ -115,10 +115,12 @@ class Info(NamedTuple):
 class Entry:
     """One entry (file) of a package. Entries are made by a Package.
 
-    path: the group path and the name, "data/snd/a.wav"
-    group: the group path, each group's name and a slash, "data/snd/"
+    path: the group path and the name, "data/snd/a.wav": the path that
+        extraction writes below its directory
+    group: the group path, each group's name and a slash, "data/snd/";
+        empty group names, which extraction passes over, are left out
     name: the entry's own name, "a.wav"
-    path_bytes: the path as the package's bytes
+    path_bytes: the path as bytes, the package's own
     size, offset: the data's length and where it lies in the package
     index: its place among the package's entries, in index order
     unsafe: extraction refuses its path (".", "..", a separator, an empty

@@ -151,6 +151,38 @@ def test_duplicates_unsafe_and_undecodable_names(tmp_path):
     assert report.bytes <= budget < report.bytes + mib and len(report.written) < 1100
 
 
+def test_empty_group_names_give_the_paths_that_extraction_writes(tmp_path):
+    # A top-level group named "" holding etc/passwd; a/x, then a//x written
+    # over it, then the unsafe name "a/x" in a top-level group named "".
+    tree = [
+        ("dir", "", [("files", "etc", [("passwd", b"not the host's")])]),
+        ("files", "a", [("x", b"first")]),
+        ("dir", "a", [("files", "", [("x", b"second, kept")])]),
+        ("files", "", [("a/x", b"unsafe")]),
+    ]
+    with kestrun.Package(write(tmp_path / "p.rbd", package(tree))) as pkg:
+        assert [(e.path, e.group, e.name) for e in pkg] == [
+            ("etc/passwd", "etc/", "passwd"), ("a/x", "a/", "x"), ("a/x", "a/", "x"),
+            ("a/x", "", "a/x"),
+        ]
+        assert [(e.shadowed, e.unsafe) for e in pkg] == [
+            (False, False), (True, False), (False, False), (False, True)
+        ]
+        assert pkg.getinfo("a/x").index == 2 and "/etc/passwd" not in pkg
+        report = pkg.extractall(tmp_path / "all")
+        # A script that joins each path it is to write to its own directory
+        # writes the same tree, and nothing outside it.
+        mine = tmp_path / "mine"
+        for entry in pkg:
+            if not (entry.unsafe or entry.shadowed):
+                os.makedirs(os.path.join(mine, entry.group), exist_ok=True)
+                write(os.path.join(mine, entry.path), pkg.read(entry))
+    assert [e.index for e in report.written] == [0, 1, 2]
+    expected = {"etc": "dir", "etc/passwd": b"not the host's", "a": "dir", "a/x": b"second, kept"}
+    assert tree_of(tmp_path / "all") == tree_of(mine) == expected
+    assert sorted(os.listdir(tmp_path)) == ["all", "mine", "p.rbd"]
+
+
 def test_damage_raises_bad_package_and_partial_keeps_what_came_before(tmp_path):
     tree = [
         ("files", "a", [("1", b"one"), ("2", b"two")]),

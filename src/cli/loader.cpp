@@ -169,8 +169,7 @@ void Walk(RBDWalk &walk, RBDPackage *package) {
             }
             break;
         case RBD_EVENT_ENTRY:
-            RBD_HandleEntry(event.group_path, event.files->name, event.files->offset,
-                            event.files->size, event.safe_group);
+            RBD_HandleEntry(event);
             break;
         case RBD_EVENT_END_OF_INDEX:
             if (!run_mode.hide_progress) {

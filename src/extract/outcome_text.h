@@ -26,9 +26,11 @@ enum RBDWording {
 // The entry that an outcome is about.
 struct RBDOutcomeSubject {
     const char *root_name; // the output root's name, for the classic run's output path
-    const char *group;     // its group path as the package spells it, "data/snd/"
-    const char *name;      // its own name
-    uint64_t budget;       // RBD_ENTRY_OVER_BUDGET: the budget it would pass
+    // Its group path, "data/snd/": as the package spells it for the classic
+    // run's words, below the output root (no empty names) for the others.
+    const char *group;
+    const char *name; // its own name
+    uint64_t budget;  // RBD_ENTRY_OVER_BUDGET: the budget it would pass
 };
 
 // Enough for any phrase: two paths of RBD_MAX_PATH, the words and a reason.

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #ifdef _WIN32
 #include <direct.h>
 #else
@@ -169,8 +170,13 @@ int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_options 
     while (stop == KR_OK && NextChosen(run, next, entry)) {
         const RBDEntryRecord &record = pkg->entries[entry.index];
         bool safe_group = (record.flags & KR_ENTRY_UNSAFE_GROUP) == 0;
-        RBDEntryResult result =
-            RBD_ExtractEntry(x, entry.group, entry.name, record.offset, record.size, safe_group);
+        // The engine, given the normal group path, would measure it; the
+        // limit measures the group path as the package spells it.
+        RBDEntryResult result{RBD_ENTRY_TOO_LONG, false, 0};
+        if (RBD_OutputLengthFits(0, record.raw_group_length, std::strlen(entry.name))) {
+            result = RBD_ExtractEntry(x, entry.group, entry.name, record.offset, record.size,
+                                      safe_group);
+        }
         int outcome = OutcomeCode(run, result, entry, why);
         Report(run, entry, outcome, outcome == KR_OK ? nullptr : &why);
         if (outcome == KR_E_BUDGET) {

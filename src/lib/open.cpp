@@ -2,6 +2,7 @@
 #include "../extract/engine.h"
 #include "../extract/entry_data.h"
 #include "../hostkit/hostkit.h"
+#include "../package/entry_paths.h"
 #include "../package/open_package.h"
 #include "../package/walk.h"
 #include "errors.h"
@@ -91,42 +92,27 @@ uint32_t EntryFlags(const RBDWalkEvent &event, uint64_t package_size) {
     return flags;
 }
 
-// Adds the entry of an ENTRY event; `group_at` is where its group path was kept.
-void AddEntry(kr_package &pkg, const RBDWalkEvent &event, size_t group_at) {
+// Adds the entry of an ENTRY event, one of the table that `text` was made
+// for, so its path has room there.
+void AddEntry(kr_package &pkg, const RBDWalkEvent &event, RBDTableText &text) {
     const RBDFileHeader &file = *event.files;
-    size_t group_length = std::strlen(event.group_path);
-    size_t name_length = std::strlen(file.name);
     RBDEntryRecord entry{};
     entry.offset = file.offset;
     entry.size = file.size;
     entry.flags = EntryFlags(event, pkg.info.package_size);
-    entry.group_length = static_cast<uint32_t>(group_length);
-    entry.group_at = group_at;
-    entry.path_at = RBD_KeepText(pkg, event.group_path, group_length);
-    // The path is the group path with the name put in place of its end.
-    pkg.strings.pop_back();
-    pkg.strings.insert(pkg.strings.end(), file.name, file.name + name_length);
-    pkg.strings.push_back('\0');
+    // Both are at most RBD_MAX_PATH, as the walk checks.
+    entry.group_length = static_cast<uint16_t>(text.group_length);
+    entry.raw_group_length = static_cast<uint16_t>(std::strlen(event.group_path));
+    entry.group = text.group;
+    entry.path = RBD_KeepEntryPath(text, file.name);
     pkg.entries.push_back(entry);
-}
-
-// Reserves room for the entries the package can hold, never more than its
-// length justifies, whatever its header claims.
-void ReserveEntries(kr_package &pkg, const RBDWalk &walk) {
-    uint64_t records = walk.package_size > RBD_HEADER_SIZE
-                           ? (walk.package_size - RBD_HEADER_SIZE) / RBD_RECORD_SIZE
-                           : 0;
-    if (records > walk.header.num_indices) {
-        records = walk.header.num_indices;
-    }
-    pkg.entries.reserve(static_cast<size_t>(records));
 }
 
 // Walks the whole index into `pkg`. With `partial`, damage to the index ends
 // the walk and is noted in the package's info instead of failing.
 int ReadIndex(kr_package &pkg, RBDWalk &walk, bool partial, kr_error *err) {
-    ReserveEntries(pkg, walk);
-    size_t group_at = 0;
+    pkg.entries.reserve(static_cast<size_t>(RBD_RecordsHeld(walk)));
+    RBDTableText text{};
     for (;;) {
         RBDWalkEvent event;
         RBD_NextEvent(walk, event);
@@ -135,10 +121,10 @@ int ReadIndex(kr_package &pkg, RBDWalk &walk, bool partial, kr_error *err) {
         case RBD_EVENT_END_OF_INDEX:
             break;
         case RBD_EVENT_FILE_TABLE:
-            group_at = RBD_KeepText(pkg, event.group_path, std::strlen(event.group_path));
+            text = RBD_KeepTableText(pkg.text, event);
             break;
         case RBD_EVENT_ENTRY:
-            AddEntry(pkg, event, group_at);
+            AddEntry(pkg, event, text);
             break;
         case RBD_EVENT_DONE:
             return KR_OK;

@@ -8,7 +8,7 @@
 namespace {
 
 const char *PathOf(const kr_package &pkg, uint32_t entry) {
-    return pkg.strings.data() + pkg.entries[entry].path_at;
+    return pkg.entries[entry].path;
 }
 
 bool IsUnsafe(const RBDEntryRecord &entry) {
@@ -36,13 +36,6 @@ size_t FindSlot(const kr_package &pkg, const char *path, uint64_t hash) {
 }
 
 } // namespace
-
-size_t RBD_KeepText(kr_package &pkg, const char *text, size_t length) {
-    size_t at = pkg.strings.size();
-    pkg.strings.insert(pkg.strings.end(), text, text + length);
-    pkg.strings.push_back('\0');
-    return at;
-}
 
 bool RBD_IndexPaths(kr_package &pkg) {
     size_t wanted = 16;
@@ -84,12 +77,11 @@ int64_t RBD_FindPath(const kr_package &pkg, const char *path) {
 
 void RBD_ViewEntry(const kr_package &pkg, uint32_t index, kr_entry &out) {
     const RBDEntryRecord &entry = pkg.entries[index];
-    const char *path = pkg.strings.data() + entry.path_at;
     out.index = index;
     out.flags = entry.flags & RBD_PUBLIC_FLAGS;
     out.offset = entry.offset;
     out.size = entry.size;
-    out.group = pkg.strings.data() + entry.group_at;
-    out.name = path + entry.group_length;
-    out.path = path;
+    out.group = entry.group;
+    out.name = entry.path + entry.group_length;
+    out.path = entry.path;
 }

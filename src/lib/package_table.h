@@ -1,7 +1,10 @@
 // What an open package holds: its entries in index order, compact, with their
-// paths in one block of text, and a table to find an entry by its path.
+// paths in blocks of text sized from the index, and a table to find an entry
+// by its path.
 #pragma once
 
+#include "../package/text_store.h"
+#include "../types.h"
 #include "kestrun/kestrun.h"
 
 #include <cstddef>
@@ -11,13 +14,22 @@
 const uint32_t RBD_PUBLIC_FLAGS =
     KR_ENTRY_UNSAFE | KR_ENTRY_NO_DATA | KR_ENTRY_SHADOWED | KR_ENTRY_UNSAFE_GROUP;
 
+// An entry's paths are normal (group_path.h): the group path with its empty
+// names left out, as extraction writes it, and the entry's name after it.
+static_assert(RBD_MAX_PATH <= UINT16_MAX, "group path lengths fit 16 bits");
+
 struct RBDEntryRecord {
     uint32_t offset;
     uint32_t size;
     uint32_t flags;
-    uint32_t group_length; // the name starts this far into the path
-    size_t group_at;       // the group path's text in `strings`
-    size_t path_at;        // the path's text in `strings`
+    uint16_t group_length; // of the normal group path: the name starts this far into `path`
+    // Of the group path as the package spells it, empty names and all: the
+    // limit on an output path's length measures that, as the command line's
+    // classic run always has, so that a verdict below any output root's name
+    // is the command line's.
+    uint16_t raw_group_length;
+    const char *group; // the normal group path, shared by the entries of its file table
+    const char *path;  // the normal group path followed by the name
 };
 
 struct RBDPathSlot {
@@ -29,14 +41,10 @@ struct kr_package {
     int fd; // the package's own descriptor, read only at explicit offsets
     kr_info info;
     std::vector<RBDEntryRecord> entries;
-    // Every group path once, then every entry's path, each zero-terminated.
-    std::vector<char> strings;
+    RBDTextStore text; // the paths: each file table's measured before it is kept
     uint64_t hash_key[2];
     std::vector<RBDPathSlot> slots; // a power of two, at least twice the entries
 };
-
-// Appends `text` (zero-terminated) to the package's strings; where it starts.
-size_t RBD_KeepText(kr_package &pkg, const char *text, size_t length);
 
 // Builds the path table once every entry is in, and flags each entry that a
 // later one of the same path shadows. False when its memory can't be had.

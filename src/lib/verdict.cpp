@@ -15,7 +15,7 @@ RBDEntryOutcome RBD_VerdictOf(const kr_package &pkg, uint32_t index, const char 
     // The group path's length as the package spells it: the output path is
     // measured so, whatever the entry's path is made to look like.
     size_t name_length = std::strlen(entry.name);
-    if (!RBD_OutputLengthFits(std::strlen(root_name), record.group_length, name_length)) {
+    if (!RBD_OutputLengthFits(std::strlen(root_name), record.raw_group_length, name_length)) {
         return RBD_ENTRY_TOO_LONG;
     }
     return name_length == 0 ? RBD_ENTRY_EMPTY_NAME : RBD_ENTRY_WRITTEN;

@@ -14,3 +14,10 @@ bool RBD_AppendGroupName(char *path, size_t length, const char *name) {
     path[length + added] = '\0';
     return true;
 }
+
+size_t RBD_AppendNormalName(char *path, size_t length, const char *name) {
+    if (*name == '\0' || !RBD_AppendGroupName(path, length, name)) {
+        return length;
+    }
+    return length + std::strlen(name) + 1;
+}

@@ -14,11 +14,18 @@
 
 namespace {
 
+// The walk is over: the last file table's memory goes back at once, as a
+// caller may go on to build large things of its own.
+void Finish(RBDWalk &walk) {
+    walk.finished = true;
+    std::vector<RBDFileHeader>().swap(walk.files);
+}
+
 bool Fail(RBDWalk &walk, RBDWalkProblem problem, uint32_t record, int os_error = 0) {
     walk.error.problem = problem;
     walk.error.record = record;
     walk.error.os_error = os_error;
-    walk.finished = true;
+    Finish(walk);
     return false;
 }
 
@@ -86,6 +93,7 @@ bool CheckHeader(RBDWalk &walk) {
 // hand holds nothing more.
 void EndGroup(RBDWalk &walk) {
     walk.group_path[walk.group_start] = '\0';
+    walk.normal_path[walk.normal_start] = '\0';
     walk.step = RBD_STEP_NEXT_GROUP;
 }
 
@@ -106,6 +114,8 @@ bool ReadGroup(RBDWalk &walk) {
     if (!RBD_AppendGroupName(walk.group_path, walk.group_start, group.name)) {
         return Fail(walk, RBD_PROBLEM_PATH_TOO_LONG, record);
     }
+    walk.normal_start = std::strlen(walk.normal_path);
+    RBD_AppendNormalName(walk.normal_path, walk.normal_start, group.name);
     bool parent_safe = walk.open_groups.empty() || walk.open_groups.back().safe;
     walk.group_safe = parent_safe && IsSafeName(group.name);
     group.flags = ntohl(group.flags);
@@ -156,6 +166,7 @@ void GroupEvent(RBDWalk &walk, RBDWalkEvent &event, RBDWalkEventKind kind) {
     event.depth = walk.open_groups.size();
     event.group = &walk.group;
     event.group_path = walk.group_path;
+    event.normal_group_path = walk.normal_path;
 }
 
 // After a group record: what its kind makes of the walk's next steps.
@@ -164,6 +175,7 @@ void BeginGroup(RBDWalk &walk) {
         RBDOpenGroup open{};
         open.children_left = walk.group.num_indices;
         open.path_length = walk.group_start;
+        open.normal_length = walk.normal_start;
         open.safe = walk.group_safe;
         std::memcpy(open.name, walk.group.name, sizeof open.name);
         walk.open_groups.push_back(open);
@@ -183,7 +195,7 @@ bool NextGroup(RBDWalk &walk, RBDWalkEvent &event) {
     if (walk.open_groups.empty()) {
         if (walk.header.num_indices < walk.counter) {
             // A file group overran the count: the walk ends quietly.
-            walk.finished = true;
+            Finish(walk);
             event.kind = RBD_EVENT_DONE;
             return true;
         }
@@ -191,6 +203,7 @@ bool NextGroup(RBDWalk &walk, RBDWalkEvent &event) {
         RBDOpenGroup &open = walk.open_groups.back();
         if (open.children_left == 0) {
             walk.group_start = open.path_length;
+            walk.normal_start = open.normal_length;
             walk.open_groups.pop_back();
             EndGroup(walk);
             return false;
@@ -219,7 +232,7 @@ bool NextGroup(RBDWalk &walk, RBDWalkEvent &event) {
 // After the end of the index was found: complete at top level, damage inside
 // a directory group that still owes a child.
 void AfterEnd(RBDWalk &walk, RBDWalkEvent &event) {
-    walk.finished = true;
+    Finish(walk);
     if (walk.open_groups.empty()) {
         event.kind = RBD_EVENT_DONE;
         return;
@@ -237,6 +250,13 @@ bool RBD_IsHeaderProblem(RBDWalkProblem problem) {
            problem == RBD_PROBLEM_VERSION || problem == RBD_PROBLEM_COMMENT;
 }
 
+uint64_t RBD_RecordsHeld(const RBDWalk &walk) {
+    uint64_t records = walk.package_size > RBD_HEADER_SIZE
+                           ? (walk.package_size - RBD_HEADER_SIZE) / RBD_RECORD_SIZE
+                           : 0;
+    return records < walk.header.num_indices ? records : walk.header.num_indices;
+}
+
 bool RBD_StartWalk(RBDWalk &walk, int fd) {
     walk.fd = fd;
     walk.package_size = 0;
@@ -246,6 +266,8 @@ bool RBD_StartWalk(RBDWalk &walk, int fd) {
     walk.open_groups.clear();
     walk.group_path[0] = '\0';
     walk.group_start = 0;
+    walk.normal_path[0] = '\0';
+    walk.normal_start = 0;
     walk.files.clear();
     walk.next_file = 0;
     walk.step = RBD_STEP_NEXT_GROUP;
@@ -291,6 +313,7 @@ void RBD_NextEvent(RBDWalk &walk, RBDWalkEvent &event) {
                 event.files = &walk.files[i];
                 event.file_count = 1;
                 event.group_path = walk.group_path;
+                event.normal_group_path = walk.normal_path;
                 event.safe_group = walk.group_safe;
                 return;
             }

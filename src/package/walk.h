@@ -52,7 +52,13 @@ struct RBDWalkEvent {
     uint32_t record;             // GROUP, ENTRY: the record's number
     size_t depth;                // GROUP, FILE_TABLE: 0 for a top-level group
     const RBDGroupHeader *group; // GROUP, FILE_TABLE: converted, name terminated
-    const char *group_path;      // GROUP, FILE_TABLE, ENTRY: "data/snd/"
+    // GROUP, FILE_TABLE, ENTRY: the group path as the package spells it
+    // ("/etc/", "data//snd/"), which the classic run prints and measures,
+    // and its normal form ("etc/", "data/snd/"), the directory that
+    // extraction writes to and the start of every path shown of an entry
+    // (group_path.h).
+    const char *group_path;
+    const char *normal_group_path;
     // FILE_TABLE: the whole table; ENTRY: the one record. Size and offset
     // converted, names terminated.
     const RBDFileHeader *files;
@@ -63,8 +69,9 @@ struct RBDWalkEvent {
 // A directory group whose children are still being read.
 struct RBDOpenGroup {
     uint32_t children_left;
-    size_t path_length; // of the group path above this group
-    bool safe;          // this group's path and every one above it
+    size_t path_length;   // of the group path above this group
+    size_t normal_length; // of its normal form
+    bool safe;            // this group's path and every one above it
     char name[RBD_NAME_FIELD];
 };
 
@@ -80,8 +87,12 @@ struct RBDWalk {
     uint32_t groups_read;
     uint32_t next_record; // the number of the next record in the file
     std::vector<RBDOpenGroup> open_groups;
+    // The group path in hand, as spelled and in its normal form, and where
+    // the group in hand begins in each.
     char group_path[RBD_MAX_PATH + 1];
-    size_t group_start; // where the group in hand begins in group_path
+    char normal_path[RBD_MAX_PATH + 1];
+    size_t group_start;
+    size_t normal_start;
     bool group_safe;
     RBDGroupHeader group;
     std::vector<RBDFileHeader> files;
@@ -100,6 +111,11 @@ bool RBD_StartWalk(RBDWalk &walk, int fd);
 // The next event of a started walk. After DONE or FAILED every call gives
 // the same again.
 void RBD_NextEvent(RBDWalk &walk, RBDWalkEvent &event);
+
+// The index records that the package of a started walk can hold: no more
+// than its length leaves room for, whatever its header claims. What a
+// reader may reserve room for before the walk.
+uint64_t RBD_RecordsHeld(const RBDWalk &walk);
 
 // True for the problems of the header, which say that the file is not an RBD
 // package at all.

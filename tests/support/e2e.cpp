@@ -75,6 +75,21 @@ std::string WritingLine(const std::string &group_path, const std::string &name) 
     return "Writing \"pkg/" + group_path + name + "\"...\n";
 }
 
+PackLayout EmptyGroupNames() {
+    PackLayout layout;
+    layout.entries = {DirectoryGroup("", 1),
+                      FileGroup("etc", 1),
+                      FileEntry("passwd", "not the host's\n"),
+                      FileGroup("a", 1),
+                      FileEntry("x", "the first a/x\n"),
+                      DirectoryGroup("a", 1),
+                      FileGroup("", 1),
+                      FileEntry("x", "a//x, written over a/x\n"),
+                      FileGroup("", 1),
+                      FileEntry("a/x", "an unsafe name, refused\n")};
+    return layout;
+}
+
 PackLayout SoundAndText() {
     PackLayout layout;
     layout.entries = {DirectoryGroup("data", 2),  FileGroup("snd", 2),

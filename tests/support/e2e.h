@@ -41,6 +41,14 @@ class ExtractTest : public ::testing::Test {
 // txt/ (readme.txt); six records, 1614 bytes.
 PackLayout SoundAndText();
 
+// Empty group names, which extraction passes over: a top-level directory
+// group named "" holding the file group "etc" with "passwd" (written to
+// etc/passwd below the output root, never /etc/passwd); the path a/x three
+// times: a real a/x, then "a//x" (the directory group "a" holding a file
+// group named ""), which extraction writes over it, then the unsafe name
+// "a/x" in a top-level file group named "", which it refuses.
+PackLayout EmptyGroupNames();
+
 // A pseudo-terminal whose output is passed on as written ("\n" stays "\n"),
 // to stand for the user's terminal as a run's standard output or error.
 struct PseudoTerminal {

@@ -1,7 +1,9 @@
 // The command line's warning for an entry that the mounted tree leaves out,
 // word for word as `kestrun PACKAGE` prints it (the library words it), on
-// standard error. Names are escaped where standard error is a terminal, as
-// the command line escapes them.
+// standard error; but paths are the library's, below the output root: where
+// the package spells empty group names the classic run shows them
+// ("./pkg//data"), the mount can't ("./pkg/data"). Names are escaped where
+// standard error is a terminal, as the command line escapes them.
 #pragma once
 
 #include "tree_layout.h"

@@ -4,6 +4,8 @@
 // reading and its messages are the same in every mode.
 #pragma once
 
+#include "../../package/walk.h"
+
 #include <cstdint>
 
 // Called by the loader once the header was read, before the first entry:
@@ -11,12 +13,11 @@
 // the status line when the run shows one.
 void RBD_StartEntries(int package_fd, uint64_t package_size);
 
-// Called by the loader for every file record, in index order, with the
-// record's group path (ending in a slash), name, offset and size. `safe_group`
-// is false when a name along the group path could lead outside the output
-// root.
-void RBD_HandleEntry(const char *path, const char *filename, uint32_t offset, uint32_t size,
-                     bool safe_group);
+// Called by the loader for every ENTRY event of the walk, in index order.
+// What names the entry to the user is its path under the output root (the
+// normal group path and its name), but for the classic run's lines, which
+// show the group path as the package spells it.
+void RBD_HandleEntry(const RBDWalkEvent &event);
 
 // Called by the loader for every group record it reads.
 void RBD_NoteGroup();

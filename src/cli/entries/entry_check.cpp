@@ -81,9 +81,11 @@ void WarnOfMissingData(const char *path, const char *filename) {
 
 } // namespace
 
-void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uint32_t size,
-                    bool safe_group) {
-    RBDEntryOutcome verdict = RBD_EntryVerdict(package_name, path, filename, safe_group);
+void RBD_CheckEntry(const char *raw_group, const char *path, const char *filename, uint32_t offset,
+                    uint32_t size, bool safe_group) {
+    // The limits of extraction hold for the group path as the package spells
+    // it; the warnings name the entry by its path below the output root.
+    RBDEntryOutcome verdict = RBD_EntryVerdict(package_name, raw_group, filename, safe_group);
     if (verdict != RBD_ENTRY_WRITTEN) {
         WarnOf(verdict, path, filename);
         return;

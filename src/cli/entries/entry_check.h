@@ -8,9 +8,12 @@
 // the destination (a hard link or a mount of it where the entry would go,
 // looked at without following links), and data past the end of the package;
 // with --sha256 every byte of it is read and hashed too. A warning names the
-// entry itself, as in "WARNING: Failed to read in data, "data/a.wav"!".
-void RBD_CheckEntry(const char *path, const char *filename, uint32_t offset, uint32_t size,
-                    bool safe_group);
+// entry by its path under the output root (`group`, the normal group path,
+// and its name), as in "WARNING: Failed to read in data, "data/a.wav"!"; the
+// length of an output path is measured on `raw_group`, the group path as
+// the package spells it, as extraction measures it.
+void RBD_CheckEntry(const char *raw_group, const char *group, const char *filename, uint32_t offset,
+                    uint32_t size, bool safe_group);
 
 // Closes what the checks keep open between entries.
 void RBD_EndChecks();

@@ -78,12 +78,17 @@ void ReportOutcome(const RBDEntryResult &result, const char *path, const char *f
     }
 }
 
+// The group path that the lines of the entry in hand name.
+struct RBDLineGroup {
+    const char *group;
+};
+
 // The entry's line, once its file is made (or what stops it is known) and
 // before any of its bytes or warnings; flushed before a long copy, so that
 // the user sees what is being written.
-void EntryBegun(void * /*context*/, const char *path, const char *filename, uint32_t size,
+void EntryBegun(void *context, const char * /*raw_group*/, const char *filename, uint32_t size,
                 RBDEntryOutcome outcome) {
-    PrintLine(outcome == RBD_ENTRY_KEPT, path, filename);
+    PrintLine(outcome == RBD_ENTRY_KEPT, static_cast<RBDLineGroup *>(context)->group, filename);
     if (outcome == RBD_ENTRY_WRITTEN) {
         RBD_BeforeCopy(size);
     }
@@ -152,10 +157,16 @@ void RBD_CloseOutput(void) {
     RBD_EndExtraction(extraction);
 }
 
-void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size,
-                   bool safe_group) {
-    RBDEntryResult result = RBD_ExtractEntry(extraction, path, filename, offset, size, safe_group);
-    ReportOutcome(result, path, filename);
+void RBD_WriteFile(const char *raw_group, const char *group, const char *filename, uint32_t offset,
+                   uint32_t size, bool safe_group) {
+    // Option mode names the file that lands on disk; the classic run's lines
+    // stay as they always were. The engine takes the group path as the
+    // package spells it, which its limits are measured on.
+    RBDLineGroup line{run_mode.options ? group : raw_group};
+    extraction.options.context = &line;
+    RBDEntryResult result =
+        RBD_ExtractEntry(extraction, raw_group, filename, offset, size, safe_group);
+    ReportOutcome(result, line.group, filename);
 }
 
 void RBD_ChargeOrStop(uint64_t size) {

@@ -25,12 +25,15 @@ void RBD_SetOutputRoot(const char *dir, const char *shown);
 void RBD_StartWriting(int package_fd, uint64_t package_size);
 
 // Copies `size` bytes at `offset` of the package into
-// <root>/<path><filename>, creating directories as needed. `path` is
-// the group path, ending in a slash; `safe_group` is false when a name along
-// it could lead outside the output root. Problems are printed as warnings; a
-// run that would pass the output budget ends with status 1.
-void RBD_WriteFile(const char *path, const char *filename, uint32_t offset, uint32_t size,
-                   bool safe_group);
+// <root>/<group><filename>, creating directories as needed. `raw_group` is
+// the group path as the package spells it, ending in a slash, which the
+// classic run's lines show and the limit on an output path's length
+// measures; `group` its normal form, by which option mode's lines name the
+// entry. `safe_group` is false when a name along it could lead outside the
+// output root. Problems are printed as warnings; a run that would pass the
+// output budget ends with status 1.
+void RBD_WriteFile(const char *raw_group, const char *group, const char *filename, uint32_t offset,
+                   uint32_t size, bool safe_group);
 
 // Closes what the writer keeps open between entries; called when the load ends.
 void RBD_CloseOutput(void);
