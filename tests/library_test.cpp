@@ -412,6 +412,19 @@ TEST(LibraryTest, EmptyGroupNamesGiveThePathsThatExtractionWrites) {
     CompareWithCommandLine(BuildPackage(spaced));
 }
 
+// Names escaped as the command line shows them on a terminal, with
+// snprintf's contract: the whole length, whatever fits, zero-terminated.
+TEST(LibraryTest, EscapeTextAsTheCommandShowsNamesOnATerminal) {
+    char out[8];
+    EXPECT_EQ(kr_escape_text("a\x1b\\b", out, sizeof out), 8);
+    EXPECT_STREQ(out, "a\\x1b\\\\");
+    EXPECT_EQ(kr_escape_text("caf\xc3\xa9", out, sizeof out), 5);
+    EXPECT_STREQ(out, "caf\xc3\xa9");
+    EXPECT_EQ(kr_escape_text("x", nullptr, 0), 1);
+    EXPECT_EQ(kr_escape_text(nullptr, out, sizeof out), KR_E_INVALID);
+    EXPECT_EQ(kr_escape_text("x", nullptr, 4), KR_E_INVALID);
+}
+
 TEST(LibraryTest, OpenSaysWhatIsWrongAndWhere) {
     TempDir scratch;
     Opened missing = Open(scratch / "missing.rbd", 0);

@@ -1,23 +1,23 @@
 // The two ways names are written out: for terminals and for JSON.
 #include "cli/output/json_text.h"
-#include "cli/output/shown_text.h"
+#include "package/escaped_text.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 TEST(EscapeControls, EscapesC0DelAndC1RawOrEncodedAndNothingElse) {
-    EXPECT_EQ(EscapeControls("plain name.wav"), "plain name.wav");
-    EXPECT_EQ(EscapeControls("a\tb\x1b[2J\x7f"), "a\\x09b\\x1b[2J\\x7f");
-    EXPECT_EQ(EscapeControls("raw\x85\x9f"), "raw\\x85\\x9f");
-    EXPECT_EQ(EscapeControls("utf\xc2\x85\xc2\x9f"), "utf\\xc2\\x85\\xc2\\x9f");
+    EXPECT_EQ(RBD_EscapeControls("plain name.wav"), "plain name.wav");
+    EXPECT_EQ(RBD_EscapeControls("a\tb\x1b[2J\x7f"), "a\\x09b\\x1b[2J\\x7f");
+    EXPECT_EQ(RBD_EscapeControls("raw\x85\x9f"), "raw\\x85\\x9f");
+    EXPECT_EQ(RBD_EscapeControls("utf\xc2\x85\xc2\x9f"), "utf\\xc2\\x85\\xc2\\x9f");
     // Characters whose encoding holds bytes 0x80-0x9F are no controls.
-    EXPECT_EQ(EscapeControls("\xd1\x80\xc4\x81\xc2\xa0\xe2\x82\xac"),
+    EXPECT_EQ(RBD_EscapeControls("\xd1\x80\xc4\x81\xc2\xa0\xe2\x82\xac"),
               "\xd1\x80\xc4\x81\xc2\xa0\xe2\x82\xac");
     // Stray bytes from 0xA0 up are not controls either.
-    EXPECT_EQ(EscapeControls("latin\xe9\xff"), "latin\xe9\xff");
+    EXPECT_EQ(RBD_EscapeControls("latin\xe9\xff"), "latin\xe9\xff");
     // A sequence cut short leaves its bytes stray.
-    EXPECT_EQ(EscapeControls("cut\xe2\x82"), "cut\xe2\\x82");
+    EXPECT_EQ(RBD_EscapeControls("cut\xe2\x82"), "cut\xe2\\x82");
 }
 
 TEST(JsonString, MapsEveryNameToValidUtf8Losslessly) {

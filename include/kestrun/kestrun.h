@@ -345,6 +345,17 @@ KR_API int kr_outcome_text(const kr_package *pkg, uint32_t index, const char *ro
 
 /* ---- Texts ------------------------------------------------------------- */
 
+/* `text` (a name or path from a package, or any zero-terminated bytes) as
+ * the kestrun command shows it on a terminal, so that a package can't move
+ * the cursor, clear the screen or forge a line through a name: every control
+ * character (C0, DEL, and C1 whether a raw byte or encoded in UTF-8) becomes
+ * \xHH, one per byte, and every backslash is doubled; everything else stays
+ * as it is. Into pipes and files the command writes names unescaped. Writes
+ * at most `size` bytes, zero-terminated, into `out` and returns the whole
+ * length, as snprintf does; KR_E_INVALID for a null `text`, or a null `out`
+ * with `size` > 0; KR_E_NOMEM. Since 1.1.0. */
+KR_API int kr_escape_text(const char *text, char *out, size_t size);
+
 /* A short text for a return code: "damaged index" for KR_E_DAMAGED, "unknown
  * error" for a code that is none. Never null; a constant string, never to be
  * freed. */

@@ -1,14 +1,18 @@
 // Extraction's rules for a caller that lays out the tree itself (the mount):
-// the output root's name, each entry's verdict and the command line's words
-// for what becomes of an entry.
+// the output root's name, each entry's verdict, the command line's words for
+// what becomes of an entry, and names escaped as it shows them on a terminal.
 #include "../extract/outcome_text.h"
 #include "../hostkit/hostkit.h"
+#include "../package/escaped_text.h"
 #include "../package/root_name.h"
 #include "package_table.h"
 #include "verdict.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <string>
 
 namespace {
 
@@ -85,4 +89,19 @@ int kr_outcome_text(const kr_package *pkg, uint32_t index, const char *root_name
     char phrase[RBD_OUTCOME_TEXT];
     RBD_WordOutcome(RBD_WORDING_CLASSIC, result, subject, phrase, sizeof phrase);
     return std::snprintf(text, size, "%s", phrase);
+}
+
+int kr_escape_text(const char *text, char *out, size_t size) {
+    if (text == nullptr || (out == nullptr && size > 0)) {
+        return KR_E_INVALID;
+    }
+    try {
+        std::string shown = RBD_EscapeControls(text);
+        if (shown.size() > INT_MAX) {
+            return KR_E_INVALID;
+        }
+        return std::snprintf(out, size, "%s", shown.c_str());
+    } catch (const std::bad_alloc &) {
+        return KR_E_NOMEM;
+    }
 }

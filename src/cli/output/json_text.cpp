@@ -1,6 +1,6 @@
 #include "json_text.h"
 
-#include "utf8.h"
+#include "../../package/utf8.h"
 
 #include <cstring>
 
