@@ -19,24 +19,16 @@
 #include <string>
 #include <vector>
 
-int main(int argc, char **argv) {
-#ifdef SIGXFSZ
-    // A file size limit makes a write fail (EFBIG), which the entry writer
-    // reports and cleans up, instead of ending the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
-    // Everything the run keeps, until the process ends.
-    RBDRun run{};
-    if (argc >= 2 && RBD_IsOptionWord(argv[1])) {
-        RBD_RunWithOptions(run, argc, argv);
-    }
+namespace {
+
+// The classic run, the words after its package being member patterns.
+[[noreturn]] void RunClassic(RBDRun &run, int argc, char **argv) {
     RBD_SetUpStreams(run.out, false, false, false);
     std::printf("%s\n", banner);
     if (argc < 2) {
         std::printf("%s", instructions);
         RBD_Exit(0);
     }
-
     const char *input = argv[1];
     std::vector<const char *> members(argv + 2, argv + argc);
     std::string error;
@@ -56,4 +48,20 @@ int main(int argc, char **argv) {
     // A run that warned did not give the tree the package describes, and a
     // script must be able to tell.
     RBD_Exit(run.out.warned ? 2 : 0);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+#ifdef SIGXFSZ
+    // A file size limit makes a write fail (EFBIG), which the entry writer
+    // reports and cleans up, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+    // Everything the run keeps, until the process ends.
+    RBDRun run{};
+    if (argc >= 2 && RBD_IsOptionWord(argv[1])) {
+        RBD_RunWithOptions(run, argc, argv);
+    }
+    RunClassic(run, argc, argv);
 }
