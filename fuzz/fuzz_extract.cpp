@@ -14,9 +14,8 @@
 // RBD_Exit ends the process in the program; this target is linked with
 // --wrap so that every call of it throws FatalExit back to here instead (see
 // fuzz/README.md).
-#include "../src/cli/entries/writer.h"
 #include "../src/cli/loader.h"
-#include "../src/cli/package_name.h"
+#include "../src/cli/run_state.h"
 #include "kestrun/kestrun.h"
 
 #include <algorithm>
@@ -237,10 +236,32 @@ void ReleasePackage(RBDPackage *package) {
     std::free(package);
 }
 
-void ResetProgramState(bool empty_root) {
-    std::strcpy(package_name, empty_root ? "" : "pack");
-    num_indices = 0;
-    package_size = 0;
+// Loads the package at `path` as the classic run does, with a run record of
+// its own, as a fresh process starts with. After a successful load nothing
+// may be held but the package, which is given back. The record goes before
+// this returns, while allocations are still tracked, so that what is still
+// tracked after a fatal error is what the program keeps until exit.
+void LoadAsARun(const std::string &path, bool empty_root) {
+    RBDRun run{};
+    run.package.path = path.c_str();
+    std::strcpy(run.package.root_name, empty_root ? "" : "pack");
+    RBDPackage *package = nullptr;
+    try {
+        package = RBD_LoadPackage(run);
+    } catch (const FatalExit &exit) {
+        if (exit.status != 1) {
+            Fault("a fatal error ended with a status other than 1");
+        }
+    }
+    if (run.package.fd != -1) {
+        Fault("the package was left open after a load");
+    }
+    if (package != nullptr) {
+        ReleasePackage(package);
+        if (tracked_count != 0) {
+            Fault("memory leaked by a successful load");
+        }
+    }
 }
 
 // Reads every entry of an open package and compares it with the input's
@@ -360,34 +381,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     std::string path = empty_root ? "../in/pack" : "../in/pack.rbd";
 
-    ResetProgramState(empty_root);
     tracked_count = 0;
     live_bytes = 0;
     peak_bytes = 0;
     table_overflow = false;
     tracking = true;
-    RBDPackage *package = nullptr;
     if (chdir(work_dir.c_str()) != 0) {
         Fault("cannot enter the working directory");
     }
-    try {
-        package = RBD_LoadPackage(path.c_str());
-    } catch (const FatalExit &exit) {
-        if (exit.status != 1) {
-            Fault("a fatal error ended with a status other than 1");
-        }
-    }
+    LoadAsARun(path, empty_root);
     if (fchdir(start_dir) != 0) {
         Fault("cannot return to the starting directory");
-    }
-    if (package_fd != -1) {
-        Fault("the package was left open after a load");
-    }
-    if (package != nullptr) {
-        ReleasePackage(package);
-        if (tracked_count != 0) {
-            Fault("memory leaked by a successful load");
-        }
     }
     tracking = false;
     if (table_overflow) {

@@ -1,7 +1,7 @@
 // The contents report of packages loaded in-process, compared as whole text.
 #include "cli/contents.h"
 #include "cli/loader.h"
-#include "cli/package_name.h"
+#include "cli/run_state.h"
 #include "rbd_writer.h"
 #include "tempdir.h"
 #include "types.h"
@@ -46,10 +46,12 @@ class ContentsTest : public testing::Test {
         EXPECT_TRUE(WriteBytes(dir_ / file, BuildPackage(layout)));
         fs::path saved = fs::current_path();
         fs::current_path(dir_.path());
-        num_indices = 0;
-        std::snprintf(package_name, sizeof package_name, "%s", "out");
+        // A classic run whose output root is ./out/.
+        RBDRun run{};
+        run.package.path = file.c_str();
+        std::snprintf(run.package.root_name, sizeof run.package.root_name, "%s", "out");
         testing::internal::CaptureStdout();
-        package_ = RBD_LoadPackage(file.c_str());
+        package_ = RBD_LoadPackage(run);
         load_output_ = testing::internal::GetCapturedStdout();
         fs::current_path(saved);
         fs::remove(dir_ / file);
@@ -155,7 +157,7 @@ TEST_F(ContentsTest, CounterIsHeaderCountPlusOneAfterNormalLoad) {
     layout.entries = {FileGroup("a", 1), FileEntry("x", "x"), FileGroup("b", 1),
                       FileEntry("y", "y")};
     Load("pair.rbd", layout);
-    EXPECT_EQ(num_indices, 5u);
+    EXPECT_EQ(package_->records_read, 5u);
     EXPECT_NE(load_output_.find("Reached end of package indices.\n"), std::string::npos);
     EXPECT_EQ(Report(package_).rfind("total groups: 5\n", 0), 0u);
 }
@@ -183,7 +185,7 @@ TEST(ContentsFields, UnterminatedTextStopsAtItsField) {
     group->files[0].size = 1;
     group->files[0].offset = 2;
     package->groups = group;
-    num_indices = 3;
+    package->records_read = 3;
 
     EXPECT_EQ(Report(package), "total groups: 3\n\np.rbd\n version: AB\n indices: 2\n comment: " +
                                    std::string(1008, 'c') + "\n\n " + std::string(63, 'g') +

@@ -1,6 +1,5 @@
 #include "contents.h"
 
-#include "loader.h"
 #include "output/shown_text.h"
 
 #include <cstdio>
@@ -28,7 +27,7 @@ void ListFiles(const RBDGroup *group) {
 void RBD_ListContents(const RBDPackage *package) {
     // Whatever the label says, this is the count of index records consumed,
     // the final call that found the end included.
-    std::printf("total groups: %u\n", num_indices);
+    std::printf("total groups: %u\n", package->records_read);
 
     const RBDHeader &header = package->header;
     std::printf("\n%s\n version: %X\n indices: %u\n comment: %s\n\n", ShownOnStdout(package->path),

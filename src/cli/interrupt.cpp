@@ -1,6 +1,5 @@
 #include "interrupt.h"
 
-#include "entries/writer.h"
 #include "output/status_line.h"
 
 #ifndef _WIN32
@@ -14,6 +13,11 @@
 namespace {
 
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The extraction of the run, the one place where the handler looks for the
+// entry being written: a handler can be handed no record. Set once, before
+// the handler is installed.
+const RBDExtraction *extraction_in_hand;
 
 sigset_t HandledSignals() {
     sigset_t set;
@@ -29,7 +33,7 @@ sigset_t HandledSignals() {
 // comes before this one is handled waits for the handler rather than ending
 // the process with the cut file still there.
 void OnSignal(int number) {
-    const RBDExtraction &x = RBD_Extraction();
+    const RBDExtraction &x = *extraction_in_hand;
     if (x.writing.load(std::memory_order_acquire)) {
         unlinkat(x.writing_dir_fd, x.writing_name, 0);
     }
@@ -46,7 +50,8 @@ void OnSignal(int number) {
 
 } // namespace
 
-void RBD_RemoveCutEntryOnSignals() {
+void RBD_RemoveCutEntryOnSignals(const RBDExtraction &extraction) {
+    extraction_in_hand = &extraction;
     struct sigaction action {};
     action.sa_handler = OnSignal;
     action.sa_mask = HandledSignals();
@@ -66,7 +71,7 @@ void RBD_HoldSignalsAround(void * /*context*/, void (*step)(void *), void *step_
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 #else
-void RBD_RemoveCutEntryOnSignals() {
+void RBD_RemoveCutEntryOnSignals(const RBDExtraction & /*extraction*/) {
     // The console's Ctrl-C runs its handler on a thread of its own, while the
     // file is held open; nothing is removed there.
 }

@@ -5,6 +5,8 @@
 
 #include "../types.h"
 
+#include <cstdint>
+
 // One node per top-level group record, chained in file order. Groups inside
 // a directory group are read and their entries handled, but not kept.
 struct RBDGroup {
@@ -17,4 +19,7 @@ struct RBDPackage {
     char path[RBD_MAX_PATH + 1];
     RBDHeader header;
     RBDGroup *groups; // first top-level group
+    // Index records the walk consumed, as it counts them: the final look
+    // that found the end included. The contents report prints it.
+    uint32_t records_read;
 };

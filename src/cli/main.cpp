@@ -11,6 +11,7 @@
 #include "output/shown_text.h"
 #include "output/streams.h"
 #include "run.h"
+#include "run_state.h"
 #include "usage.h"
 
 #include <csignal>
@@ -18,39 +19,49 @@
 #include <string>
 #include <vector>
 
-int main(int argc, char **argv) {
-#ifdef SIGXFSZ
-    // A file size limit makes a write fail (EFBIG), which the entry writer
-    // reports and cleans up, instead of ending the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
-    if (argc >= 2 && RBD_IsOptionWord(argv[1])) {
-        RBD_RunWithOptions(argc, argv);
-    }
-    RBD_SetUpStreams(false, false, false);
+namespace {
+
+// The classic run, the words after its package being member patterns.
+[[noreturn]] void RunClassic(RBDRun &run, int argc, char **argv) {
+    RBD_SetUpStreams(run.out, false, false, false);
     std::printf("%s\n", banner);
     if (argc < 2) {
         std::printf("%s", instructions);
         RBD_Exit(0);
     }
-
     const char *input = argv[1];
     std::vector<const char *> members(argv + 2, argv + argc);
     std::string error;
     if (!RBD_CheckMemberWords(members, error)) {
         // An option after the package would have been taken for a member:
         // nothing is written, rather than everything.
-        RBD_Fatal("ERROR: %s\n", ShownInMessage(error.c_str()));
+        RBD_Fatal(run.out, "ERROR: %s\n", ShownInMessage(error.c_str()));
     }
-    RBD_ChooseMembers(members, {});
-    RBD_PreparePackage(input, true);
-    RBD_RemoveCutEntryOnSignals();
-    RBDPackage *pack = RBD_LoadPackage(input);
+    RBD_ChooseMembers(run.members, members, {});
+    RBD_PreparePackage(run, input, true);
+    RBD_RemoveCutEntryOnSignals(run.destination.extraction);
+    RBDPackage *pack = RBD_LoadPackage(run);
     // The package has served its purpose; releasing it keeps leak checkers quiet.
     RBD_FreePackage(pack);
-    RBD_WarnUnmatchedMembers();
+    RBD_WarnUnmatchedMembers(run.members, run.out);
     std::puts("Done!");
     // A run that warned did not give the tree the package describes, and a
     // script must be able to tell.
-    RBD_Exit(warnings_printed ? 2 : 0);
+    RBD_Exit(run.out.warned ? 2 : 0);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+#ifdef SIGXFSZ
+    // A file size limit makes a write fail (EFBIG), which the entry writer
+    // reports and cleans up, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+    // Everything the run keeps, until the process ends.
+    RBDRun run{};
+    if (argc >= 2 && RBD_IsOptionWord(argv[1])) {
+        RBD_RunWithOptions(run, argc, argv);
+    }
+    RunClassic(run, argc, argv);
 }

@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include "../hostkit/hostkit.h"
+#include "../package/root_name.h"
 #include "contents.h"
 #include "entries/entry_action.h"
 #include "entries/entry_check.h"
@@ -14,8 +15,6 @@
 #include "output/shown_text.h"
 #include "output/status_line.h"
 #include "output/streams.h"
-#include "package_name.h"
-#include "run_mode.h"
 #include "usage.h"
 
 #include <cstdio>
@@ -57,27 +56,28 @@ RBDProgress ChooseProgress(const RBDOptions &options) {
     return terminal && !options.quiet ? RBD_PROGRESS_TERMINAL : RBD_PROGRESS_NONE;
 }
 
-void SetRunMode(const RBDOptions &options) {
-    run_mode.action = options.action;
-    run_mode.options = true;
-    run_mode.quiet = options.quiet;
+void SetRunMode(RBDRun &run, const RBDOptions &options) {
+    RBDRunMode &mode = run.mode;
+    mode.action = options.action;
+    mode.options = true;
+    mode.quiet = options.quiet;
     // Quiet means warnings and errors only.
-    run_mode.hide_progress = options.action != RBD_ACTION_EXTRACT || options.quiet;
-    run_mode.keep_existing = options.keep_existing;
-    run_mode.sha256 = options.sha256;
-    run_mode.progress = ChooseProgress(options);
+    mode.hide_progress = options.action != RBD_ACTION_EXTRACT || options.quiet;
+    mode.keep_existing = options.keep_existing;
+    mode.sha256 = options.sha256;
+    mode.progress = ChooseProgress(options);
     // Every mode but extraction prints its product on standard output (a
     // list, a report, entry bytes): losing it fails the run. Extraction's
     // product is the tree; its progress lines may be lost.
     bool product = options.action != RBD_ACTION_EXTRACT;
-    RBD_SetUpStreams(true, product, options.action == RBD_ACTION_TO_STDOUT);
+    RBD_SetUpStreams(run.out, true, product, options.action == RBD_ACTION_TO_STDOUT);
 }
 
-void UseOutputDirectory(const char *dir) {
-    if (dir != nullptr && !RBD_SetOutputBase(dir)) {
+void UseOutputDirectory(RBDRun &run, const char *dir) {
+    if (dir != nullptr && !RBD_SetOutputBase(run.destination, dir)) {
         std::string reason = hkGetError();
-        RBD_Fatal("ERROR: Failed to find directory \"%s\": %s, aborting!\n", ShownInMessage(dir),
-                  reason.c_str());
+        RBD_Fatal(run.out, "ERROR: Failed to find directory \"%s\": %s, aborting!\n",
+                  ShownInMessage(dir), reason.c_str());
     }
 }
 
@@ -92,39 +92,39 @@ bool IsAbsolute(const std::string &path) {
 
 // -d DIR: the root DIR, below -C's directory when it is relative. The lines
 // show it as given, without trailing slashes.
-void UseOutputRoot(const RBDOptions &options) {
+void UseOutputRoot(RBDDestination &destination, const RBDOptions &options) {
     if (options.output_root == nullptr) {
         return;
     }
-    static std::string root;
-    static std::string shown;
+    std::string &root = destination.root_dir;
     root = options.output_root;
     if (options.base_dir != nullptr && !IsAbsolute(root)) {
         root = std::string(options.base_dir) + "/" + root;
     }
+    std::string &shown = destination.shown_root_dir;
     shown = options.output_root;
     while (!shown.empty() && (shown.back() == '/' || shown.back() == '\\')) {
         shown.pop_back();
     }
-    RBD_SetOutputRoot(root.c_str(), shown.c_str());
+    destination.root_named = true;
 }
 
 // What a mode prints once the walk is over.
-void Conclude(const RBDPackage *pack) {
-    switch (run_mode.action) {
+void Conclude(const RBDRun &run, const RBDPackage *pack) {
+    switch (run.mode.action) {
     case RBD_ACTION_EXTRACT:
-        if (!run_mode.hide_progress) {
+        if (!run.mode.hide_progress) {
             std::puts("Done!");
         }
         break;
     case RBD_ACTION_TEST:
-        RBD_PrintTestSummary();
+        RBD_PrintTestSummary(run);
         break;
     case RBD_ACTION_INFO:
         RBD_ListContents(pack);
         break;
     case RBD_ACTION_JSON:
-        RBD_PrintJsonSummary();
+        RBD_PrintJsonSummary(run);
         break;
     case RBD_ACTION_LIST:
     case RBD_ACTION_TO_STDOUT:
@@ -134,36 +134,38 @@ void Conclude(const RBDPackage *pack) {
 
 // Option mode's words for a package that can't be found: the system's
 // reason, and a directory called one.
-[[noreturn]] void FailToFind(const char *input) {
+[[noreturn]] void FailToFind(RBDStreams &out, const char *input) {
     std::string reason = hkGetError();
     hkDirectory *dir = hkOpenDirectory(input);
     if (dir != nullptr) {
         hkCloseDirectory(dir);
-        RBD_Fatal("ERROR: \"%s\" is a directory, not an RBD package, aborting!\n",
+        RBD_Fatal(out, "ERROR: \"%s\" is a directory, not an RBD package, aborting!\n",
                   ShownInMessage(input));
     }
-    RBD_Fatal("ERROR: Failed to find \"%s\": %s, aborting!\n", ShownInMessage(input),
+    RBD_Fatal(out, "ERROR: Failed to find \"%s\": %s, aborting!\n", ShownInMessage(input),
               reason.c_str());
 }
 
 } // namespace
 
-void RBD_PreparePackage(const char *input, bool names_root) {
+void RBD_PreparePackage(RBDRun &run, const char *input, bool names_root) {
     if (!hkFileExists(input)) {
-        if (run_mode.options) {
-            FailToFind(input);
+        if (run.mode.options) {
+            FailToFind(run.out, input);
         }
         std::string reason = hkGetError();
-        RBD_Fatal("ERROR: Failed to find \"%s\", aborting!\n%s\n", ShownInMessage(input),
+        RBD_Fatal(run.out, "ERROR: Failed to find \"%s\", aborting!\n%s\n", ShownInMessage(input),
                   reason.c_str());
     }
+    run.package.path = input;
     const char *filename = hkGetFileName(input);
-    if (!SetPackageName(filename) && names_root) {
-        RBD_Fatal("ERROR: Invalid package name \"%s\", aborting!\n", ShownInMessage(filename));
+    if (!RBD_RootNameOf(filename, run.package.root_name) && names_root) {
+        RBD_Fatal(run.out, "ERROR: Invalid package name \"%s\", aborting!\n",
+                  ShownInMessage(filename));
     }
 }
 
-void RBD_RunWithOptions(int argc, char **argv) {
+void RBD_RunWithOptions(RBDRun &run, int argc, char **argv) {
     RBDOptions options = ParsedOrPointer(argc, argv);
     if (options.help) {
         RBD_PrintUsage(stdout);
@@ -173,21 +175,21 @@ void RBD_RunWithOptions(int argc, char **argv) {
         RBD_PrintVersion();
         RBD_Exit(0);
     }
-    SetRunMode(options);
-    RBD_ChooseMembers(options.patterns, options.excludes);
+    SetRunMode(run, options);
+    RBD_ChooseMembers(run.members, options.patterns, options.excludes);
     // With -d the root is named by the user, not after the package.
-    RBD_PreparePackage(options.package, options.output_root == nullptr);
-    UseOutputDirectory(options.base_dir);
-    UseOutputRoot(options);
+    RBD_PreparePackage(run, options.package, options.output_root == nullptr);
+    UseOutputDirectory(run, options.base_dir);
+    UseOutputRoot(run.destination, options);
     if (options.action == RBD_ACTION_EXTRACT) {
-        RBD_RemoveCutEntryOnSignals();
+        RBD_RemoveCutEntryOnSignals(run.destination.extraction);
     }
 
-    RBDPackage *pack = RBD_LoadPackage(options.package);
-    RBD_EndStatus();
-    RBD_WarnUnmatchedMembers();
-    Conclude(pack);
+    RBDPackage *pack = RBD_LoadPackage(run);
+    RBD_EndStatus(run.out.status);
+    RBD_WarnUnmatchedMembers(run.members, run.out);
+    Conclude(run, pack);
     RBD_FreePackage(pack);
-    RBD_FinishProduct();
-    RBD_Exit(warnings_printed ? 2 : 0);
+    RBD_FinishProduct(run.out);
+    RBD_Exit(run.out.warned ? 2 : 0);
 }

@@ -1,5 +1,5 @@
-// What this run does with each entry and how it reports, shared by the
-// driver, the loader and the entry writer.
+// What a run does with each entry and how it reports (RBDRun::mode), shared
+// by the driver, the loader and the entry writer.
 #pragma once
 
 // The action taken for each file record. Zero is extraction, so a run that
@@ -21,6 +21,7 @@ enum RBDProgress {
     RBD_PROGRESS_LINES,    // a plain line every second
 };
 
+// All zero: the classic run.
 struct RBDRunMode {
     RBDEntryAction action;
     // Option mode: messages go to standard error, and those about an entry
@@ -32,5 +33,3 @@ struct RBDRunMode {
     bool sha256;        // --sha256: every chosen entry is hashed
     RBDProgress progress;
 };
-
-extern RBDRunMode run_mode;

@@ -4,7 +4,6 @@
 #include "../../package/entry_paths.h"
 #include "../../package/walk.h"
 #include "../output/messages.h"
-#include "../package_name.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,28 +12,24 @@
 
 namespace {
 
-// By entry in index order: whether an extraction leaves it.
-std::vector<bool> left;
-size_t next_entry;
-
 // The path under the output root of an entry that extraction writes.
 struct RBDWrittenPath {
     const char *path;
     size_t entry;
 };
 
-bool IsRefused(const RBDWalkEvent &event) {
+bool IsRefused(const char *root_name, const RBDWalkEvent &event) {
     const char *name = event.files->name;
-    return name[0] == '\0' || RBD_EntryVerdict(package_name, event.group_path, name,
+    return name[0] == '\0' || RBD_EntryVerdict(root_name, event.group_path, name,
                                                event.safe_group) != RBD_ENTRY_WRITTEN;
 }
 
 // The paths of the entries that extraction writes, from a walk of the index
 // alone, and the number of entries met.
-size_t CollectWrittenPaths(int package_fd, RBDTextStore &text,
+size_t CollectWrittenPaths(const RBDRunPackage &package, RBDTextStore &text,
                            std::vector<RBDWrittenPath> &written) {
     RBDWalk walk;
-    if (!RBD_StartWalk(walk, package_fd)) {
+    if (!RBD_StartWalk(walk, package.fd)) {
         return 0;
     }
     RBDTableText table{};
@@ -48,7 +43,7 @@ size_t CollectWrittenPaths(int package_fd, RBDTextStore &text,
         if (event.kind == RBD_EVENT_FILE_TABLE) {
             table = RBD_KeepTableText(text, event);
         } else if (event.kind == RBD_EVENT_ENTRY) {
-            if (!IsRefused(event)) {
+            if (!IsRefused(package.root_name, event)) {
                 written.push_back({RBD_KeepEntryPath(table, event.files->name), entries});
             }
             ++entries;
@@ -59,7 +54,8 @@ size_t CollectWrittenPaths(int package_fd, RBDTextStore &text,
 // Sorted by path, the entries of one path in index order: the last of each
 // run is what extraction leaves there. A sort costs no memory of its own and
 // no more time for names a package chose against it.
-void NoteLastOfEachPath(std::vector<RBDWrittenPath> &written, size_t entries) {
+void NoteLastOfEachPath(std::vector<RBDWrittenPath> &written, size_t entries,
+                        std::vector<bool> &left) {
     std::sort(written.begin(), written.end(), [](const RBDWrittenPath &a, const RBDWrittenPath &b) {
         int order = std::strcmp(a.path, b.path);
         return order < 0 || (order == 0 && a.entry < b.entry);
@@ -74,25 +70,27 @@ void NoteLastOfEachPath(std::vector<RBDWrittenPath> &written, size_t entries) {
 
 } // namespace
 
-void RBD_FindEntriesLeft(int package_fd) {
+void RBD_FindEntriesLeft(RBDRun &run) {
     try {
         RBDTextStore text{};
         std::vector<RBDWrittenPath> written;
-        size_t entries = CollectWrittenPaths(package_fd, text, written);
-        NoteLastOfEachPath(written, entries);
+        size_t entries = CollectWrittenPaths(run.package, text, written);
+        NoteLastOfEachPath(written, entries, run.entries_left.left);
     } catch (const std::bad_alloc &) {
-        RBD_Fatal("ERROR: Failed to allocate memory for the paths of the index, aborting!\n");
+        RBD_Fatal(run.out,
+                  "ERROR: Failed to allocate memory for the paths of the index, aborting!\n");
     }
-    next_entry = 0;
+    run.entries_left.next = 0;
 }
 
-bool RBD_NextIsLeft() {
-    bool is_left = next_entry >= left.size() || left[next_entry];
-    ++next_entry;
+bool RBD_NextIsLeft(RBDEntriesLeft &entries_left) {
+    const std::vector<bool> &left = entries_left.left;
+    bool is_left = entries_left.next >= left.size() || left[entries_left.next];
+    ++entries_left.next;
     return is_left;
 }
 
-void RBD_ForgetEntriesLeft() {
-    std::vector<bool>().swap(left);
-    next_entry = 0;
+void RBD_ForgetEntriesLeft(RBDEntriesLeft &entries_left) {
+    std::vector<bool>().swap(entries_left.left);
+    entries_left.next = 0;
 }

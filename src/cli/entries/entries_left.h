@@ -7,15 +7,17 @@
 // which takes the whole index, so it is read once before the walk that lists.
 #pragma once
 
-// Reads the index of the package open as `package_fd`, as far as it can be
-// read (a damaged one stops the walk that follows at the same place), and
-// notes for each entry in index order whether an extraction leaves it. Ends
-// the run when the memory for the index's paths can't be had.
-void RBD_FindEntriesLeft(int package_fd);
+#include "../run_state.h"
+
+// Reads the index of the run's package (open), as far as it can be read (a
+// damaged one stops the walk that follows at the same place), and notes in
+// `run.entries_left` for each entry in index order whether an extraction
+// leaves it. Ends the run when the memory for the index's paths can't be had.
+void RBD_FindEntriesLeft(RBDRun &run);
 
 // Whether the next entry in index order is one that an extraction leaves;
 // called once for every entry the walk meets, chosen or not.
-bool RBD_NextIsLeft();
+bool RBD_NextIsLeft(RBDEntriesLeft &entries_left);
 
 // Gives back what RBD_FindEntriesLeft kept.
-void RBD_ForgetEntriesLeft();
+void RBD_ForgetEntriesLeft(RBDEntriesLeft &entries_left);

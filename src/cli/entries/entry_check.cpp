@@ -4,12 +4,8 @@
 #include "../../extract/entry_data.h"
 #include "../../extract/outcome_text.h"
 #include "../../hostkit/hostkit.h"
-#include "../loader.h"
 #include "../output/messages.h"
 #include "../output/shown_text.h"
-#include "../package_name.h"
-#include "../run_mode.h"
-#include "entry_action.h"
 #include "entry_hash.h"
 #include "writer.h"
 
@@ -19,25 +15,12 @@
 
 namespace {
 
-// The directory of the last group path looked at below ./<package_name>/,
-// found without following links and without making anything; null when it
-// is not there. Entries come group by group, so each group is looked up once.
-struct RBDLookedAt {
-    bool valid;
-    std::string group_path;
-    hkDirectory *dir;
-    bool package_known;
-    hkFileId package;
-};
-
-RBDLookedAt looked_at;
-
-hkDirectory *GroupDirectory(const char *path) {
+hkDirectory *GroupDirectory(RBDLookedAt &looked_at, const char *root_name, const char *path) {
     if (looked_at.valid && looked_at.group_path == path) {
         return looked_at.dir;
     }
     hkCloseDirectory(looked_at.dir);
-    std::string relative = std::string(package_name) + "/" + path;
+    std::string relative = std::string(root_name) + "/" + path;
     int why = 0;
     looked_at.dir = hkFindBelow(nullptr, relative.c_str(), &why);
     looked_at.group_path = path;
@@ -47,77 +30,77 @@ hkDirectory *GroupDirectory(const char *path) {
 
 // True when the package itself already has the entry's name, so that an
 // extraction would refuse the entry.
-bool LandsOnPackage(const char *path, const char *filename) {
+bool LandsOnPackage(RBDRun &run, const char *path, const char *filename) {
+    RBDLookedAt &looked_at = run.looked_at;
     if (!looked_at.package_known) {
-        looked_at.package_known = hkDescriptorIdentity(package_fd, &looked_at.package);
+        looked_at.package_known = hkDescriptorIdentity(run.package.fd, &looked_at.package);
         if (!looked_at.package_known) {
             return false;
         }
     }
-    hkDirectory *dir = GroupDirectory(path);
+    hkDirectory *dir = GroupDirectory(looked_at, run.package.root_name, path);
     hkFileId id{};
     return dir != nullptr && hkIdentityBelow(dir, filename, &id) &&
            id.volume == looked_at.package.volume && id.file == looked_at.package.file;
 }
 
-} // namespace
-
-namespace {
-
 // Warns of what an extraction would make of the entry, in option mode's words.
-void WarnOf(RBDEntryOutcome outcome, const char *path, const char *filename) {
-    RBDOutcomeSubject entry{package_name, path, filename, 0};
+void WarnOf(RBDRun &run, RBDEntryOutcome outcome, const char *path, const char *filename) {
+    RBDOutcomeSubject entry{run.package.root_name, path, filename, 0};
     char text[RBD_OUTCOME_TEXT];
     RBD_WordOutcome(RBD_WORDING_FULL, RBDEntryResult{outcome, false, 0}, entry, text, sizeof text);
-    RBD_Warning("WARNING: %s!\n", ShownInMessage(text));
+    RBD_Warning(run.out, "WARNING: %s!\n", ShownInMessage(text));
 }
 
-void WarnOfMissingData(const char *path, const char *filename) {
-    RBDOutcomeSubject entry{package_name, path, filename, 0};
+void WarnOfMissingData(RBDRun &run, const char *path, const char *filename) {
+    RBDOutcomeSubject entry{run.package.root_name, path, filename, 0};
     char text[RBD_OUTCOME_TEXT];
     RBD_WordDataMissing(RBD_WORDING_FULL, entry, text, sizeof text);
-    RBD_Warning("WARNING: %s!\n", ShownInMessage(text));
+    RBD_Warning(run.out, "WARNING: %s!\n", ShownInMessage(text));
 }
 
 } // namespace
 
-void RBD_CheckEntry(const char *raw_group, const char *path, const char *filename, uint32_t offset,
-                    uint32_t size, bool safe_group) {
+void RBD_CheckEntry(RBDRun &run, const char *raw_group, const char *group, const char *filename,
+                    uint32_t offset, uint32_t size, bool safe_group) {
     // The limits of extraction hold for the group path as the package spells
     // it; the warnings name the entry by its path below the output root.
-    RBDEntryOutcome verdict = RBD_EntryVerdict(package_name, raw_group, filename, safe_group);
+    RBDEntryOutcome verdict =
+        RBD_EntryVerdict(run.package.root_name, raw_group, filename, safe_group);
     if (verdict != RBD_ENTRY_WRITTEN) {
-        WarnOf(verdict, path, filename);
+        WarnOf(run, verdict, group, filename);
         return;
     }
     // An extraction makes the group's directory, then finds no file can have
     // the name.
     if (*filename == '\0') {
-        WarnOf(RBD_ENTRY_EMPTY_NAME, path, filename);
+        WarnOf(run, RBD_ENTRY_EMPTY_NAME, group, filename);
         return;
     }
-    if (LandsOnPackage(path, filename)) {
-        WarnOf(RBD_ENTRY_IS_PACKAGE, path, filename);
+    if (LandsOnPackage(run, group, filename)) {
+        WarnOf(run, RBD_ENTRY_IS_PACKAGE, group, filename);
         return;
     }
-    if (!RBD_DataInPackage(offset, size, package_size)) {
-        WarnOfMissingData(path, filename);
+    if (!RBD_DataInPackage(offset, size, run.package.size)) {
+        WarnOfMissingData(run, group, filename);
         return;
     }
     // An extraction would stop here, so the test does too, with its status.
-    RBD_ChargeOrStop(size);
-    if (run_mode.sha256 && !RBD_HashEntry(offset, size, nullptr)) {
-        WarnOfMissingData(path, filename);
+    RBD_ChargeOrStop(run, size);
+    if (run.mode.sha256 && !RBD_HashEntry(run, offset, size, nullptr)) {
+        WarnOfMissingData(run, group, filename);
     }
 }
 
-void RBD_EndChecks() {
+void RBD_EndChecks(RBDLookedAt &looked_at) {
     hkCloseDirectory(looked_at.dir);
     looked_at.dir = nullptr;
     looked_at.valid = false;
 }
 
-void RBD_PrintTestSummary() {
+void RBD_PrintTestSummary(const RBDRun &run) {
+    const RBDTotals &totals = run.totals;
+    uint64_t package_size = run.package.size;
     double expansion = static_cast<double>(totals.bytes) / static_cast<double>(package_size);
     std::printf("Tested: entries %" PRIu64 ", groups %" PRIu64 ", bytes %" PRIu64
                 ", package bytes %" PRIu64 ", expansion %.2f\n",

@@ -2,6 +2,8 @@
 // and prints the warnings that the extraction would print.
 #pragma once
 
+#include "../run_state.h"
+
 #include <cstdint>
 
 // Checks one entry: an unsafe name, an output path too long, the package as
@@ -12,13 +14,13 @@
 // and its name), as in "WARNING: Failed to read in data, "data/a.wav"!"; the
 // length of an output path is measured on `raw_group`, the group path as
 // the package spells it, as extraction measures it.
-void RBD_CheckEntry(const char *raw_group, const char *group, const char *filename, uint32_t offset,
-                    uint32_t size, bool safe_group);
+void RBD_CheckEntry(RBDRun &run, const char *raw_group, const char *group, const char *filename,
+                    uint32_t offset, uint32_t size, bool safe_group);
 
 // Closes what the checks keep open between entries.
-void RBD_EndChecks();
+void RBD_EndChecks(RBDLookedAt &looked_at);
 
 // "Tested: entries N, groups G, bytes B, package bytes P, expansion X": the
 // entries chosen, the group records read, the entries' bytes, the package's
 // size and the one over the other.
-void RBD_PrintTestSummary();
+void RBD_PrintTestSummary(const RBDRun &run);

@@ -2,7 +2,6 @@
 
 #include "../../hostkit/hostkit.h"
 #include "../hash/sha256.h"
-#include "../loader.h"
 #include "../output/messages.h"
 #include "../output/status_line.h"
 
@@ -11,22 +10,19 @@
 
 namespace {
 
-// Read and hashed in pieces of this size, from one buffer for the whole run.
+// Read and hashed in pieces of this size, from one buffer for the whole load.
 const size_t kPiece = size_t{1} << 20;
 
-RBDSha256 *hash;
-std::unique_ptr<char[]> buffer;
-
-[[noreturn]] void FailHashing() {
-    RBD_Fatal("ERROR: Failed to compute SHA-256, aborting!\n");
+[[noreturn]] void FailHashing(RBDStreams &out) {
+    RBD_Fatal(out, "ERROR: Failed to compute SHA-256, aborting!\n");
 }
 
-void Prepare() {
-    if (hash == nullptr) {
-        hash = RBD_NewSha256();
-        buffer.reset(new (std::nothrow) char[kPiece]);
-        if (hash == nullptr || buffer == nullptr) {
-            FailHashing();
+void Prepare(RBDHashing &hashing, RBDStreams &out) {
+    if (hashing.hash == nullptr) {
+        hashing.hash = RBD_NewSha256();
+        hashing.buffer.reset(new (std::nothrow) char[kPiece]);
+        if (hashing.hash == nullptr || hashing.buffer == nullptr) {
+            FailHashing(out);
         }
     }
 }
@@ -40,33 +36,46 @@ void WriteHex(const unsigned char *digest, char *hex) {
     hex[2 * RBD_SHA256_SIZE] = '\0';
 }
 
-} // namespace
-
-bool RBD_HashEntry(uint32_t offset, uint32_t size, char *hex) {
-    Prepare();
-    uint64_t at = offset;
-    uint64_t left = size;
+// Adds the `left` bytes at `at` of the package to the hash, as far as they
+// can be read; true when they all were.
+bool AddBytes(RBDRun &run, uint64_t at, uint64_t left) {
+    RBDHashing &hashing = run.hashing;
     bool whole = true;
     while (left > 0 && whole) {
         size_t want = left < kPiece ? static_cast<size_t>(left) : kPiece;
-        int64_t got = hkReadAt(package_fd, at, buffer.get(), want);
+        int64_t got = hkReadAt(run.package.fd, at, hashing.buffer.get(), want);
         whole = got == static_cast<int64_t>(want);
-        if (got > 0 && !RBD_AddToSha256(hash, buffer.get(), static_cast<size_t>(got))) {
-            FailHashing();
+        if (got > 0 &&
+            !RBD_AddToSha256(hashing.hash, hashing.buffer.get(), static_cast<size_t>(got))) {
+            FailHashing(run.out);
         }
         if (got > 0) {
             at += static_cast<uint64_t>(got);
             left -= static_cast<uint64_t>(got);
-            RBD_AdvanceStatus(static_cast<uint64_t>(got));
+            RBD_AdvanceStatus(run.out.status, static_cast<uint64_t>(got));
         }
     }
+    return whole;
+}
+
+} // namespace
+
+bool RBD_HashEntry(RBDRun &run, uint32_t offset, uint32_t size, char *hex) {
+    Prepare(run.hashing, run.out);
+    bool whole = AddBytes(run, offset, size);
     // The hash ends either way, so that the next entry starts afresh.
     unsigned char digest[RBD_SHA256_SIZE];
-    if (!RBD_EndSha256(hash, digest)) {
-        FailHashing();
+    if (!RBD_EndSha256(run.hashing.hash, digest)) {
+        FailHashing(run.out);
     }
     if (whole && hex != nullptr) {
         WriteHex(digest, hex);
     }
     return whole;
+}
+
+void RBD_ForgetHashing(RBDHashing &hashing) {
+    RBD_FreeSha256(hashing.hash);
+    hashing.hash = nullptr;
+    hashing.buffer.reset();
 }

@@ -1,12 +1,9 @@
 #include "entry_listing.h"
 
-#include "../loader.h"
 #include "../output/json_text.h"
 #include "../output/messages.h"
 #include "../output/shown_text.h"
 #include "../output/streams.h"
-#include "../run_mode.h"
-#include "entry_action.h"
 #include "entry_hash.h"
 
 #include <cinttypes>
@@ -16,11 +13,13 @@ namespace {
 
 // The entry's digest in `hex`; false, with the warning, when its bytes could
 // not be read.
-bool HashOrWarn(const std::string &entry_path, uint32_t offset, uint32_t size, char *hex) {
-    if (RBD_HashEntry(offset, size, hex)) {
+bool HashOrWarn(RBDRun &run, const std::string &entry_path, uint32_t offset, uint32_t size,
+                char *hex) {
+    if (RBD_HashEntry(run, offset, size, hex)) {
         return true;
     }
-    RBD_Warning("WARNING: Failed to read in data, \"%s\"!\n", ShownInMessage(entry_path.c_str()));
+    RBD_Warning(run.out, "WARNING: Failed to read in data, \"%s\"!\n",
+                ShownInMessage(entry_path.c_str()));
     return false;
 }
 
@@ -44,25 +43,27 @@ std::string ChecksumLine(const char *hex, const std::string &entry_path) {
 
 } // namespace
 
-void RBD_ListEntry(const char *path, const char *filename, uint32_t offset, uint32_t size) {
-    if (!run_mode.sha256) {
+void RBD_ListEntry(RBDRun &run, const char *path, const char *filename, uint32_t offset,
+                   uint32_t size) {
+    if (!run.mode.sha256) {
         std::fprintf(RBD_Product(), "%10u  %s%s\n", size, ShownOnStdout(path),
                      ShownOnStdout(filename));
         return;
     }
     std::string entry_path = std::string(path) + filename;
     char hex[65];
-    if (HashOrWarn(entry_path, offset, size, hex)) {
+    if (HashOrWarn(run, entry_path, offset, size, hex)) {
         std::fputs(ChecksumLine(hex, entry_path).c_str(), RBD_Product());
     }
 }
 
-void RBD_ListEntryAsJson(const char *path, const char *filename, uint32_t offset, uint32_t size) {
+void RBD_ListEntryAsJson(RBDRun &run, const char *path, const char *filename, uint32_t offset,
+                         uint32_t size) {
     std::string entry_path = std::string(path) + filename;
     std::string sha256;
-    if (run_mode.sha256) {
+    if (run.mode.sha256) {
         char hex[65];
-        sha256 = HashOrWarn(entry_path, offset, size, hex)
+        sha256 = HashOrWarn(run, entry_path, offset, size, hex)
                      ? ",\"sha256\":\"" + std::string(hex) + "\""
                      : ",\"sha256\":null";
     }
@@ -72,7 +73,9 @@ void RBD_ListEntryAsJson(const char *path, const char *filename, uint32_t offset
                  JsonString(filename).c_str(), size, offset, sha256.c_str());
 }
 
-void RBD_PrintJsonSummary() {
+void RBD_PrintJsonSummary(const RBDRun &run) {
+    const RBDTotals &totals = run.totals;
+    uint64_t package_size = run.package.size;
     double expansion = static_cast<double>(totals.bytes) / static_cast<double>(package_size);
     std::fprintf(RBD_Product(),
                  "{\"entries\":%" PRIu64 ",\"groups\":%" PRIu64 ",\"total_bytes\":%" PRIu64

@@ -2,7 +2,6 @@
 
 #include "../../extract/entry_data.h"
 #include "../../hostkit/hostkit.h"
-#include "../loader.h"
 #include "../output/messages.h"
 #include "../output/progress.h"
 #include "../output/shown_text.h"
@@ -19,28 +18,29 @@
 
 namespace {
 
-void WarnNoData(const char *path, const char *filename) {
+void WarnNoData(RBDStreams &out, const char *path, const char *filename) {
     std::string entry = std::string(path) + filename;
-    RBD_Warning("WARNING: Failed to read in data, \"%s\"!\n", ShownInMessage(entry.c_str()));
+    RBD_Warning(out, "WARNING: Failed to read in data, \"%s\"!\n", ShownInMessage(entry.c_str()));
 }
 
 } // namespace
 
-void RBD_CopyEntryToStdout(const char *path, const char *filename, uint32_t offset, uint32_t size) {
-    if (!RBD_DataInPackage(offset, size, package_size)) {
-        WarnNoData(path, filename);
+void RBD_CopyEntryToStdout(RBDRun &run, const char *path, const char *filename, uint32_t offset,
+                           uint32_t size) {
+    if (!RBD_DataInPackage(offset, size, run.package.size)) {
+        WarnNoData(run.out, path, filename);
         return;
     }
     // Standard output may be a file: the same bound holds as for extraction.
-    RBD_ChargeOrStop(size);
-    RBD_BeforeCopy(size);
-    int copied =
-        RBD_CopyInPieces(fileno(RBD_Product()), package_fd, offset, size, RBD_StatusPieces());
+    RBD_ChargeOrStop(run, size);
+    RBD_BeforeCopy(run.out, size);
+    int copied = RBD_CopyInPieces(fileno(RBD_Product()), run.package.fd, offset, size,
+                                  RBD_StatusPieces(run.out.status));
     if (copied == HK_COPY_WRITE_FAILED) {
-        RBD_FailProduct();
+        RBD_FailProduct(run.out);
     }
     if (copied == HK_COPY_SHORT_READ) {
         // The package shrank under us; what was copied of the entry is out.
-        WarnNoData(path, filename);
+        WarnNoData(run.out, path, filename);
     }
 }

@@ -8,15 +8,6 @@
 
 namespace {
 
-struct RBDMember {
-    std::string pattern;
-    const char *as_given;
-    bool matched;
-};
-
-std::vector<RBDMember> members;
-std::vector<std::string> excluded;
-
 // The entry's own path, then the path of each group above it, from the
 // innermost out: "a/b/f", "a/b", "a".
 bool Matches(const std::string &pattern, std::string entry_path) {
@@ -34,30 +25,30 @@ bool Matches(const std::string &pattern, std::string entry_path) {
 
 } // namespace
 
-void RBD_ChooseMembers(const std::vector<const char *> &patterns,
+void RBD_ChooseMembers(RBDMembers &members, const std::vector<const char *> &patterns,
                        const std::vector<const char *> &excludes) {
     for (const char *pattern : patterns) {
-        members.push_back({NormalizedPattern(pattern), pattern, false});
+        members.patterns.push_back({NormalizedPattern(pattern), pattern, false});
     }
     for (const char *pattern : excludes) {
-        excluded.push_back(NormalizedPattern(pattern));
+        members.excludes.push_back(NormalizedPattern(pattern));
     }
 }
 
-bool RBD_IsChosen(const char *path, const char *filename) {
-    if (members.empty() && excluded.empty()) {
+bool RBD_IsChosen(RBDMembers &members, const char *path, const char *filename) {
+    if (members.patterns.empty() && members.excludes.empty()) {
         return true;
     }
     std::string entry_path = std::string(path) + filename;
-    bool chosen = members.empty();
+    bool chosen = members.patterns.empty();
     // Every pattern is tried, so that each one that matches is noted.
-    for (RBDMember &member : members) {
+    for (RBDMember &member : members.patterns) {
         if (Matches(member.pattern, entry_path)) {
             member.matched = true;
             chosen = true;
         }
     }
-    for (const std::string &pattern : excluded) {
+    for (const std::string &pattern : members.excludes) {
         if (chosen && Matches(pattern, entry_path)) {
             chosen = false;
         }
@@ -65,16 +56,17 @@ bool RBD_IsChosen(const char *path, const char *filename) {
     return chosen;
 }
 
-void RBD_WarnUnmatchedMembers() {
-    for (const RBDMember &member : members) {
+void RBD_WarnUnmatchedMembers(const RBDMembers &members, RBDStreams &out) {
+    for (const RBDMember &member : members.patterns) {
         if (member.matched) {
             continue;
         }
         if (member.as_given[0] == '-') {
-            RBD_Warning("WARNING: No entry matches \"%s\" (options go before the package)!\n",
+            RBD_Warning(out, "WARNING: No entry matches \"%s\" (options go before the package)!\n",
                         ShownInMessage(member.as_given));
         } else {
-            RBD_Warning("WARNING: No entry matches \"%s\"!\n", ShownInMessage(member.as_given));
+            RBD_Warning(out, "WARNING: No entry matches \"%s\"!\n",
+                        ShownInMessage(member.as_given));
         }
     }
 }

@@ -1,9 +1,10 @@
 // Writes the entries of the package that the command line reads, each with
 // its "Writing" line (or "Keeping", with -k) and the warnings of whatever
-// went wrong; the extraction engine (engine.h) does the writing.
+// went wrong; the extraction engine (engine.h) does the writing, with the
+// record of `run.destination`.
 #pragma once
 
-#include "../../extract/engine.h"
+#include "../run_state.h"
 
 #include <cstdint>
 
@@ -11,18 +12,13 @@
 // working directory. Called once, before the load. False when `dir` is not a
 // directory. `dir` is opened as the user named it, links included; nothing
 // below it is reached through a link.
-bool RBD_SetOutputBase(const char *dir);
+bool RBD_SetOutputBase(RBDDestination &destination, const char *dir);
 
-// Makes `dir` the output root itself, in place of ./<package_name>/ (-d). It
-// is made, when missing, once the package's header has been read; its parent
-// must exist. `shown` is how the lines name it. Both are the caller's and
-// must live until the run ends.
-void RBD_SetOutputRoot(const char *dir, const char *shown);
-
-// Starts writing entries of the package open as `package_fd`, of
-// `package_size` bytes, into the output root. A root that can't be made or
-// opened ends the run.
-void RBD_StartWriting(int package_fd, uint64_t package_size);
+// Starts writing entries of the run's package (open) into the output root:
+// ./<root_name>/, below -C's directory, or -d's directory, made when
+// missing, once the package's header has been read; its parent must exist.
+// A root that can't be made or opened ends the run.
+void RBD_StartWriting(RBDRun &run);
 
 // Copies `size` bytes at `offset` of the package into
 // <root>/<group><filename>, creating directories as needed. `raw_group` is
@@ -32,17 +28,13 @@ void RBD_StartWriting(int package_fd, uint64_t package_size);
 // entry. `safe_group` is false when a name along it could lead outside the
 // output root. Problems are printed as warnings; a run that would pass the
 // output budget ends with status 1.
-void RBD_WriteFile(const char *raw_group, const char *group, const char *filename, uint32_t offset,
-                   uint32_t size, bool safe_group);
+void RBD_WriteFile(RBDRun &run, const char *raw_group, const char *group, const char *filename,
+                   uint32_t offset, uint32_t size, bool safe_group);
 
 // Closes what the writer keeps open between entries; called when the load ends.
-void RBD_CloseOutput(void);
+void RBD_CloseOutput(RBDDestination &destination);
 
 // Charges `size` bytes to the run's output budget, or ends the run with the
 // budget's error: an entry checked (-t) or copied to standard output (-O)
 // counts as one written.
-void RBD_ChargeOrStop(uint64_t size);
-
-// The record of the extraction in hand, for the signal handler that removes
-// the entry being written (see RBDExtraction::writing).
-const RBDExtraction &RBD_Extraction();
+void RBD_ChargeOrStop(RBDRun &run, uint64_t size);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 
 #ifdef _WIN32
@@ -11,8 +12,6 @@
 #else
 #include <unistd.h>
 #endif
-
-bool status_on;
 
 namespace {
 
@@ -24,18 +23,10 @@ const long long kLineIntervalMs = 1000;
 // Pieces of a copy while the line is on: large enough that they cost nothing.
 const uint64_t kStatusPiece = uint64_t{64} << 20;
 
-struct RBDStatus {
-    bool terminal;
-    bool stdout_terminal; // standard output shows on the terminal too
-    bool shown;           // drawn and not taken away since
-    uint64_t total;
-    uint64_t done;
-    uint64_t entry_done; // of `done`, what belongs to the entry in hand
-    long long start_ms;
-    long long drawn_ms; // when it was last drawn (or started)
-};
-
-RBDStatus status;
+// The one thing a signal handler may know of the line: that a run's line is
+// on a terminal, where the handler takes it away. Set and cleared with the
+// line; a handler reads it and nothing else.
+volatile std::sig_atomic_t on_terminal;
 
 long long NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
@@ -71,7 +62,7 @@ void FormatTimeLeft(char *out, size_t size, double seconds) {
     }
 }
 
-void Draw(long long now_ms) {
+void Draw(RBDStatusLine &status, long long now_ms) {
     double done = static_cast<double>(status.done);
     double total = static_cast<double>(status.total);
     double percent = status.total == 0 ? 100 : 100 * done / total;
@@ -95,81 +86,83 @@ void Draw(long long now_ms) {
     status.drawn_ms = now_ms;
 }
 
-void DrawWhenDue() {
+void DrawWhenDue(RBDStatusLine &status) {
     long long now_ms = NowMs();
     long long interval = status.terminal ? kTerminalIntervalMs : kLineIntervalMs;
     if (now_ms - status.drawn_ms >= interval) {
-        Draw(now_ms);
+        Draw(status, now_ms);
     }
 }
 
 } // namespace
 
-void RBD_StartStatus(uint64_t total, bool terminal) {
-    status = RBDStatus{};
+void RBD_StartStatus(RBDStatusLine &status, uint64_t total, bool terminal) {
+    status = RBDStatusLine{};
     status.terminal = terminal;
     status.stdout_terminal = isatty(1) != 0;
     status.total = total;
     status.start_ms = NowMs();
     status.drawn_ms = status.start_ms;
-    status_on = true;
+    status.on = true;
+    on_terminal = terminal ? 1 : 0;
     if (terminal) {
-        Draw(status.start_ms);
+        Draw(status, status.start_ms);
     }
 }
 
-void RBD_AdvanceStatus(uint64_t bytes) {
-    if (!status_on) {
+void RBD_AdvanceStatus(RBDStatusLine &status, uint64_t bytes) {
+    if (!status.on) {
         return;
     }
     status.done += bytes;
     status.entry_done += bytes;
-    DrawWhenDue();
+    DrawWhenDue(status);
 }
 
 namespace {
 
-void Advance(void * /*context*/, uint64_t bytes) {
-    RBD_AdvanceStatus(bytes);
+void Advance(void *context, uint64_t bytes) {
+    RBD_AdvanceStatus(*static_cast<RBDStatusLine *>(context), bytes);
 }
 
 } // namespace
 
-RBDPieces RBD_StatusPieces() {
-    return RBDPieces{status_on ? kStatusPiece : 0, Advance, nullptr};
+RBDPieces RBD_StatusPieces(RBDStatusLine &status) {
+    return RBDPieces{status.on ? kStatusPiece : 0, Advance, &status};
 }
 
-void RBD_EntryDoneForStatus(uint64_t size) {
-    if (!status_on) {
+void RBD_EntryDoneForStatus(RBDStatusLine &status, uint64_t size) {
+    if (!status.on) {
         return;
     }
     if (size > status.entry_done) {
         status.done += size - status.entry_done;
     }
     status.entry_done = 0;
-    DrawWhenDue();
+    DrawWhenDue(status);
 }
 
-void RBD_ClearStatus() {
+void RBD_ClearStatus(RBDStatusLine &status) {
     if (status.shown) {
         std::fputs(kClear, stderr);
         status.shown = false;
     }
 }
 
-void RBD_ClearStatusForStdout() {
+void RBD_ClearStatusForStdout(RBDStatusLine &status) {
     if (status.shown && status.stdout_terminal) {
-        RBD_ClearStatus();
+        RBD_ClearStatus(status);
     }
 }
 
-void RBD_EndStatus() {
-    RBD_ClearStatus();
-    status_on = false;
+void RBD_EndStatus(RBDStatusLine &status) {
+    RBD_ClearStatus(status);
+    status.on = false;
+    on_terminal = 0;
 }
 
 void RBD_ClearStatusFromHandler() {
-    if (status_on && status.terminal) {
+    if (on_terminal != 0) {
         // The line may be half drawn; taking away the terminal's last line
         // is harmless when it is not.
         (void)!write(2, kClear, sizeof kClear - 1);

@@ -17,12 +17,10 @@
 
 namespace {
 
-bool stdout_is_product;
-
 // The reader of the product is gone: no message (it would say nothing the
 // user does not know), and the end a shell expects of a pipeline's writer.
-[[noreturn]] void EndAtClosedPipe() {
-    RBD_ClearStatus();
+[[noreturn]] void EndAtClosedPipe(RBDStreams &out) {
+    RBD_ClearStatus(out.status);
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_DFL);
     sigset_t pipe_only;
@@ -47,14 +45,12 @@ bool ReaderGone() {
 
 } // namespace
 
-void RBD_SetUpStreams(bool messages_apart, bool product, bool binary) {
+void RBD_SetUpStreams(RBDStreams &out, bool messages_apart, bool product, bool binary) {
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    if (messages_apart) {
-        RBD_MessagesToStderr();
-    }
-    stdout_is_product = product;
+    out.messages = messages_apart ? stderr : stdout;
+    out.stdout_is_product = product;
 #ifdef _WIN32
     if (binary) {
         std::fflush(stdout);
@@ -63,29 +59,29 @@ void RBD_SetUpStreams(bool messages_apart, bool product, bool binary) {
 #else
     (void)binary;
 #endif
-    NoteTerminals(RBD_MessageStream());
+    NoteTerminals(out.messages);
 }
 
 FILE *RBD_Product() {
     return stdout;
 }
 
-void RBD_FailProduct() {
+void RBD_FailProduct(RBDStreams &out) {
     if (ReaderGone()) {
-        EndAtClosedPipe();
+        EndAtClosedPipe(out);
     }
-    RBD_Fatal("ERROR: Failed to write to standard output, aborting!\n%s\n", hkGetError());
+    RBD_Fatal(out, "ERROR: Failed to write to standard output, aborting!\n%s\n", hkGetError());
 }
 
-void RBD_FlushOutput() {
-    if (std::fflush(stdout) != 0 && stdout_is_product) {
-        RBD_FailProduct();
+void RBD_FlushOutput(RBDStreams &out) {
+    if (std::fflush(stdout) != 0 && out.stdout_is_product) {
+        RBD_FailProduct(out);
     }
 }
 
-void RBD_FinishProduct() {
-    RBD_FlushOutput();
-    if (stdout_is_product && std::ferror(stdout) != 0) {
-        RBD_FailProduct();
+void RBD_FinishProduct(RBDStreams &out) {
+    RBD_FlushOutput(out);
+    if (out.stdout_is_product && std::ferror(stdout) != 0) {
+        RBD_FailProduct(out);
     }
 }

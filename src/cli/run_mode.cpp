@@ -1,3 +1,0 @@
-#include "run_mode.h"
-
-RBDRunMode run_mode;
