@@ -72,10 +72,9 @@ bool RBD_WordOutcome(RBDWording wording, const RBDEntryResult &result,
         return true;
     }
     char reason[128] = "";
-    const char *detail = phrase.detail;
-    if (phrase.gives_reason) {
-        detail = RBD_SystemText(result.os_error, reason, sizeof reason);
-    }
+    const char *detail = phrase.gives_reason
+                             ? RBD_SystemText(result.os_error, reason, sizeof reason)
+                             : phrase.detail;
     std::snprintf(text, size, "%s%s\"%s%s\"%s%s%s", phrase.words, separator, entry.group,
                   entry.name, after, detail != nullptr ? ": " : "",
                   detail != nullptr ? detail : "");

@@ -21,7 +21,7 @@ struct NameOrder {
     using is_transparent = void;
     const MountTable *table;
     NameKey KeyOf(uint32_t node) const;
-    NameKey KeyOf(const NameKey &key) const {
+    static NameKey KeyOf(const NameKey &key) {
         return key;
     }
     template <typename A, typename B> bool operator()(const A &a, const B &b) const {
