@@ -158,6 +158,20 @@ bool MountRefused(const std::string &errors) {
     return false;
 }
 
+// Waits until `daemon` has mounted its package. Where the system refuses
+// FUSE mounts the test is skipped (a failure with KESTRUN_REQUIRE_ALL=1);
+// any other failure to mount fails it.
+#define WAIT_MOUNTED_OR_SKIP(daemon)                                                               \
+    do {                                                                                           \
+        if (!(daemon).WaitMounted()) {                                                             \
+            std::string why = (daemon).Errors();                                                   \
+            if (MountRefused(why)) {                                                               \
+                SKIP_OR_FAIL_WITHOUT("mounting failed: " + why);                                   \
+            }                                                                                      \
+            FAIL() << "not mounted, status " << (daemon).status << ": " << why;                    \
+        }                                                                                          \
+    } while (0)
+
 std::vector<std::string> WarningLines(const std::string &text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -287,13 +301,7 @@ TEST_F(MountTest, ShowsTheExtractedTreeToParallelReadersAndUnmountsCleanly) {
     RunResult cli = RunKestrun(scratch_.path(), {"pkg.rbd"});
     ASSERT_EQ(cli.status, 2) << cli.out;
     Daemon daemon({Work("pkg.rbd"), Work("mnt")}, Work("mnt"), Work("mount.err"));
-    if (!daemon.WaitMounted()) {
-        std::string why = daemon.Errors();
-        if (MountRefused(why)) {
-            SKIP_OR_FAIL_WITHOUT("mounting failed: " + why);
-        }
-        FAIL() << "not mounted, status " << daemon.status << ": " << why;
-    }
+    WAIT_MOUNTED_OR_SKIP(daemon);
     EXPECT_EQ(RunCommand({"diff", "-r", Work("mnt"), Work("pkg")}), 0);
     EXPECT_EQ(WarningLines(daemon.Errors()), NamedBelowRoot(WarningLines(cli.out)));
     ReadInParallel(Work("mnt"), Work("pkg"));
@@ -318,13 +326,7 @@ TEST_F(MountTest, EmptyGroupNamesMountWhereExtractionWritesThem) {
     RunResult cli = RunKestrun(scratch_.path(), {"pkg.rbd"});
     ASSERT_EQ(cli.status, 2) << cli.out;
     Daemon daemon({Work("pkg.rbd"), Work("mnt")}, Work("mnt"), Work("mount.err"));
-    if (!daemon.WaitMounted()) {
-        std::string why = daemon.Errors();
-        if (MountRefused(why)) {
-            SKIP_OR_FAIL_WITHOUT("mounting failed: " + why);
-        }
-        FAIL() << "not mounted, status " << daemon.status << ": " << why;
-    }
+    WAIT_MOUNTED_OR_SKIP(daemon);
     EXPECT_EQ(ListTree(Work("mnt")), (std::vector<std::string>{"a/", "a/x", "etc/", "etc/passwd"}));
     EXPECT_EQ(RunCommand({"diff", "-r", Work("mnt"), Work("pkg")}), 0);
     EXPECT_EQ(WarningLines(daemon.Errors()),
@@ -352,13 +354,7 @@ TEST_F(MountTest, DamagedPackageMountsOnlyInPartWhereShrinkingGivesEIO) {
     EXPECT_FALSE(Mounted(Work("mnt")));
 
     Daemon daemon({"-o", "partial", Work("pkg.rbd"), Work("mnt")}, Work("mnt"), Work("mount.err"));
-    if (!daemon.WaitMounted()) {
-        std::string why = daemon.Errors();
-        if (MountRefused(why)) {
-            SKIP_OR_FAIL_WITHOUT("mounting failed: " + why);
-        }
-        FAIL() << "not mounted, status " << daemon.status << ": " << why;
-    }
+    WAIT_MOUNTED_OR_SKIP(daemon);
     EXPECT_EQ(ListTree(Work("mnt")), ListTree(Work("pkg")));
     // The package loses its data under the mount: reads fail, nothing crashes.
     ASSERT_EQ(truncate(Work("pkg.rbd").c_str(), 1024 + 6 * 96), 0);
@@ -418,13 +414,7 @@ TEST_F(MountTest, OwnerAndPermissionsFromUidGidAndUmask) {
     ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
     Daemon daemon({"-o", "uid=4321,gid=1234,umask=022", Work("pkg.rbd"), Work("mnt")}, Work("mnt"),
                   Work("mount.err"));
-    if (!daemon.WaitMounted()) {
-        std::string why = daemon.Errors();
-        if (MountRefused(why)) {
-            SKIP_OR_FAIL_WITHOUT("mounting failed: " + why);
-        }
-        FAIL() << "not mounted, status " << daemon.status << ": " << why;
-    }
+    WAIT_MOUNTED_OR_SKIP(daemon);
     for (const char *path : {"mnt", "mnt/d", "mnt/d/sub", "mnt/d/sub/f"}) {
         struct stat status {};
         ASSERT_EQ(stat(Work(path).c_str(), &status), 0) << path;
