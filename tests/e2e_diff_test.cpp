@@ -21,16 +21,21 @@ PackLayout Earlier() {
 // The later one repeats b.txt, whose later entry differs, in bytes of the
 // same size; its unsafe "data/x" (a top-level file group named "", as in
 // EmptyGroupNames) leaves the safe data/x in place, and ".." leaves
-// nothing. data-x/y sorts before data/, as git sorts it.
+// nothing. The data of "cut" runs past the package's end: extraction leaves
+// an empty file. data-x/y sorts before data/, as git sorts it.
 PackLayout Later() {
+    PackEntry cut = FileEntry("cut", "");
+    cut.size = 8;
+    cut.offset = 0x7fffff00;
     PackLayout layout;
-    layout.entries = {FileGroup("data", 6),
+    layout.entries = {FileGroup("data", 7),
                       FileEntry("a.txt", "same"),
                       FileEntry("b.txt", "old b"),
                       FileEntry("x", "safe x"),
                       FileEntry("b.txt", "new b"),
                       FileEntry("..", "refused"),
                       FileEntry("new.txt", "new"),
+                      cut,
                       FileGroup("", 1),
                       FileEntry("data/x", "unsafe, never left"),
                       FileGroup("data-x", 1),
@@ -60,6 +65,7 @@ TEST_F(DiffFixture, PackagesCompareAsTheirExtractionsWouldLeaveThem) {
     RunResult run = Kestrun({"--diff", "old.rbd", "odd.rbd"});
     EXPECT_EQ(run.out, "A\tdata-x/y\n"
                        "M\tdata/b.txt\n"
+                       "A\tdata/cut\n"
                        "D\tdata/gone.txt\n"
                        "A\tdata/new.txt\n"
                        "A\te\x1b[2J/n\n");
@@ -84,7 +90,8 @@ TEST_F(DiffFixture, PackagesCompareAsTheirExtractionsWouldLeaveThem) {
 }
 
 TEST_F(DiffFixture, AnExtractionIsTheSameAndItsEditsShow) {
-    ASSERT_EQ(Kestrun({"-q", "new.rbd"}).status, 2); // ".." and "data/x" refused
+    // ".." and "data/x" refused, "cut" left empty.
+    ASSERT_EQ(Kestrun({"-q", "new.rbd"}).status, 2);
     RunResult fresh = Kestrun({"--diff", "new", "new.rbd"});
     EXPECT_EQ(fresh.out + fresh.err, "");
     EXPECT_EQ(fresh.status, 0);
@@ -102,6 +109,7 @@ TEST_F(DiffFixture, AnExtractionIsTheSameAndItsEditsShow) {
                        "M\tdata/a.txt\n"
                        "D\tdata/added.txt\n"
                        "M\tdata/b.txt\n"
+                       "A\tdata/cut\n"
                        "D\tdata/gone.txt\n"
                        "A\tdata/new.txt\n"
                        "A\tdata/x\n");
