@@ -16,7 +16,7 @@
 namespace {
 
 // Bytes are compared this many at a time from each side.
-const size_t kPiece = 64 * 1024;
+const size_t kPiece = size_t{64} * 1024;
 
 struct RBDComparison {
     RBDRun &run;
