@@ -374,10 +374,12 @@ void hkCloseListing(hkListing *listing) {
 
 int hkOpenFileBelow(hkDirectory *dir, const char *name, int *fd) {
     // The reparse point itself is opened, never its target, and looked at
-    // by handle and, for Wine, by path as well.
+    // by handle and, for Wine, by path as well; a directory opens too
+    // (backup semantics), to be told apart and refused.
     std::string path = Join(PathOf(dir), name);
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                                nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return HK_OPEN_FAILED;
     }
