@@ -1,0 +1,185 @@
+#include "layout.h"
+
+#include "model_lookup.h"
+
+#include <algorithm>
+
+namespace {
+
+bool IsLive(const RBDWriteModel &model, uint32_t entry) {
+    return !model.entries[entry].removed;
+}
+
+// Each group's count and whether it is written, every group after what it
+// holds, without recursion.
+void CountGroups(const RBDWriteModel &model, std::vector<uint32_t> &counts,
+                 std::vector<bool> &written) {
+    counts.assign(model.groups.size(), 0);
+    written.assign(model.groups.size(), false);
+    struct Frame {
+        uint32_t group;
+        size_t next;
+    };
+    std::vector<Frame> stack{{RBD_TOP_GROUP, 0}};
+    while (!stack.empty()) {
+        const RBDWriteGroup &group = model.groups[stack.back().group];
+        if (group.kind == RBD_KIND_DIRECTORY && stack.back().next < group.members.size()) {
+            uint32_t child = group.members[stack.back().next++];
+            stack.push_back(Frame{child, 0});
+            continue;
+        }
+        uint32_t count = 0;
+        for (uint32_t member : group.members) {
+            count += group.kind == RBD_KIND_FILES ? IsLive(model, member) : written[member];
+        }
+        uint32_t id = stack.back().group;
+        counts[id] = count;
+        written[id] = group.kind == RBD_KIND_OTHER || count > 0 || group.empty_in_base;
+        stack.pop_back();
+    }
+}
+
+// The records written, in index order.
+void ListRecords(const RBDWriteModel &model, const std::vector<bool> &written, RBDLayout &layout) {
+    struct Frame {
+        uint32_t group;
+        size_t next;
+    };
+    std::vector<Frame> stack{{RBD_TOP_GROUP, 0}};
+    while (!stack.empty()) {
+        const RBDWriteGroup &group = model.groups[stack.back().group];
+        if (stack.back().next == group.members.size()) {
+            stack.pop_back();
+            continue;
+        }
+        uint32_t member = group.members[stack.back().next++];
+        if (group.kind == RBD_KIND_FILES) {
+            if (IsLive(model, member)) {
+                layout.order.push_back(member);
+            }
+            continue;
+        }
+        if (written[member]) {
+            layout.order.push_back(member | RBD_GROUP_BIT);
+            ++layout.groups;
+            stack.push_back(Frame{member, 0});
+        }
+    }
+    layout.records = static_cast<uint32_t>(layout.order.size());
+}
+
+// Bytes of the base that one or more entries cover, overlapping ranges
+// joined: written once, where the first of its entries comes.
+struct Cluster {
+    uint64_t start;
+    uint64_t end;
+    uint64_t placed; // UINT64_MAX until placed
+};
+
+struct BaseRange {
+    uint64_t start;
+    uint64_t end;
+    uint32_t entry;
+};
+
+uint32_t SizeOf(const RBDWriteEntry &entry) {
+    return RBD_GetBig32(entry.record.bytes + RBD_FILE_SIZE_AT);
+}
+
+uint32_t OffsetOf(const RBDWriteEntry &entry) {
+    return RBD_GetBig32(entry.record.bytes + RBD_FILE_OFFSET_AT);
+}
+
+bool FromBase(const RBDWriteEntry &entry) {
+    return entry.source == RBD_DATA_BASE && SizeOf(entry) > 0;
+}
+
+// The clusters of the base's bytes that the written entries use, and each
+// such entry's cluster (by entry number).
+void FindClusters(const RBDWriteModel &model, const RBDLayout &layout,
+                  std::vector<Cluster> &clusters, std::vector<uint32_t> &cluster_of) {
+    std::vector<BaseRange> ranges;
+    for (uint32_t item : layout.order) {
+        if ((item & RBD_GROUP_BIT) == 0 && FromBase(model.entries[item])) {
+            const RBDWriteEntry &entry = model.entries[item];
+            ranges.push_back(
+                BaseRange{OffsetOf(entry), uint64_t{OffsetOf(entry)} + SizeOf(entry), item});
+        }
+    }
+    std::sort(ranges.begin(), ranges.end(),
+              [](const BaseRange &a, const BaseRange &b) { return a.start < b.start; });
+    cluster_of.assign(ranges.empty() ? 0 : model.entries.size(), 0);
+    for (const BaseRange &range : ranges) {
+        // Ranges that share a byte share a cluster; ranges that only touch don't.
+        if (clusters.empty() || range.start >= clusters.back().end) {
+            clusters.push_back(Cluster{range.start, range.end, UINT64_MAX});
+        } else if (range.end > clusters.back().end) {
+            clusters.back().end = range.end;
+        }
+        cluster_of[range.entry] = static_cast<uint32_t>(clusters.size() - 1);
+    }
+}
+
+void AddPiece(RBDLayout &layout, const RBDPiece &piece) {
+    if (!layout.pieces.empty()) {
+        RBDPiece &last = layout.pieces.back();
+        if (last.source == piece.source && piece.source != RBD_DATA_FILE &&
+            last.offset + last.size == piece.offset) {
+            last.size += piece.size;
+            return;
+        }
+    }
+    layout.pieces.push_back(piece);
+}
+
+// Where the entry's data goes, `next` being the end of the data so far.
+uint64_t PlaceData(const RBDWriteModel &model, uint32_t id, std::vector<Cluster> &clusters,
+                   const std::vector<uint32_t> &cluster_of, RBDLayout &layout, uint64_t &next) {
+    const RBDWriteEntry &entry = model.entries[id];
+    uint64_t at = next;
+    if (FromBase(entry)) {
+        Cluster &cluster = clusters[cluster_of[id]];
+        if (cluster.placed == UINT64_MAX) {
+            cluster.placed = next;
+            AddPiece(layout,
+                     RBDPiece{RBD_DATA_BASE, id, cluster.start, cluster.end - cluster.start});
+            next += cluster.end - cluster.start;
+        }
+        at = cluster.placed + (OffsetOf(entry) - cluster.start);
+    } else if (entry.source == RBD_DATA_SPOOL || entry.source == RBD_DATA_FILE) {
+        const RBDWriteData &data = model.data[entry.data];
+        uint64_t offset = entry.source == RBD_DATA_SPOOL ? data.at : 0;
+        if (data.size > 0) {
+            AddPiece(layout, RBDPiece{entry.source, id, offset, data.size});
+        }
+        next += data.size;
+    }
+    return at;
+}
+
+} // namespace
+
+void RBD_LayOut(const RBDWriteModel &model, RBDLayout &layout) {
+    layout = RBDLayout{};
+    layout.beyond_entry = RBD_NONE;
+    std::vector<bool> written;
+    CountGroups(model, layout.counts, written);
+    ListRecords(model, written, layout);
+    std::vector<Cluster> clusters;
+    std::vector<uint32_t> cluster_of;
+    FindClusters(model, layout, clusters, cluster_of);
+    uint64_t next = RBD_HEADER_SIZE + uint64_t{RBD_RECORD_SIZE} * layout.records;
+    layout.offsets.reserve(layout.records - layout.groups);
+    for (uint32_t item : layout.order) {
+        if ((item & RBD_GROUP_BIT) != 0) {
+            continue;
+        }
+        uint64_t at = PlaceData(model, item, clusters, cluster_of, layout, next);
+        if (at > UINT32_MAX && layout.beyond_entry == RBD_NONE) {
+            layout.beyond_entry = item;
+            layout.beyond_offset = at;
+        }
+        layout.offsets.push_back(static_cast<uint32_t>(at));
+    }
+    layout.size = next;
+}

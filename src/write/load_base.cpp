@@ -1,0 +1,142 @@
+#include "load_base.h"
+
+#include "../extract/entry_data.h"
+#include "../hostkit/hostkit.h"
+#include "../package/walk.h"
+#include "model_lookup.h"
+
+#include <cstring>
+
+namespace {
+
+struct Loading {
+    RBDWriteModel &model;
+    int fd;
+    std::vector<uint32_t> open_groups; // directory groups still being read, outermost first
+    std::vector<RBDRecordBytes> table; // the raw records of the file table in hand
+    uint32_t table_group;
+    uint32_t table_first;
+    int os_error;
+};
+
+uint64_t RecordOffset(uint32_t record) {
+    return RBD_HEADER_SIZE + uint64_t{record} * RBD_RECORD_SIZE;
+}
+
+// The bytes of `count` records from `record` on, which the walk has just
+// read whole: only a read failure or a file changed under us stops them.
+bool ReadRecords(Loading &loading, uint32_t record, uint32_t count, RBDRecordBytes *into) {
+    uint64_t wanted = uint64_t{count} * RBD_RECORD_SIZE;
+    int64_t got = count == 0 ? 0 : hkReadAt(loading.fd, RecordOffset(record), into, wanted);
+    if (got < 0) {
+        loading.os_error = hkErrorCode();
+    }
+    return got == static_cast<int64_t>(wanted);
+}
+
+bool AddGroup(Loading &loading, const RBDWalkEvent &event) {
+    RBDWriteModel &model = loading.model;
+    RBDWriteGroup group{};
+    if (!ReadRecords(loading, event.record, 1, &group.record)) {
+        return false;
+    }
+    loading.open_groups.resize(event.depth);
+    group.parent = event.depth == 0 ? RBD_TOP_GROUP : loading.open_groups[event.depth - 1];
+    group.kind = RBD_KindOf(group.record);
+    group.empty_in_base = RBD_GetBig32(group.record.bytes + RBD_GROUP_COUNT_AT) == 0;
+    auto id = static_cast<uint32_t>(model.groups.size());
+    model.groups.push_back(std::move(group));
+    model.groups[model.groups.back().parent].members.push_back(id);
+    if (model.groups.back().kind == RBD_KIND_DIRECTORY) {
+        loading.open_groups.push_back(id);
+    }
+    return true;
+}
+
+bool KeepTable(Loading &loading, const RBDWalkEvent &event) {
+    loading.table.resize(event.file_count);
+    loading.table_group = static_cast<uint32_t>(loading.model.groups.size() - 1);
+    loading.table_first = event.record;
+    return ReadRecords(loading, event.record, event.file_count, loading.table.data());
+}
+
+void AddEntry(Loading &loading, const RBDWalkEvent &event) {
+    RBDWriteModel &model = loading.model;
+    RBDWriteEntry entry{};
+    entry.record = loading.table[event.record - loading.table_first];
+    entry.group = loading.table_group;
+    entry.source = RBD_DATA_BASE;
+    const RBDFileHeader &file = *event.files;
+    if (!RBD_DataInPackage(file.offset, file.size, model.base_size)) {
+        // Extraction leaves such an entry empty; so does the package written.
+        entry.source = RBD_DATA_MISSING;
+        RBD_PutBig32(entry.record.bytes + RBD_FILE_SIZE_AT, 0);
+        ++model.missing_entries;
+    }
+    auto id = static_cast<uint32_t>(model.entries.size());
+    model.entries.push_back(entry);
+    model.groups[entry.group].members.push_back(id);
+    ++model.live_entries;
+}
+
+// Walks the index into the model; false when a read failed.
+bool WalkIndex(Loading &loading) {
+    RBDWalk walk;
+    if (!RBD_StartWalk(walk, loading.fd)) {
+        loading.os_error = walk.error.os_error;
+        return false;
+    }
+    for (;;) {
+        RBDWalkEvent event;
+        RBD_NextEvent(walk, event);
+        switch (event.kind) {
+        case RBD_EVENT_GROUP:
+            if (!AddGroup(loading, event)) {
+                return false;
+            }
+            break;
+        case RBD_EVENT_FILE_TABLE:
+            if (!KeepTable(loading, event)) {
+                return false;
+            }
+            break;
+        case RBD_EVENT_ENTRY:
+            AddEntry(loading, event);
+            break;
+        case RBD_EVENT_END_OF_INDEX:
+            break;
+        case RBD_EVENT_DONE:
+        case RBD_EVENT_FAILED:
+            // Damage ends what a partial open keeps; a failed read is told.
+            loading.os_error = walk.error.os_error;
+            loading.model.base_records = walk.next_record;
+            return walk.error.os_error == 0;
+        }
+    }
+}
+
+} // namespace
+
+RBDLoadResult RBD_LoadBase(RBDWriteModel &model, int fd, uint64_t size, uint32_t entries,
+                           int *os_error) {
+    model.base_fd = fd;
+    model.base_size = size;
+    model.entries.reserve(entries);
+    Loading loading{model, fd, {}, {}, 0, 0, 0};
+    *os_error = 0;
+    int64_t got = hkReadAt(fd, 0, model.header, RBD_HEADER_SIZE);
+    if (got != static_cast<int64_t>(RBD_HEADER_SIZE)) {
+        *os_error = got < 0 ? hkErrorCode() : 0;
+        return got < 0 ? RBD_LOAD_READ_FAILED : RBD_LOAD_CHANGED;
+    }
+    if (!WalkIndex(loading)) {
+        *os_error = loading.os_error;
+        return loading.os_error != 0 ? RBD_LOAD_READ_FAILED : RBD_LOAD_CHANGED;
+    }
+    std::vector<RBDRecordBytes>().swap(loading.table);
+    if (model.entries.size() != entries) {
+        return RBD_LOAD_CHANGED;
+    }
+    RBD_IndexAll(model);
+    return RBD_LOAD_DONE;
+}
