@@ -1,10 +1,13 @@
 // Host services for Windows: replacing a file at once.
 //
 // The new file is written under a hidden name in the target's directory
-// (".<name>.<8 hex digits>.tmp"), flushed, closed, and moved over the target
-// with MoveFileEx, which replaces the name in one step on the same volume.
-// Windows has no file without a name: a process ended meanwhile leaves the
-// temporary behind. Links are not followed: the name itself is replaced.
+// (".<name>.<8 hex digits>.tmp"), flushed, and renamed over the target in
+// one step: by its handle with POSIX semantics (Windows 10 1709 and later),
+// which replaces a file that others hold open (with FILE_SHARE_DELETE, as
+// libkestrun opens packages) and lets them go on reading it; else by
+// MoveFileEx, which a file held open refuses. Windows has no file without a
+// name: a process ended meanwhile leaves the temporary behind. Links are not
+// followed: the name itself is replaced.
 #include "hostkit.h"
 
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <io.h>
 #include <new>
 #include <string>
+#include <vector>
 #include <windows.h>
 
 // One definition per platform; the two are never built together.
@@ -69,7 +73,7 @@ std::string HiddenName(const hkTarget &target, const char *suffix, int attempt) 
 int CreateHidden(const hkTarget &target, const char *suffix, DWORD flags, std::string &path) {
     for (int attempt = 0; attempt < 64; ++attempt) {
         path = HiddenName(target, suffix, attempt);
-        HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+        HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     CREATE_NEW, flags, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
@@ -87,6 +91,43 @@ int CreateHidden(const hkTarget &target, const char *suffix, DWORD flags, std::s
         return fd;
     }
     return -1;
+}
+
+// The rename flags of FILE_RENAME_INFO (winbase.h gives them only to builds
+// for Windows 10).
+const DWORD kRenameReplaceIfExists = 0x1;
+const DWORD kRenamePosixSemantics = 0x2;
+// FileRenameInfoEx, the class of such a rename (likewise).
+const auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+// Renames the open file `handle` to `path`, replacing what has the name even
+// while it is open elsewhere; false where the system has no such rename.
+bool RenamePosix(HANDLE handle, const std::string &path) {
+    wchar_t wide[MAX_PATH * 2];
+    wchar_t full[MAX_PATH * 2];
+    int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2);
+    DWORD full_length = length > 0 ? GetFullPathNameW(wide, MAX_PATH * 2, full, nullptr) : 0;
+    if (full_length == 0 || full_length >= MAX_PATH * 2) {
+        return false;
+    }
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + full_length * sizeof(wchar_t));
+    auto *info = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
+    DWORD flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+    std::memcpy(info, &flags, sizeof flags);
+    info->RootDirectory = nullptr;
+    info->FileNameLength = full_length * sizeof(wchar_t);
+    std::memcpy(info->FileName, full, full_length * sizeof(wchar_t));
+    return SetFileInformationByHandle(handle, kRenameInfoEx, info,
+                                      static_cast<DWORD>(buffer.size())) != 0;
+}
+
+bool Place(hkTarget &target, bool replace) {
+    HANDLE handle = HandleOf(target.temp_fd);
+    if (replace && RenamePosix(handle, target.path)) {
+        return true;
+    }
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    return MoveFileExA(target.temp_path.c_str(), target.path.c_str(), flags) != 0;
 }
 
 } // namespace
@@ -168,21 +209,19 @@ bool hkFinishTemporary(hkTarget *target, const hkFileStamp * /*like*/) {
 }
 
 bool hkPlaceTemporary(hkTarget *target, bool replace) {
-    // The temporary's own handle would stand in the way of the move.
+    // The temporary's own handle shares deletion, so it may stay open while
+    // its name moves.
+    bool placed = Place(*target, replace);
+    DWORD error = GetLastError();
     _close(target->temp_fd);
     target->temp_fd = -1;
-    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (MoveFileExA(target->temp_path.c_str(), target->path.c_str(), flags)) {
+    if (placed) {
         target->temp_path.clear();
         return true;
     }
-    DWORD error = GetLastError();
     DeleteFileA(target->temp_path.c_str());
     target->temp_path.clear();
-    if (error == ERROR_ALREADY_EXISTS) {
-        error = ERROR_FILE_EXISTS;
-    }
-    SetLastError(error);
+    SetLastError(error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error);
     return false;
 }
 
