@@ -70,9 +70,11 @@ echo "Building workloads in $shm ..."
   >"$shm/new.bin"
 "$build/rbdpack" "$shm/large.tree" "$shm/pristine.rbd" >/dev/null
 (cd "$shm/large.tree" && zip -0 -q -r "$shm/pristine.zip" .)
+# Only the packages are needed from here on: the tree's pages go back.
+rm -rf "$shm/large.tree"
 "$python" bench/make_tree.py many "$shm/many.tree" "${many_args[@]}"
 "$build/rbdpack" "$shm/many.tree" "$shm/many.rbd" >/dev/null
-many_entry=$(cd "$shm/many.tree" && find . -type f | sed 's|^\./||' | sort | head -1)
+many_entry=$(cd "$shm/many.tree" && find . -type f | sed 's|^\./||' | sort | awk 'NR == 1')
 rm -rf "$shm/many.tree"
 # zip -u takes a file whose time is newer than the archive's entry: the
 # replacing bytes, dated later on each run.

@@ -243,6 +243,8 @@ int Rename(kr_writer &w, const char *from, const char *to, kr_error *err) {
     case RBD_RENAME_EXISTS:
         return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD,
                             "\"%.120s\" exists already: an entry has that path", to);
+    case RBD_RENAME_UNREADABLE:
+        return RBD_SystemError(KR_E_IO, hkErrorCode(), err, "reading the base package");
     case RBD_RENAME_PATH:
         break;
     }

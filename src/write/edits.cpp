@@ -79,16 +79,17 @@ void RBD_ApplyPut(RBDWriteModel &model, const char *path, const RBDPutPlan &plan
         RBD_ReleaseData(model, entry);
         entry.source = source;
         entry.data = data;
-        RBD_PutBig32(entry.record.bytes + RBD_FILE_SIZE_AT, size);
+        entry.size = size;
         return;
     }
     size_t length = std::strlen(path);
     size_t name_start = NameStart(path, length);
     uint32_t group = RBD_ApplyPlacement(model, path, name_start, plan.placement);
     RBDWriteEntry entry{};
-    entry.record = RBD_NewFileRecord(size, path + name_start, length - name_start);
+    RBD_KeepRecord(model, entry, RBD_NewFileRecord(size, path + name_start, length - name_start));
     entry.source = source;
     entry.data = data;
+    entry.size = size;
     ++model.live_entries;
     AddEntry(model, group, entry);
 }
@@ -118,6 +119,10 @@ RBDRenamePlan RBD_PlanRename(const RBDWriteModel &model, const char *from, const
         plan.problem = RBD_RENAME_EXISTS;
         return plan;
     }
+    if (!RBD_EntryRecord(model, static_cast<uint32_t>(plan.entry), plan.record)) {
+        plan.problem = RBD_RENAME_UNREADABLE;
+        return plan;
+    }
     plan.verdict = CheckNewPath(model, to, length, plan.entry);
     if (plan.verdict.problem != RBD_PATH_FITS) {
         plan.problem = RBD_RENAME_PATH;
@@ -144,15 +149,17 @@ void RBD_ApplyRename(RBDWriteModel &model, const char *to, const RBDRenamePlan &
     auto id = static_cast<uint32_t>(plan.entry);
     size_t length = std::strlen(to);
     size_t name_start = NameStart(to, length);
+    // The same record, flags and all, under its new name.
+    RBDRecordBytes record = plan.record;
+    RBD_SetRecordName(record, to + name_start, length - name_start);
     if (plan.in_place) {
-        RBD_SetRecordName(model.entries[id].record, to + name_start, length - name_start);
+        RBD_KeepRecord(model, model.entries[id], record);
         RBD_IndexEntry(model, id);
         return;
     }
     uint32_t group = RBD_ApplyPlacement(model, to, name_start, plan.placement);
-    // The same record, flags and all, under its new name in its new group.
     RBDWriteEntry moved = model.entries[id];
-    RBD_SetRecordName(moved.record, to + name_start, length - name_start);
+    RBD_KeepRecord(model, moved, record);
     model.entries[id].removed = true;
     model.entries[id].source = RBD_DATA_GONE;
     AddEntry(model, group, moved);

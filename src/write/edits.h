@@ -34,9 +34,10 @@ size_t RBD_RemovePath(RBDWriteModel &model, const char *path);
 
 enum RBDRenameProblem {
     RBD_RENAME_FITS,
-    RBD_RENAME_NOT_FOUND, // no entry has the path `from`
-    RBD_RENAME_EXISTS,    // an entry has the path `to` already
-    RBD_RENAME_PATH,      // `to` breaks a rule: see the verdict
+    RBD_RENAME_NOT_FOUND,  // no entry has the path `from`
+    RBD_RENAME_EXISTS,     // an entry has the path `to` already
+    RBD_RENAME_PATH,       // `to` breaks a rule: see the verdict
+    RBD_RENAME_UNREADABLE, // the entry's record could not be read from the base
 };
 
 struct RBDRenamePlan {
@@ -45,6 +46,7 @@ struct RBDRenamePlan {
     int64_t entry;          // the entry renamed: the one kr_find finds at `from`
     bool in_place;          // `to` has the entry's group path: it keeps its place
     RBDPlacement placement; // else where it goes, as a new entry would
+    RBDRecordBytes record;  // the entry's record as it is
 };
 
 RBDRenamePlan RBD_PlanRename(const RBDWriteModel &model, const char *from, const char *to,

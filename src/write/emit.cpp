@@ -2,6 +2,7 @@
 
 #include "../hostkit/hostkit.h"
 #include "../package/walk.h"
+#include "record_window.h"
 
 #include <cstring>
 #include <vector>
@@ -46,7 +47,22 @@ void EncodeGroup(const RBDWriteModel &model, const RBDLayout &layout, uint32_t i
     }
 }
 
+// The entry's record as written: its own bytes, its size and offset put in.
+bool EncodeEntry(const RBDWriteModel &model, uint32_t id, uint32_t offset, RBDRecordWindow &window,
+                 unsigned char *out) {
+    const RBDRecordBytes *record = RBD_WindowRecord(window, model, id);
+    if (record == nullptr) {
+        return false;
+    }
+    std::memcpy(out, record->bytes, RBD_RECORD_SIZE);
+    RBD_PutBig32(out + RBD_FILE_SIZE_AT, model.entries[id].size);
+    RBD_PutBig32(out + RBD_FILE_OFFSET_AT, offset);
+    return true;
+}
+
 bool EmitIndex(const RBDWriteModel &model, const RBDLayout &layout, int fd, RBDEmitFault &fault) {
+    RBDRecordWindow window;
+    RBD_StartWindow(window, model.base_fd);
     std::vector<unsigned char> batch;
     batch.reserve(kIndexBatch + RBD_HEADER_SIZE);
     batch.insert(batch.end(), model.header, model.header + RBD_HEADER_SIZE);
@@ -57,9 +73,8 @@ bool EmitIndex(const RBDWriteModel &model, const RBDLayout &layout, int fd, RBDE
         batch.resize(at + RBD_RECORD_SIZE);
         if ((item & RBD_GROUP_BIT) != 0) {
             EncodeGroup(model, layout, item & ~RBD_GROUP_BIT, batch.data() + at);
-        } else {
-            std::memcpy(batch.data() + at, model.entries[item].record.bytes, RBD_RECORD_SIZE);
-            RBD_PutBig32(batch.data() + at + RBD_FILE_OFFSET_AT, layout.offsets[entry++]);
+        } else if (!EncodeEntry(model, item, layout.offsets[entry++], window, batch.data() + at)) {
+            return Fail(fault, RBD_EMIT_BASE_SHORT, hkErrorCode());
         }
         if (batch.size() >= kIndexBatch) {
             if (!hkWriteAll(fd, batch.data(), batch.size())) {
@@ -167,8 +182,7 @@ bool ReadsBack(const RBDWriteModel &model, const RBDLayout &layout, int fd) {
             return false;
         }
         const RBDWriteEntry &written = model.entries[layout.order[item++]];
-        if (event.files->offset != layout.offsets[entry++] ||
-            event.files->size != RBD_GetBig32(written.record.bytes + RBD_FILE_SIZE_AT)) {
+        if (event.files->offset != layout.offsets[entry++] || event.files->size != written.size) {
             return false;
         }
     }

@@ -77,46 +77,60 @@ struct Cluster {
 };
 
 struct BaseRange {
-    uint64_t start;
-    uint64_t end;
-    uint32_t entry;
+    uint32_t start;
+    uint32_t size;
+    uint32_t place; // among the base's entries written, in order
 };
 
-uint32_t SizeOf(const RBDWriteEntry &entry) {
-    return RBD_GetBig32(entry.record.bytes + RBD_FILE_SIZE_AT);
-}
-
-uint32_t OffsetOf(const RBDWriteEntry &entry) {
-    return RBD_GetBig32(entry.record.bytes + RBD_FILE_OFFSET_AT);
-}
-
 bool FromBase(const RBDWriteEntry &entry) {
-    return entry.source == RBD_DATA_BASE && SizeOf(entry) > 0;
+    return entry.source == RBD_DATA_BASE && entry.size > 0;
+}
+
+// True when the base's data of the entries written comes in index order, no
+// two sharing a byte (as rbdpack writes it): each entry's bytes then go
+// where the next data goes, and nothing need be kept to lay them out.
+bool InIndexOrder(const RBDWriteModel &model, const RBDLayout &layout) {
+    uint64_t end = 0;
+    for (uint32_t item : layout.order) {
+        const RBDWriteEntry *entry = (item & RBD_GROUP_BIT) == 0 ? &model.entries[item] : nullptr;
+        if (entry != nullptr && FromBase(*entry)) {
+            if (entry->offset < end) {
+                return false;
+            }
+            end = uint64_t{entry->offset} + entry->size;
+        }
+    }
+    return true;
 }
 
 // The clusters of the base's bytes that the written entries use, and each
-// such entry's cluster (by entry number).
+// such entry's cluster, by its place among them; none when the data comes in
+// index order.
 void FindClusters(const RBDWriteModel &model, const RBDLayout &layout,
                   std::vector<Cluster> &clusters, std::vector<uint32_t> &cluster_of) {
+    if (InIndexOrder(model, layout)) {
+        return;
+    }
     std::vector<BaseRange> ranges;
     for (uint32_t item : layout.order) {
         if ((item & RBD_GROUP_BIT) == 0 && FromBase(model.entries[item])) {
             const RBDWriteEntry &entry = model.entries[item];
             ranges.push_back(
-                BaseRange{OffsetOf(entry), uint64_t{OffsetOf(entry)} + SizeOf(entry), item});
+                BaseRange{entry.offset, entry.size, static_cast<uint32_t>(ranges.size())});
         }
     }
     std::sort(ranges.begin(), ranges.end(),
               [](const BaseRange &a, const BaseRange &b) { return a.start < b.start; });
-    cluster_of.assign(ranges.empty() ? 0 : model.entries.size(), 0);
+    cluster_of.assign(ranges.size(), 0);
     for (const BaseRange &range : ranges) {
+        uint64_t end = uint64_t{range.start} + range.size;
         // Ranges that share a byte share a cluster; ranges that only touch don't.
         if (clusters.empty() || range.start >= clusters.back().end) {
-            clusters.push_back(Cluster{range.start, range.end, UINT64_MAX});
-        } else if (range.end > clusters.back().end) {
-            clusters.back().end = range.end;
+            clusters.push_back(Cluster{range.start, end, UINT64_MAX});
+        } else if (end > clusters.back().end) {
+            clusters.back().end = end;
         }
-        cluster_of[range.entry] = static_cast<uint32_t>(clusters.size() - 1);
+        cluster_of[range.place] = static_cast<uint32_t>(clusters.size() - 1);
     }
 }
 
@@ -132,27 +146,40 @@ void AddPiece(RBDLayout &layout, const RBDPiece &piece) {
     layout.pieces.push_back(piece);
 }
 
-// Where the entry's data goes, `next` being the end of the data so far.
-uint64_t PlaceData(const RBDWriteModel &model, uint32_t id, std::vector<Cluster> &clusters,
-                   const std::vector<uint32_t> &cluster_of, RBDLayout &layout, uint64_t &next) {
+// Where the base's bytes of an entry go: after the data so far, or where the
+// cluster they belong to went.
+uint64_t PlaceBaseData(const RBDWriteEntry &entry, uint32_t id, uint32_t place,
+                       std::vector<Cluster> &clusters, const std::vector<uint32_t> &cluster_of,
+                       RBDLayout &layout, uint64_t &next) {
+    if (clusters.empty()) {
+        AddPiece(layout, RBDPiece{RBD_DATA_BASE, id, entry.offset, entry.size});
+        next += entry.size;
+        return next - entry.size;
+    }
+    Cluster &cluster = clusters[cluster_of[place]];
+    if (cluster.placed == UINT64_MAX) {
+        cluster.placed = next;
+        AddPiece(layout, RBDPiece{RBD_DATA_BASE, id, cluster.start, cluster.end - cluster.start});
+        next += cluster.end - cluster.start;
+    }
+    return cluster.placed + (entry.offset - cluster.start);
+}
+
+// Where the entry's data goes, `next` being the end of the data so far and
+// `place` the number of base entries with data before it.
+uint64_t PlaceData(const RBDWriteModel &model, uint32_t id, uint32_t &place,
+                   std::vector<Cluster> &clusters, const std::vector<uint32_t> &cluster_of,
+                   RBDLayout &layout, uint64_t &next) {
     const RBDWriteEntry &entry = model.entries[id];
-    uint64_t at = next;
     if (FromBase(entry)) {
-        Cluster &cluster = clusters[cluster_of[id]];
-        if (cluster.placed == UINT64_MAX) {
-            cluster.placed = next;
-            AddPiece(layout,
-                     RBDPiece{RBD_DATA_BASE, id, cluster.start, cluster.end - cluster.start});
-            next += cluster.end - cluster.start;
-        }
-        at = cluster.placed + (OffsetOf(entry) - cluster.start);
-    } else if (entry.source == RBD_DATA_SPOOL || entry.source == RBD_DATA_FILE) {
+        return PlaceBaseData(entry, id, place++, clusters, cluster_of, layout, next);
+    }
+    uint64_t at = next;
+    if ((entry.source == RBD_DATA_SPOOL || entry.source == RBD_DATA_FILE) && entry.size > 0) {
         const RBDWriteData &data = model.data[entry.data];
         uint64_t offset = entry.source == RBD_DATA_SPOOL ? data.at : 0;
-        if (data.size > 0) {
-            AddPiece(layout, RBDPiece{entry.source, id, offset, data.size});
-        }
-        next += data.size;
+        AddPiece(layout, RBDPiece{entry.source, id, offset, entry.size});
+        next += entry.size;
     }
     return at;
 }
@@ -170,11 +197,12 @@ void RBD_LayOut(const RBDWriteModel &model, RBDLayout &layout) {
     FindClusters(model, layout, clusters, cluster_of);
     uint64_t next = RBD_HEADER_SIZE + uint64_t{RBD_RECORD_SIZE} * layout.records;
     layout.offsets.reserve(layout.records - layout.groups);
+    uint32_t place = 0;
     for (uint32_t item : layout.order) {
         if ((item & RBD_GROUP_BIT) != 0) {
             continue;
         }
-        uint64_t at = PlaceData(model, item, clusters, cluster_of, layout, next);
+        uint64_t at = PlaceData(model, item, place, clusters, cluster_of, layout, next);
         if (at > UINT32_MAX && layout.beyond_entry == RBD_NONE) {
             layout.beyond_entry = item;
             layout.beyond_offset = at;

@@ -6,6 +6,7 @@
 #include "model_lookup.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -13,9 +14,7 @@ struct Loading {
     RBDWriteModel &model;
     int fd;
     std::vector<uint32_t> open_groups; // directory groups still being read, outermost first
-    std::vector<RBDRecordBytes> table; // the raw records of the file table in hand
-    uint32_t table_group;
-    uint32_t table_first;
+    uint32_t table_group;              // the file group whose entries come
     int os_error;
 };
 
@@ -23,21 +22,20 @@ uint64_t RecordOffset(uint32_t record) {
     return RBD_HEADER_SIZE + uint64_t{record} * RBD_RECORD_SIZE;
 }
 
-// The bytes of `count` records from `record` on, which the walk has just
-// read whole: only a read failure or a file changed under us stops them.
-bool ReadRecords(Loading &loading, uint32_t record, uint32_t count, RBDRecordBytes *into) {
-    uint64_t wanted = uint64_t{count} * RBD_RECORD_SIZE;
-    int64_t got = count == 0 ? 0 : hkReadAt(loading.fd, RecordOffset(record), into, wanted);
+// The bytes of a group record, which the walk has just read whole: only a
+// read failure or a file changed under us stops them.
+bool ReadRecord(Loading &loading, uint32_t record, RBDRecordBytes &into) {
+    int64_t got = hkReadAt(loading.fd, RecordOffset(record), into.bytes, RBD_RECORD_SIZE);
     if (got < 0) {
         loading.os_error = hkErrorCode();
     }
-    return got == static_cast<int64_t>(wanted);
+    return got == static_cast<int64_t>(RBD_RECORD_SIZE);
 }
 
 bool AddGroup(Loading &loading, const RBDWalkEvent &event) {
     RBDWriteModel &model = loading.model;
     RBDWriteGroup group{};
-    if (!ReadRecords(loading, event.record, 1, &group.record)) {
+    if (!ReadRecord(loading, event.record, group.record)) {
         return false;
     }
     loading.open_groups.resize(event.depth);
@@ -53,30 +51,29 @@ bool AddGroup(Loading &loading, const RBDWalkEvent &event) {
     return true;
 }
 
-bool KeepTable(Loading &loading, const RBDWalkEvent &event) {
-    loading.table.resize(event.file_count);
-    loading.table_group = static_cast<uint32_t>(loading.model.groups.size() - 1);
-    loading.table_first = event.record;
-    return ReadRecords(loading, event.record, event.file_count, loading.table.data());
-}
-
+// An entry as the walk read it; its record stays in the base's file. Its
+// path goes in the table at once, from the walk's own text.
 void AddEntry(Loading &loading, const RBDWalkEvent &event) {
     RBDWriteModel &model = loading.model;
-    RBDWriteEntry entry{};
-    entry.record = loading.table[event.record - loading.table_first];
-    entry.group = loading.table_group;
-    entry.source = RBD_DATA_BASE;
     const RBDFileHeader &file = *event.files;
+    RBDWriteEntry entry{};
+    entry.record = event.record;
+    entry.group = loading.table_group;
+    entry.size = file.size;
+    entry.offset = file.offset;
+    entry.source = RBD_DATA_BASE;
     if (!RBD_DataInPackage(file.offset, file.size, model.base_size)) {
         // Extraction leaves such an entry empty; so does the package written.
         entry.source = RBD_DATA_MISSING;
-        RBD_PutBig32(entry.record.bytes + RBD_FILE_SIZE_AT, 0);
+        entry.size = 0;
         ++model.missing_entries;
     }
     auto id = static_cast<uint32_t>(model.entries.size());
     model.entries.push_back(entry);
     model.groups[entry.group].members.push_back(id);
     ++model.live_entries;
+    std::string path = std::string(event.normal_group_path) + file.name;
+    RBD_TableAdd(model.entry_paths, RBD_HashPath(model.entry_paths, path.data(), path.size()), id);
 }
 
 // Walks the index into the model; false when a read failed.
@@ -96,9 +93,7 @@ bool WalkIndex(Loading &loading) {
             }
             break;
         case RBD_EVENT_FILE_TABLE:
-            if (!KeepTable(loading, event)) {
-                return false;
-            }
+            loading.table_group = static_cast<uint32_t>(loading.model.groups.size() - 1);
             break;
         case RBD_EVENT_ENTRY:
             AddEntry(loading, event);
@@ -122,7 +117,8 @@ RBDLoadResult RBD_LoadBase(RBDWriteModel &model, int fd, uint64_t size, uint32_t
     model.base_fd = fd;
     model.base_size = size;
     model.entries.reserve(entries);
-    Loading loading{model, fd, {}, {}, 0, 0, 0};
+    RBD_ResetTable(model.entry_paths, entries);
+    Loading loading{model, fd, {}, 0, 0};
     *os_error = 0;
     int64_t got = hkReadAt(fd, 0, model.header, RBD_HEADER_SIZE);
     if (got != static_cast<int64_t>(RBD_HEADER_SIZE)) {
@@ -133,10 +129,9 @@ RBDLoadResult RBD_LoadBase(RBDWriteModel &model, int fd, uint64_t size, uint32_t
         *os_error = loading.os_error;
         return loading.os_error != 0 ? RBD_LOAD_READ_FAILED : RBD_LOAD_CHANGED;
     }
-    std::vector<RBDRecordBytes>().swap(loading.table);
     if (model.entries.size() != entries) {
         return RBD_LOAD_CHANGED;
     }
-    RBD_IndexAll(model);
+    RBD_IndexGroups(model);
     return RBD_LOAD_DONE;
 }

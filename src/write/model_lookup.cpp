@@ -1,6 +1,7 @@
 #include "model_lookup.h"
 
 #include "model_paths.h"
+#include "record_window.h"
 
 #include <cstring>
 
@@ -29,7 +30,9 @@ bool GroupHasPath(const RBDWriteModel &model, uint32_t group, const char *path, 
 bool IsUnsafe(const RBDWriteModel &model, uint32_t entry) {
     RBDGroupPath group;
     RBD_GroupPathOf(model, model.entries[entry].group, group);
-    return RBD_EntryIsUnsafe(model, entry, group);
+    char name[RBD_NAME_FIELD];
+    size_t length = RBD_EntryNameOf(model, entry, name);
+    return RBD_NameIsUnsafe(name, length, group);
 }
 
 // An earlier safe entry of a path stays what extraction leaves when an
@@ -40,20 +43,32 @@ bool Outranks(const RBDWriteModel &model, uint32_t later, uint32_t earlier) {
 }
 
 // The table built anew for twice what it must hold now, from the numbers in
-// use and their paths as they are now.
+// use and their paths as they are now. The base's records are read in
+// order, a window of them at a time.
 void RebuildEntries(RBDWriteModel &model) {
-    RBD_ResetTable(model.entry_paths, 2 * size_t{model.live_entries} + 1);
+    RBD_ResetTable(model.entry_paths, size_t{model.live_entries} + 1);
+    RBDRecordWindow window;
+    RBD_StartWindow(window, model.base_fd);
     for (uint32_t entry = 0; entry < model.entries.size(); ++entry) {
-        if (!model.entries[entry].removed) {
-            char path[RBD_ENTRY_PATH_MAX + 1];
-            size_t length = RBD_EntryPathOf(model, entry, path);
-            RBD_TableAdd(model.entry_paths, RBD_HashPath(model.entry_paths, path, length), entry);
+        const RBDWriteEntry &at = model.entries[entry];
+        if (at.removed) {
+            continue;
         }
+        RBDGroupPath group;
+        RBD_GroupPathOf(model, at.group, group);
+        const RBDRecordBytes *record = RBD_WindowRecord(window, model, entry);
+        size_t length = 0;
+        const char *name = record != nullptr ? RBD_RecordName(*record, &length) : "";
+        char path[RBD_ENTRY_PATH_MAX + 1];
+        std::memcpy(path, group.normal, group.normal_length);
+        std::memcpy(path + group.normal_length, name, length);
+        RBD_TableAdd(model.entry_paths,
+                     RBD_HashPath(model.entry_paths, path, group.normal_length + length), entry);
     }
 }
 
 void RebuildGroups(RBDWriteModel &model) {
-    RBD_ResetTable(model.group_paths, 2 * model.groups.size());
+    RBD_ResetTable(model.group_paths, model.groups.size());
     for (uint32_t group = 1; group < model.groups.size(); ++group) {
         RBDGroupPath path;
         RBD_GroupPathOf(model, group, path);
@@ -158,6 +173,10 @@ bool RBD_GroupPathIsTaken(const RBDWriteModel &model, const char *path, size_t l
 
 void RBD_IndexAll(RBDWriteModel &model) {
     RebuildEntries(model);
+    RebuildGroups(model);
+}
+
+void RBD_IndexGroups(RBDWriteModel &model) {
     RebuildGroups(model);
 }
 

@@ -29,8 +29,10 @@ int64_t RBD_FindGroup(const RBDWriteModel &model, const char *path, size_t lengt
 // know. A group whose entries were all removed is no longer there.
 bool RBD_GroupPathIsTaken(const RBDWriteModel &model, const char *path, size_t length);
 
-// Builds both tables anew from the model as it is. Throws std::bad_alloc.
+// Builds both tables anew from the model as it is; the table of groups
+// alone. Throws std::bad_alloc.
 void RBD_IndexAll(RBDWriteModel &model);
+void RBD_IndexGroups(RBDWriteModel &model);
 
 // Puts the entry, or the group, in its table under its path as it is now.
 // Throws std::bad_alloc.

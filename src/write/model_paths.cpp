@@ -55,24 +55,26 @@ void RBD_GroupPathOf(const RBDWriteModel &model, uint32_t group, RBDGroupPath &p
     path.normal[path.normal_length] = '\0';
 }
 
+size_t RBD_EntryNameOf(const RBDWriteModel &model, uint32_t entry, char *name) {
+    RBDRecordBytes record;
+    size_t length = 0;
+    if (RBD_EntryRecord(model, entry, record)) {
+        const char *own = RBD_RecordName(record, &length);
+        std::memcpy(name, own, length);
+    }
+    name[length] = '\0';
+    return length;
+}
+
 size_t RBD_EntryPathOf(const RBDWriteModel &model, uint32_t entry, char *out) {
     RBDGroupPath group;
     RBD_GroupPathOf(model, model.entries[entry].group, group);
-    size_t length = 0;
-    const char *name = RBD_RecordName(model.entries[entry].record, &length);
     std::memcpy(out, group.normal, group.normal_length);
-    std::memcpy(out + group.normal_length, name, length);
-    out[group.normal_length + length] = '\0';
-    return group.normal_length + length;
+    return group.normal_length + RBD_EntryNameOf(model, entry, out + group.normal_length);
 }
 
-bool RBD_EntryIsUnsafe(const RBDWriteModel &model, uint32_t entry, const RBDGroupPath &group) {
-    size_t length = 0;
-    const char *name = RBD_RecordName(model.entries[entry].record, &length);
-    char kept[RBD_NAME_FIELD];
-    std::memcpy(kept, name, length);
-    kept[length] = '\0';
-    return !group.safe || length == 0 || !IsSafeName(kept) ||
+bool RBD_NameIsUnsafe(const char *name, size_t length, const RBDGroupPath &group) {
+    return !group.safe || length == 0 || !IsSafeName(name) ||
            !RBD_OutputLengthFits(0, group.spelled_length, length);
 }
 

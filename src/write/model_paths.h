@@ -22,13 +22,18 @@ struct RBDGroupPath {
 // The group path of `group` (the top level's is "").
 void RBD_GroupPathOf(const RBDWriteModel &model, uint32_t group, RBDGroupPath &path);
 
+// The name of `entry` in `name` (RBD_NAME_FIELD bytes), zero-terminated;
+// gives its length. An entry whose record can't be read from the base has
+// the empty name here.
+size_t RBD_EntryNameOf(const RBDWriteModel &model, uint32_t entry, char *name);
+
 // The normal path of `entry` (group path and name) in `out`, of
 // RBD_ENTRY_PATH_MAX + 1 bytes; gives its length.
 size_t RBD_EntryPathOf(const RBDWriteModel &model, uint32_t entry, char *out);
 
-// True when extraction into a directory of the caller's refuses the entry
-// (what KR_ENTRY_UNSAFE says of it), given its group's path.
-bool RBD_EntryIsUnsafe(const RBDWriteModel &model, uint32_t entry, const RBDGroupPath &group);
+// True when extraction into a directory of the caller's refuses an entry
+// named `name` in the group of path `group` (what KR_ENTRY_UNSAFE says).
+bool RBD_NameIsUnsafe(const char *name, size_t length, const RBDGroupPath &group);
 
 // True when group `a` comes before group `b` in the index; an entry before
 // another. Costs the depth of the groups and the members of those met.

@@ -18,7 +18,7 @@ void RBD_ResetTable(RBDPathTable &table, size_t count) {
 }
 
 bool RBD_TableWantsRoom(const RBDPathTable &table) {
-    return 2 * (table.used + 1) > table.slots.size();
+    return 4 * (table.used + 1) > 3 * table.slots.size();
 }
 
 uint64_t RBD_HashPath(const RBDPathTable &table, const char *path, size_t length) {

@@ -17,17 +17,19 @@ struct RBDTableSlot {
 };
 
 struct RBDPathTable {
-    std::vector<RBDTableSlot> slots; // a power of two; never more than half taken
+    std::vector<RBDTableSlot> slots; // a power of two; never more than 3/4 taken
     size_t used;
     uint64_t key[2];
 };
 
-// Empties the table and sizes it for `count` numbers, with a new key.
-// Throws std::bad_alloc.
+// Empties the table and sizes it for `count` numbers, at most half taken,
+// with a new key. Throws std::bad_alloc.
 void RBD_ResetTable(RBDPathTable &table, size_t count);
 
-// True when one more number would leave the table more than half taken:
-// the caller then builds it anew, larger, from the numbers still in use.
+// True when one more number would leave the table more than 3/4 taken: the
+// caller then builds it anew (for what it holds, at most half taken, so
+// that the next rebuild waits until it grew by half), from the numbers still
+// in use.
 bool RBD_TableWantsRoom(const RBDPathTable &table);
 
 uint64_t RBD_HashPath(const RBDPathTable &table, const char *path, size_t length);

@@ -9,6 +9,7 @@ void RBD_StartModel(RBDWriteModel &model) {
     model.groups[RBD_TOP_GROUP].kind = RBD_KIND_DIRECTORY;
     model.groups[RBD_TOP_GROUP].parent = RBD_TOP_GROUP;
     model.entries.clear();
+    model.made.clear();
     model.data.clear();
     model.base_records = 0;
     model.base_size = 0;
@@ -45,4 +46,24 @@ void RBD_ReleaseAllData(RBDWriteModel &model) {
             RBD_ReleaseData(model, entry);
         }
     }
+}
+
+bool RBD_EntryRecord(const RBDWriteModel &model, uint32_t entry, RBDRecordBytes &record) {
+    uint32_t place = model.entries[entry].record;
+    if ((place & RBD_MADE_RECORD) != 0) {
+        record = model.made[place & ~RBD_MADE_RECORD];
+        return true;
+    }
+    uint64_t at = RBD_HEADER_SIZE + uint64_t{place} * RBD_RECORD_SIZE;
+    return hkReadAt(model.base_fd, at, record.bytes, RBD_RECORD_SIZE) ==
+           static_cast<int64_t>(RBD_RECORD_SIZE);
+}
+
+void RBD_KeepRecord(RBDWriteModel &model, RBDWriteEntry &entry, const RBDRecordBytes &record) {
+    if ((entry.record & RBD_MADE_RECORD) != 0) {
+        model.made[entry.record & ~RBD_MADE_RECORD] = record;
+        return;
+    }
+    model.made.push_back(record);
+    entry.record = RBD_MADE_RECORD | static_cast<uint32_t>(model.made.size() - 1);
 }

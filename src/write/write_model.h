@@ -1,11 +1,16 @@
-// The package being written: the base's index records as they lie on disk,
-// kept raw and in their tree, with what edits made of them. A record nothing
-// touched is written back byte for byte (but its data offset, when its data
-// moves); a count is rewritten only when what it counts changed.
+// The package being written: the base's index records in their tree, with
+// what edits made of them. A record nothing touched is written back byte for
+// byte from the base's file (but its data offset, when its data moves, and
+// its size, when its data changes); a count is rewritten only when what it
+// counts changed.
 //
-// Groups and entries are numbered by their place in `groups` and `entries`,
-// which only grow: a removed entry stays, marked, so that numbers never
-// change. Group 0 is the top level, which has no record.
+// Memory follows the index, and less: group records are kept raw, but an
+// entry's record stays in the base's file (which commit checks is unchanged)
+// until an edit renames it; only records made or renamed here are kept, in
+// `made`. Groups and entries are numbered by their place in `groups` and
+// `entries`, which only grow: a removed entry stays, marked, so that numbers
+// never change; the base's entries come first, in index order. Group 0 is
+// the top level, which has no record.
 #pragma once
 
 #include "path_table.h"
@@ -41,10 +46,16 @@ enum RBDDataSource : uint8_t {
     RBD_DATA_GONE,    // given back: the entry was removed, or gets new data
 };
 
+// In RBDWriteEntry::record: the rest is a place in RBDWriteModel::made;
+// without it, the number of the base's record.
+const uint32_t RBD_MADE_RECORD = 0x80000000u;
+
 struct RBDWriteEntry {
-    RBDRecordBytes record;
-    uint32_t group; // its file group
-    uint32_t data;  // SPOOL, FILE: its place in RBDWriteModel::data
+    uint32_t record; // the base's record number, or RBD_MADE_RECORD | place in `made`
+    uint32_t group;  // its file group
+    uint32_t data;   // SPOOL, FILE: its place in RBDWriteModel::data
+    uint32_t size;   // its data's size as written (its record's is not used)
+    uint32_t offset; // BASE: where its data lies in the base
     RBDDataSource source;
     bool removed;
 };
@@ -59,6 +70,7 @@ struct RBDWriteModel {
     unsigned char header[RBD_HEADER_SIZE];
     std::vector<RBDWriteGroup> groups; // [0] is the top level
     std::vector<RBDWriteEntry> entries;
+    std::vector<RBDRecordBytes> made; // entry records made or renamed here
     std::vector<RBDWriteData> data;
     RBDPathTable entry_paths; // every entry by its normal path
     RBDPathTable group_paths; // every group by its normal group path ("a/b/")
@@ -80,6 +92,13 @@ void RBD_ReleaseData(RBDWriteModel &model, RBDWriteEntry &entry);
 
 // Closes every file held for the entries' data.
 void RBD_ReleaseAllData(RBDWriteModel &model);
+
+// The record of `entry` as it will be written but for its size and offset:
+// kept here, or read from the base's file. False when that read failed.
+bool RBD_EntryRecord(const RBDWriteModel &model, uint32_t entry, RBDRecordBytes &record);
+
+// Gives the entry a record of its own, `record`, kept here.
+void RBD_KeepRecord(RBDWriteModel &model, RBDWriteEntry &entry, const RBDRecordBytes &record);
 
 // The kind of a group record's flags.
 RBDGroupKind RBD_KindOf(const RBDRecordBytes &record);
