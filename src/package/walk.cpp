@@ -301,7 +301,6 @@ void RBD_NextEvent(RBDWalk &walk, RBDWalkEvent &event) {
                 return;
             }
             GroupEvent(walk, event, RBD_EVENT_FILE_TABLE);
-            event.record = walk.first_file_record;
             event.files = walk.files.data();
             event.file_count = static_cast<uint32_t>(walk.files.size());
             walk.step = RBD_STEP_ENTRIES;

@@ -49,9 +49,7 @@ enum RBDWalkEventKind {
 
 struct RBDWalkEvent {
     RBDWalkEventKind kind;
-    // GROUP, ENTRY: the record's number; FILE_TABLE: the number of the
-    // table's first record (the group's record number plus one).
-    uint32_t record;
+    uint32_t record;             // GROUP, ENTRY: the record's number
     size_t depth;                // GROUP, FILE_TABLE: 0 for a top-level group
     const RBDGroupHeader *group; // GROUP, FILE_TABLE: converted, name terminated
     // GROUP, FILE_TABLE, ENTRY: the group path as the package spells it
