@@ -62,6 +62,14 @@ std::vector<kr_entry> EntryRecords(const kr_package *pkg) {
     return entries;
 }
 
+void PrintTo(const Entry &entry, std::ostream *out) {
+    *out << "{\"" << entry.path << "\", " << entry.data.size() << " bytes";
+    if (entry.data.size() <= 32) {
+        *out << " \"" << entry.data << "\"";
+    }
+    *out << "}";
+}
+
 std::vector<Entry> Entries(const kr_package *pkg) {
     std::vector<Entry> entries;
     for (const kr_entry &record : EntryRecords(pkg)) {

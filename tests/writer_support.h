@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ struct Entry {
         return path == other.path && data == other.data;
     }
 };
+
+// For gtest's messages: the path and the bytes' length.
+void PrintTo(const Entry &entry, std::ostream *out);
 
 // Every entry in index order, its bytes read whole.
 std::vector<Entry> Entries(const kr_package *pkg);

@@ -332,6 +332,32 @@ TEST(LibraryWriterTest, FileThatChangesSizeBeforeCommitFailsIt) {
     }
 }
 
+// A file given is read at commit, as it is then; past the 64 files a writer
+// holds, a file's bytes are copied at once, as they are at the put.
+TEST(LibraryWriterTest, FilesGivenAreReadAtCommitUntilSixtyFourAreHeld) {
+    TempDir scratch;
+    Writer writer = Begin(nullptr, scratch / "files.rbd");
+    std::vector<int> fds;
+    for (int i = 0; i < 66; ++i) {
+        std::string name = "f" + std::to_string(i);
+        ASSERT_TRUE(WriteBytes(scratch / name, name + " as put"));
+        fds.push_back(open((scratch / name).c_str(), O_RDWR | O_CLOEXEC));
+        ASSERT_EQ(kr_writer_put_fd(writer.get(), ("g/" + name).c_str(), fds.back(), nullptr),
+                  KR_OK);
+    }
+    for (int fd : fds) {
+        ASSERT_EQ(pwrite(fd, "changed", 6, 0), 6); // the same size, other bytes
+        close(fd);
+    }
+    ASSERT_EQ(Commit(writer), KR_OK);
+    std::vector<Entry> entries = Entries(OpenPackage(scratch / "files.rbd").get());
+    ASSERT_EQ(entries.size(), 66u);
+    EXPECT_EQ(entries[0], (Entry{"g/f0", "changeput"}));
+    EXPECT_EQ(entries[63], (Entry{"g/f63", "change put"}));
+    EXPECT_EQ(entries[64], (Entry{"g/f64", "f64 as put"}));
+    EXPECT_EQ(entries[65], (Entry{"g/f65", "f65 as put"}));
+}
+
 TEST(LibraryWriterTest, NoUpdateIsLost) {
     TempDir scratch;
     std::string package = Rbdpack(scratch, "pkg.rbd");

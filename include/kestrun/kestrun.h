@@ -485,16 +485,19 @@ KR_API int kr_writer_rename(kr_writer *w, const char *from, const char *to, kr_e
  * umask), then renamed over `path`, and the directory flushed. A failure, a
  * full disk, a signal or kill -9 at any moment leaves `path` either whole
  * and old or whole and new; an open kr_package of the old file keeps
- * reading the old bytes (on Windows, where the old file's handles let it be
- * replaced). The new file has no name until the last moment where the
- * system allows it (O_TMPFILE on Linux): SIGINT, SIGTERM and SIGHUP, when
- * their action is the default, are held back in the calling thread for the
- * link and the rename, and delivered after. Elsewhere it is named
- * ".<name>.<8 hex digits>.tmp" from the start, and those signals are held
- * back for all of the commit: one that comes ends the writing, the file is
- * removed, and the signal then takes its course. Only kill -9 (or a crash)
- * can leave that file: between the link and the rename, or, without
- * O_TMPFILE, at any moment of the commit; on Windows, at any moment.
+ * reading the old bytes. (Windows replaces a file that is held open, as the
+ * base of an edit in place is, only from Windows 10 1709 on, by a rename
+ * with POSIX semantics; earlier ones, and Wine, refuse it: commit then fails
+ * with KR_E_IO and leaves the file as it was.) The new file has no name
+ * until the last moment where the system allows it (O_TMPFILE on Linux):
+ * SIGINT, SIGTERM and SIGHUP, when their action is the default, are held
+ * back in the calling thread for the link and the rename, and delivered
+ * after. Elsewhere it is named ".<name>.<8 hex digits>.tmp" from the start,
+ * and those signals are held back for all of the commit: one that comes
+ * ends the writing, the file is removed, and the signal then takes its
+ * course. Only kill -9 (or a crash) can leave that file: between the link
+ * and the rename, or, without O_TMPFILE, at any moment of the commit; on
+ * Windows, at any moment.
  * The package is read back (its index walked as kr_open walks it) before it
  * is put in place.
  *
