@@ -162,10 +162,11 @@ bool FollowLinks(hkTarget &target) {
 }
 
 uint32_t RandomWord() {
-    uint32_t word = 0;
 #ifdef __linux__
-    if (getrandom(&word, sizeof word, GRND_NONBLOCK) == sizeof word) {
-        return word;
+    unsigned char bytes[4] = {};
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) == sizeof bytes) {
+        return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
+               bytes[3];
     }
 #endif
     timespec now{};

@@ -103,8 +103,20 @@ int ReadIndex(kr_package &pkg, RBDWalk &walk, bool partial, kr_error *err) {
     }
 }
 
-// Opens the package on `fd`, which it owns from here on.
-int OpenOwned(int fd, unsigned flags, kr_package **out, kr_error *err) {
+// Notes where the package was opened from, when the name its path leads to
+// is still the file opened.
+void NotePlace(kr_package &pkg, const char *path) {
+    hkTarget *target = hkOpenTarget(path);
+    hkFileStamp now{};
+    pkg.placed = target != nullptr && hkTargetStamp(target, &now) && now.exists &&
+                 now.volume == pkg.stamp.volume && now.file == pkg.stamp.file &&
+                 hkTargetPlace(target, &pkg.place);
+    hkCloseTarget(target);
+}
+
+// Opens the package on `fd`, which it owns from here on; `path`, when not
+// null, is where it was opened from.
+int OpenOwned(int fd, const char *path, unsigned flags, kr_package **out, kr_error *err) {
     kr_package *pkg = new (std::nothrow) kr_package();
     if (pkg == nullptr) {
         CloseFile(fd);
@@ -146,19 +158,11 @@ int OpenOwned(int fd, unsigned flags, kr_package **out, kr_error *err) {
         return code;
     }
     pkg->info.entries = static_cast<uint32_t>(pkg->entries.size());
+    if (path != nullptr) {
+        NotePlace(*pkg, path);
+    }
     *out = pkg;
     return RBD_ClearError(err);
-}
-
-// Notes where the package was opened from, when the name its path leads to
-// is still the file opened.
-void NotePlace(kr_package &pkg, const char *path) {
-    hkTarget *target = hkOpenTarget(path);
-    hkFileStamp now{};
-    pkg.placed = target != nullptr && hkTargetStamp(target, &now) && now.exists &&
-                 now.volume == pkg.stamp.volume && now.file == pkg.stamp.file &&
-                 hkTargetPlace(target, &pkg.place);
-    hkCloseTarget(target);
 }
 
 // The error of a package file refused by the system or for its kind.
@@ -198,11 +202,7 @@ int kr_open(const char *path, unsigned flags, kr_package **out, kr_error *err) {
     if (fd < 0) {
         return RefuseFile(failure, err);
     }
-    int code = OpenOwned(fd, flags, out, err);
-    if (code == KR_OK) {
-        NotePlace(**out, path);
-    }
-    return code;
+    return OpenOwned(fd, path, flags, out, err);
 }
 
 int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err) {
@@ -222,7 +222,7 @@ int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err) {
         CloseFile(own);
         return RefuseFile(failure, err);
     }
-    return OpenOwned(own, flags, out, err);
+    return OpenOwned(own, nullptr, flags, out, err);
 }
 
 void kr_close(kr_package *pkg) {

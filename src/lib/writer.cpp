@@ -199,7 +199,7 @@ int Put(kr_writer &w, const char *path, const void *data, size_t len, kr_error *
 
 // The caller's file, held for commit: a descriptor of the writer's own, or
 // -1 when the spool must take its bytes now.
-int HoldFile(kr_writer &w, int fd, int *code, kr_error *err) {
+int HoldFile(const kr_writer &w, int fd, int *code, kr_error *err) {
     if (w.model.held_files >= kMaxHeldFiles) {
         return -1;
     }

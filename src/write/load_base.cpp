@@ -18,14 +18,10 @@ struct Loading {
     int os_error;
 };
 
-uint64_t RecordOffset(uint32_t record) {
-    return RBD_HEADER_SIZE + uint64_t{record} * RBD_RECORD_SIZE;
-}
-
 // The bytes of a group record, which the walk has just read whole: only a
 // read failure or a file changed under us stops them.
 bool ReadRecord(Loading &loading, uint32_t record, RBDRecordBytes &into) {
-    int64_t got = hkReadAt(loading.fd, RecordOffset(record), into.bytes, RBD_RECORD_SIZE);
+    int64_t got = hkReadAt(loading.fd, RBD_RecordOffset(record), into.bytes, RBD_RECORD_SIZE);
     if (got < 0) {
         loading.os_error = hkErrorCode();
     }

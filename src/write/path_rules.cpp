@@ -4,6 +4,7 @@
 #include "model_lookup.h"
 #include "model_paths.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -33,12 +34,8 @@ RBDPathVerdict CheckName(const char *path, size_t at, size_t length) {
 bool FileAt(const RBDWriteModel &model, const char *path, size_t length, int64_t ignored) {
     std::vector<uint32_t> found;
     RBD_EntriesAt(model, path, length, found);
-    for (uint32_t entry : found) {
-        if (entry != ignored) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(found.begin(), found.end(),
+                       [ignored](uint32_t entry) { return entry != ignored; });
 }
 
 } // namespace

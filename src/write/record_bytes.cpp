@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+uint64_t RBD_RecordOffset(uint32_t record) {
+    return RBD_HEADER_SIZE + uint64_t{record} * RBD_RECORD_SIZE;
+}
+
 uint32_t RBD_GetBig32(const unsigned char *at) {
     return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
 }

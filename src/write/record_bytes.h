@@ -25,6 +25,9 @@ const size_t RBD_HEADER_COUNT_AT = offsetof(RBDHeader, num_indices);
 // walk cuts a name field without a zero at its last byte).
 const size_t RBD_NAME_MAX = RBD_NAME_FIELD - 1;
 
+// Where index record `record` lies in a package: byte 1024 for record 0.
+uint64_t RBD_RecordOffset(uint32_t record);
+
 uint32_t RBD_GetBig32(const unsigned char *at);
 void RBD_PutBig32(unsigned char *at, uint32_t value);
 

@@ -29,7 +29,7 @@ const RBDRecordBytes *RBD_WindowRecord(RBDRecordWindow &window, const RBDWriteMo
         window.records.resize(count);
         window.first = record;
         uint64_t bytes = uint64_t{count} * RBD_RECORD_SIZE;
-        uint64_t at = RBD_HEADER_SIZE + uint64_t{record} * RBD_RECORD_SIZE;
+        uint64_t at = RBD_RecordOffset(record);
         if (count == 0 ||
             hkReadAt(window.fd, at, window.records.data(), bytes) != static_cast<int64_t>(bytes)) {
             window.records.clear();

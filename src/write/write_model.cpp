@@ -54,8 +54,7 @@ bool RBD_EntryRecord(const RBDWriteModel &model, uint32_t entry, RBDRecordBytes 
         record = model.made[place & ~RBD_MADE_RECORD];
         return true;
     }
-    uint64_t at = RBD_HEADER_SIZE + uint64_t{place} * RBD_RECORD_SIZE;
-    return hkReadAt(model.base_fd, at, record.bytes, RBD_RECORD_SIZE) ==
+    return hkReadAt(model.base_fd, RBD_RecordOffset(place), record.bytes, RBD_RECORD_SIZE) ==
            static_cast<int64_t>(RBD_RECORD_SIZE);
 }
 
