@@ -64,7 +64,8 @@ bool EmitIndex(const RBDWriteModel &model, const RBDLayout &layout, int fd, RBDE
     RBDRecordWindow window;
     RBD_StartWindow(window, model.base_fd);
     std::vector<unsigned char> batch;
-    batch.reserve(kIndexBatch + RBD_HEADER_SIZE);
+    uint64_t index = RBD_RecordOffset(layout.records);
+    batch.reserve(index < kIndexBatch ? static_cast<size_t>(index) : kIndexBatch + RBD_HEADER_SIZE);
     batch.insert(batch.end(), model.header, model.header + RBD_HEADER_SIZE);
     RBD_PutBig32(batch.data() + RBD_HEADER_COUNT_AT, FirstCount(model, layout));
     size_t entry = 0;
@@ -139,6 +140,7 @@ const size_t kGatherBytes = size_t{1} << 20;
 struct Gathered {
     std::vector<char> bytes;
     size_t used;
+    size_t room; // what the buffer takes: kGatherBytes, or less for a small package
 };
 
 bool Interrupted(const RBDEmitPlace &place, RBDEmitFault &fault) {
@@ -161,11 +163,11 @@ bool Flush(Gathered &gathered, const RBDEmitPlace &place, RBDEmitFault &fault) {
 bool GatherPiece(const RBDWriteModel &model, const RBDPiece &piece, const RBDEmitPlace &place,
                  Gathered &gathered, RBDEmitFault &fault) {
     auto size = static_cast<size_t>(piece.size);
-    if (gathered.used + size > kGatherBytes && !Flush(gathered, place, fault)) {
+    if (gathered.used + size > gathered.room && !Flush(gathered, place, fault)) {
         return false;
     }
     if (gathered.bytes.empty()) {
-        gathered.bytes.resize(kGatherBytes);
+        gathered.bytes.resize(gathered.room);
     }
     int64_t got = hkReadAt(SourceFd(model, piece, place), piece.offset,
                            gathered.bytes.data() + gathered.used, size);
@@ -254,7 +256,8 @@ bool RBD_EmitPackage(const RBDWriteModel &model, const RBDLayout &layout, const 
     if (!EmitIndex(model, layout, place.out_fd, fault)) {
         return false;
     }
-    Gathered gathered{{}, 0};
+    uint64_t data = layout.size - RBD_RecordOffset(layout.records);
+    Gathered gathered{{}, 0, data < kGatherBytes ? static_cast<size_t>(data) : kGatherBytes};
     for (const RBDPiece &piece : layout.pieces) {
         if (!EmitPiece(model, piece, place, gathered, fault)) {
             return false;
