@@ -10,7 +10,9 @@ add_library(libkestrun SHARED
   src/lib/package_table.cpp
   src/lib/verdict.cpp
   src/lib/rules.cpp
-  src/lib/siphash.cpp)
+  src/lib/writer.cpp
+  src/lib/writer_commit.cpp
+  src/lib/writer_text.cpp)
 set_target_properties(libkestrun PROPERTIES
   OUTPUT_NAME kestrun
   EXPORT_NAME kestrun

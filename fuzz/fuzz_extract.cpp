@@ -9,7 +9,11 @@
 //    (the package and its top-level groups), and no descriptor was left open;
 //  - the memory held at any moment stayed within a few times the input size;
 //  - the library agrees with itself: a partial open keeps what a plain open
-//    keeps, every entry reads as the input's bytes, every path is found.
+//    keeps, every entry reads as the input's bytes, every path is found;
+//  - the library's writer edits what a partial open keeps (an entry put,
+//    one renamed, the entries of a path removed), and the package it
+//    commits opens without damage and holds what the edit says, entry for
+//    entry, leaving nothing else beside it.
 //
 // RBD_Exit ends the process in the program; this target is linked with
 // --wrap so that every call of it throws FatalExit back to here instead (see
@@ -329,6 +333,122 @@ void CheckLibrary(const char *path, const uint8_t *data, size_t size) {
     kr_close(partial);
 }
 
+// What a package holds: each entry's path and bytes (empty where its data
+// is missing), sorted, for comparing packages whatever their order.
+using Contents = std::vector<std::pair<std::string, std::string>>;
+
+std::string EntryBytes(const kr_package *pkg, const kr_entry &entry) {
+    if ((entry.flags & KR_ENTRY_NO_DATA) != 0) {
+        return std::string();
+    }
+    std::string bytes(entry.size, '\0');
+    if (kr_read(pkg, entry.index, 0, bytes.data(), bytes.size(), nullptr) !=
+        static_cast<int64_t>(entry.size)) {
+        Fault("an entry could not be read whole");
+    }
+    return bytes;
+}
+
+Contents ContentsOf(const kr_package *pkg) {
+    Contents contents;
+    for (uint32_t i = 0; i < kr_entry_count(pkg); ++i) {
+        kr_entry entry{};
+        kr_entry_at(pkg, i, &entry);
+        contents.emplace_back(entry.path, EntryBytes(pkg, entry));
+    }
+    return contents;
+}
+
+// The edit the writer is asked for, and what it must give: a new entry (or
+// new bytes for the one kr_find finds at its path), the entry kr_find finds
+// at the last entry's path renamed, then every entry of the first entry's
+// path removed. An edit refused for a rule of paths is left out of what is
+// expected.
+Contents EditWithTheWriter(kr_package *base, const std::string &out) {
+    Contents expected = ContentsOf(base);
+    std::vector<bool> removed(expected.size(), false);
+    kr_writer *w = nullptr;
+    if (kr_writer_begin(base, out.c_str(), 0, &w, nullptr) != KR_OK) {
+        Fault("the writer could not begin with a package that opens");
+    }
+    const char *put = "kestrun-fuzz/new";
+    int code = kr_writer_put(w, put, "fuzz", 4, nullptr);
+    uint32_t found = 0;
+    if (kr_find(base, put, &found) == KR_OK) {
+        if (code != KR_OK) {
+            Fault("replacing an entry failed");
+        }
+        expected[found].second = "fuzz";
+    } else if (code == KR_OK) {
+        expected.emplace_back(put, "fuzz");
+        removed.push_back(false);
+    } else if (code != KR_E_INVALID) {
+        Fault("putting an entry failed");
+    }
+    if (!expected.empty() &&
+        kr_find(base, expected[expected.size() - 1].first.c_str(), &found) == KR_OK) {
+        std::string from = expected[found].first;
+        code = kr_writer_rename(w, from.c_str(), "kestrun-fuzz/renamed", nullptr);
+        if (code == KR_OK) {
+            expected[found].first = "kestrun-fuzz/renamed";
+        } else if (code != KR_E_INVALID) {
+            Fault("renaming an entry failed");
+        }
+    }
+    if (kr_entry_count(base) > 0) {
+        kr_entry first{};
+        kr_entry_at(base, 0, &first);
+        std::string path = first.path;
+        if (kr_writer_remove(w, path.c_str(), nullptr) != KR_OK) {
+            Fault("removing the entries of a path failed");
+        }
+        for (size_t i = 0; i < expected.size(); ++i) {
+            removed[i] = removed[i] || expected[i].first == path;
+        }
+    }
+    kr_error err{};
+    if (kr_writer_commit(w, &err) != KR_OK) {
+        std::fprintf(stderr, "kestrun_fuzz: %s\n", err.message);
+        Fault("the writer's commit failed");
+    }
+    Contents kept;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (!removed[i]) {
+            kept.push_back(expected[i]);
+        }
+    }
+    std::sort(kept.begin(), kept.end());
+    return kept;
+}
+
+// Edits the package with the writer into the sandbox, and reads it back.
+void CheckWriter(const char *path) {
+    kr_package *base = nullptr;
+    if (kr_open(path, KR_OPEN_PARTIAL, &base, nullptr) != KR_OK) {
+        return;
+    }
+    std::string out = sandbox + "/in/edit.rbd";
+    Contents expected = EditWithTheWriter(base, out);
+    kr_close(base);
+    std::string beside = "edit.rbd|" + std::string(std::strrchr(path, '/') + 1) + "|";
+    if (ListDirectory(sandbox + "/in") != beside) {
+        Fault("the writer left something beside the package it wrote");
+    }
+    kr_package *edited = nullptr;
+    kr_error err{};
+    if (kr_open(out.c_str(), 0, &edited, &err) != KR_OK) {
+        std::fprintf(stderr, "kestrun_fuzz: %s\n", err.message);
+        Fault("the package the writer wrote does not open");
+    }
+    Contents got = ContentsOf(edited);
+    kr_close(edited);
+    std::sort(got.begin(), got.end());
+    if (got != expected) {
+        Fault("the package the writer wrote does not hold what the edit says");
+    }
+    std::remove(out.c_str());
+}
+
 } // namespace
 
 // Replaces the program's RBD_Exit in this target (linked with --wrap).
@@ -408,6 +528,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     tracking = true;
     CheckLibrary(package_file.c_str(), data, size);
+    CheckWriter(package_file.c_str());
     tracking = false;
     if (tracked_count != 0) {
         Fault("memory leaked by the library");

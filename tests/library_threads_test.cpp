@@ -1,8 +1,9 @@
 // One open package, many threads at once: random ranges of random entries
 // through kr_read, whole entries through kr_read_to_fd into pipes and files,
-// kr_find and kr_extract beside them, every byte checked. The tsan preset runs
-// this under ThreadSanitizer, which also sees any shared state the calls
-// touch without order.
+// kr_find and kr_extract beside them, every byte checked, while the main
+// thread edits the package with a writer, beside it and then over it. The
+// tsan preset runs this under ThreadSanitizer, which also sees any shared
+// state the calls touch without order.
 #include "kestrun/kestrun.h"
 #include "rbd_writer.h"
 #include "tempdir.h"
@@ -184,9 +185,23 @@ TEST(LibraryThreadsTest, ManyThreadsReadOnePackageAtOnce) {
         threads.emplace_back(ReadAtRandom, pkg, std::cref(package), thread,
                              std::cref(scratch.path()), std::ref(findings[thread]));
     }
+    // Meanwhile the package is edited from its open self: twice beside it,
+    // then over it. The threads read on the bytes it had.
+    for (int round = 0; round < 3; ++round) {
+        std::string out =
+            round < 2 ? scratch / ("edit" + std::to_string(round) + ".rbd") : scratch / "pkg.rbd";
+        kr_writer *w = nullptr;
+        EXPECT_EQ(kr_writer_begin(pkg, out.c_str(), 0, &w, &err), KR_OK) << err.message;
+        EXPECT_EQ(kr_writer_put(w, "g0/added", "added", 5, &err), KR_OK) << err.message;
+        EXPECT_EQ(kr_writer_remove(w, "g1/e3", &err), KR_OK) << err.message;
+        EXPECT_EQ(kr_writer_commit(w, &err), KR_OK) << err.message;
+    }
     for (std::thread &thread : threads) {
         thread.join();
     }
+    kr_close(pkg);
+    ASSERT_EQ(kr_open((scratch / "pkg.rbd").c_str(), 0, &pkg, &err), KR_OK) << err.message;
+    EXPECT_EQ(kr_entry_count(pkg), kGroups * kPerGroup);
     kr_close(pkg);
     for (int thread = 0; thread < kThreads; ++thread) {
         for (const std::string &fault : findings[thread].faults) {

@@ -8,8 +8,10 @@ cd "$(dirname "$0")/../.."
 # The Win32 sources (the host library, SHA-256 by CNG, and the Windows side of
 # libkestrun and of opening a package) are checked again below, against the
 # mingw-w64 headers.
-win32="src/hostkit/hostkit_win32.cpp src/hostkit/hostkit_output_win32.cpp src/cli/hash/sha256_cng.cpp"
-win32_library="src/lib/open.cpp src/lib/extract.cpp src/lib/errors.cpp src/package/open_package.cpp"
+win32="src/hostkit/hostkit_win32.cpp src/hostkit/hostkit_output_win32.cpp
+  src/hostkit/hostkit_target_win32.cpp src/cli/hash/sha256_cng.cpp"
+win32_library="src/lib/open.cpp src/lib/extract.cpp src/lib/errors.cpp src/package/open_package.cpp
+  src/lib/writer.cpp src/lib/writer_commit.cpp"
 sources=$(git ls-files 'src/*.cpp' 'tools/*.cpp' 'fuzz/*.cpp' ':!src/hostkit/*win32.cpp' \
   ':!src/cli/hash/sha256_cng.cpp')
 cmake -S . -B build/tidy -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
@@ -21,7 +23,7 @@ echo "$sources" | xargs -P 2 -n 6 clang-tidy -p build/tidy --quiet
 # The benchmark programs and the library's C driver, which that build leaves
 # out, with the flags they are built with. (The GoogleTest programs are left
 # out: their headers make each take half a minute.)
-clang-tidy --quiet bench/library.cpp bench/floor.cpp -- -std=c++17 -Iinclude
+clang-tidy --quiet bench/library.cpp bench/floor.cpp bench/writer.cpp -- -std=c++17 -Iinclude
 clang-tidy --quiet tests/kr_extract_driver.c bench/zip_find.c -- -std=c11 -Iinclude
 mingw=/usr/lib/gcc/x86_64-w64-mingw32/12-posix/include/c++
 # shellcheck disable=SC2086

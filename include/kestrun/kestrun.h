@@ -73,7 +73,10 @@ enum {
     KR_E_NOT_FOUND = -6, /* no entry has that path */
     KR_E_NO_DATA = -7,   /* the entry's data runs past the package's end */
     KR_E_UNSAFE = -8,    /* extraction refuses the entry's path */
-    KR_E_BUDGET = -9     /* extraction would pass its output budget */
+    KR_E_BUDGET = -9,    /* extraction would pass its output budget */
+    KR_E_CHANGED = -10   /* a file a writer relies on changed under it: the package at
+                            its path, its base, or a file given to kr_writer_put_fd
+                            (since 1.1.0) */
 };
 
 /* kr_error.record when no index record is at fault. */
@@ -342,6 +345,183 @@ KR_API int kr_entry_verdict(const kr_package *pkg, uint32_t index, const char *r
  * null `text` with `size` > 0. Since 1.1.0. */
 KR_API int kr_outcome_text(const kr_package *pkg, uint32_t index, const char *root_name,
                            int outcome, char *text, size_t size);
+
+/* ---- Writing ----------------------------------------------------------- */
+
+/* A package being written: begun empty or as a copy of an open package (its
+ * base), edited by path, then committed to its file at once or aborted.
+ * Since 1.1.0.
+ *
+ * Paths are the paths reading shows (kr_entry.path): group names and the
+ * entry's name joined by "/", no leading, trailing or doubled "/". A path a
+ * package can't hold is KR_E_INVALID, with a message naming the rule:
+ *  - a name that is empty, "." or "..", holds a "\\", or is a drive ("C:");
+ *    on Windows also a device name, a name ending in "." or " ", or one
+ *    holding ":" (extraction's rules of a safe name);
+ *  - a name of 63 bytes or more (a record holds 62);
+ *  - a path too long: extraction writes "./ROOT/<group path><name>", which
+ *    may not pass 258 bytes, ROOT being what kr_root_name makes of the
+ *    writer's `path` (or "" when it makes nothing) and the group path the one
+ *    the package spells, empty group names and all, where the entry goes;
+ *  - a file at the top level ("a.wav"): files live in groups only;
+ *  - a file where a group is (putting "data/snd" when "data/snd/a.wav"
+ *    exists), or a group where a file is (putting "data/a.wav/x");
+ *  - at commit, a package whose data would start past 4 GiB - 1, which the
+ *    records' 32-bit offsets can't reach; and in kr_writer_put, an entry of
+ *    4 GiB or more.
+ *
+ * Where an entry goes. Files live only in file groups, and directory groups
+ * hold only groups; a new entry goes at the end of the last file group whose
+ * path is its group path. If there is none, a file group is made where
+ * rbdpack places it: right after a directory group of that path, under the
+ * same name; else in the directory group of the longest leading part of the
+ * path that has one (or at the top level), with the directory groups it
+ * needs, each among the others in byte order of names (a directory group
+ * before a file group of the same name). Files put one by one in the order
+ * rbdpack writes them make the package rbdpack makes of their tree, byte for
+ * byte. A group left with no entries is dropped; a group the base had empty,
+ * and a group of a kind reading does not know, stay as they are.
+ *
+ * Faithful to the base. Records nothing touched keep their 96 bytes (flags,
+ * unused fields, the bytes after a name's zero) and their order, but for
+ * their data's offset when it moves; a group's count changes only when what
+ * it counts changes (a file group's informational number of files with it,
+ * when it was equal to the count, as rbdpack writes it); the header keeps
+ * every byte (its comment field, its unused fields), and its index count
+ * too unless the number of records changes. The data follows the index in
+ * index order with no gap: bytes that several records share stay shared,
+ * written once; an empty entry lies where the next data would. So a package
+ * written by rbdpack and committed unchanged comes out byte for byte the
+ * same. An entry of the base whose data runs past its end
+ * (KR_ENTRY_NO_DATA) keeps its record with its size set to 0:
+ * kr_writer_get_info counts them. A base opened with KR_OPEN_PARTIAL gives
+ * the entries it kept.
+ *
+ * Memory stays bounded whatever is written: the writer holds the index
+ * (about its size again, and a table of paths), never entries' data. Data
+ * given to kr_writer_put goes to a spool file of the writer's own in the
+ * package's directory, which has no name where the system allows it
+ * (O_TMPFILE on Linux) and is otherwise removed at once (on Windows, when
+ * it is closed: ".<name>.<8 hex digits>.spool").
+ *
+ * Threads: a writer belongs to one thread at a time; its base may still be
+ * read from any thread meanwhile, and must stay open until the writer is
+ * committed or aborted. */
+typedef struct kr_writer kr_writer;
+
+/* kr_writer_begin flags. */
+#define KR_WRITER_EXCLUSIVE                                                                        \
+    1u /* `path` must not exist: KR_E_IO, os_error EEXIST (on                                      \
+          Windows ERROR_FILE_EXISTS), if something has its name */
+
+/* Begins a package that commit will write at `path`. With base == NULL it
+   starts empty; otherwise it starts as a copy of every entry of `base`, in
+   order. `path` may be base's own file. Nothing at `path` changes before
+   commit.
+ *
+ * A symbolic link at `path` is followed, link after link (not on Windows):
+ * commit replaces the file it leads to, and the link stays a link. A link
+ * that leads nowhere is refused (KR_E_IO, os_error ENOENT). Commit replaces
+ * the file with a new one, so another hard link to it keeps the old
+ * contents, as after `zip` or `sed -i`.
+ *
+ * The state of `path` (which file has its name, its size and the time it
+ * was last changed; or that nothing has it) is noted now: when `path` is
+ * the base's own file, as the base found it when it was opened. Commit
+ * fails with KR_E_CHANGED if it is no longer so.
+ *
+ * Errors: KR_E_INVALID (null `path` or `out`, unknown flags), KR_E_IO
+ * (`path` is a directory or not a regular file, its directory can't be
+ * opened or takes no new file, a link leads nowhere, reading the base
+ * failed), KR_E_CHANGED (the base's file, or `path` when it is that file,
+ * changed since the base was opened), KR_E_NOMEM. On any error `*out` is
+ * null. */
+KR_API int kr_writer_begin(const kr_package *base, const char *path, unsigned flags,
+                           kr_writer **out, kr_error *err);
+
+/* Adds an entry at `path` (group path + name, as kr_entry.path), or, if
+   kr_find would find that path, replaces that entry's data in its place.
+   The bytes are copied before it returns.
+ *
+ * The entry kr_find would find is the one it would find in the package as
+ * edited so far: the last entry of the path, one that extraction refuses
+ * passed over when another is not. Replacing keeps every other byte of its
+ * record. Errors: KR_E_INVALID (null `w` or `path`, a null `data` with
+ * `len` > 0, `len` of 4 GiB or more, a path the package can't hold: see
+ * above), KR_E_IO (the spool refused the bytes: a full disk), KR_E_NOMEM.
+ * On an error nothing changed. */
+KR_API int kr_writer_put(kr_writer *w, const char *path, const void *data, size_t len,
+                         kr_error *err);
+
+/* The same, with the bytes of `fd` from offset 0 to the size it has now.
+   The writer duplicates `fd`, and reads it at commit; a source whose size
+   has changed by then fails the commit.
+ *
+ * `fd` stays the caller's, and its position is never used or moved (on
+ * Windows the file is opened anew where it can be). It must be a regular
+ * file or a block device (else KR_E_IO, os_error ESPIPE). A writer holds at
+ * most 64 such descriptors; past that, or when the process has no
+ * descriptor to spare, the bytes are copied into the spool at once instead
+ * (and a size that changes while they are copied fails this call with
+ * KR_E_CHANGED). Errors: as kr_writer_put, and KR_E_IO. */
+KR_API int kr_writer_put_fd(kr_writer *w, const char *path, int fd, kr_error *err);
+
+/* Removes every entry of `path`; KR_E_NOT_FOUND if there is none. */
+KR_API int kr_writer_remove(kr_writer *w, const char *path, kr_error *err);
+
+/* Renames the entry kr_find would find at `from`. Within one group path
+   it keeps its place; to another one it moves as a new entry would.
+   KR_E_NOT_FOUND, or KR_E_INVALID if `to` exists or can't be held.
+ *
+ * The record keeps every byte but its name. Other entries of `from` stay. */
+KR_API int kr_writer_rename(kr_writer *w, const char *from, const char *to, kr_error *err);
+
+/* Writes the package and puts it at `path` at once; frees `w` whatever the
+   outcome. On any error, `path` is as it was.
+ *
+ * The new package is written to a file in `path`'s directory and flushed to
+ * the disk, its owner and mode set to those of the file it replaces (the
+ * owner only where the process may set it; a new file takes 0666 less the
+ * umask), then renamed over `path`, and the directory flushed. A failure, a
+ * full disk, a signal or kill -9 at any moment leaves `path` either whole
+ * and old or whole and new; an open kr_package of the old file keeps
+ * reading the old bytes. (Windows replaces a file that is held open, as the
+ * base of an edit in place is, only from Windows 10 1709 on, by a rename
+ * with POSIX semantics; earlier ones, and Wine, refuse it: commit then fails
+ * with KR_E_IO and leaves the file as it was.) The new file has no name
+ * until the last moment where the system allows it (O_TMPFILE on Linux):
+ * SIGINT, SIGTERM and SIGHUP, when their action is the default, are held
+ * back in the calling thread for the link and the rename, and delivered
+ * after. Elsewhere it is named ".<name>.<8 hex digits>.tmp" from the start,
+ * and those signals are held back for all of the commit: one that comes
+ * ends the writing, the file is removed, and the signal then takes its
+ * course. Only kill -9 (or a crash) can leave that file: between the link
+ * and the rename, or, without O_TMPFILE, at any moment of the commit; on
+ * Windows, at any moment.
+ * The package is read back (its index walked as kr_open walks it) before it
+ * is put in place.
+ *
+ * Errors: KR_E_INVALID (null `w`; a package whose data would start past
+ * 4 GiB - 1), KR_E_CHANGED (`path` is no longer as kr_writer_begin noted it:
+ * another file has its name, or it was written, or something took a name
+ * that was free; or the base's file changed; or a kr_writer_put_fd file no
+ * longer has the size it had: nothing is written over another's work; a
+ * change in the instant between the last look and the rename can't be
+ * seen), KR_E_IO (writing or flushing the new file, or renaming it: os_error
+ * says why, ENOSPC for a full disk; EINTR when a signal ended it), KR_E_NOMEM. */
+KR_API int kr_writer_commit(kr_writer *w, kr_error *err);
+
+/* Leaves `path` as it was and removes everything the writer made; frees `w`. */
+KR_API void kr_writer_abort(kr_writer *w);
+
+typedef struct kr_writer_info {
+    uint32_t entries; /* entries the package would hold if committed now */
+    uint32_t emptied; /* of them, entries of the base whose data runs past its end
+                         (KR_ENTRY_NO_DATA): written with size 0 */
+} kr_writer_info;
+
+/* Fills `*out`. Returns KR_OK, or KR_E_INVALID for a null argument. */
+KR_API int kr_writer_get_info(const kr_writer *w, kr_writer_info *out);
 
 /* ---- Texts ------------------------------------------------------------- */
 

@@ -209,6 +209,128 @@ HK_API int64_t hkReadAt(int fd, uint64_t offset, void *into, size_t size);
 // can't be had (a pipe).
 HK_API bool hkFileSize(int fd, uint64_t *size);
 
+// --- Writing files whole ---------------------------------------------------
+
+// Writes all `size` bytes at the current position of descriptor `fd`; false
+// when a write failed (hkGetError says why).
+HK_API bool hkWriteAll(int fd, const void *bytes, size_t size);
+
+// Writes all `size` bytes at `offset` of `fd` (on Windows the write leaves
+// its position moved); false when a write failed.
+HK_API bool hkWriteAt(int fd, uint64_t offset, const void *bytes, size_t size);
+
+// hkCopyRange for an output that is a regular file: the kernel copies from
+// file to file where it can (copy_file_range, which may share the blocks on
+// a file system that can, such as Btrfs or XFS), else as hkCopyRange does.
+HK_API int hkCopyFileRange(int out_fd, int in_fd, uint64_t offset, uint64_t size);
+
+// A descriptor of the process's own for the file open as `fd`, for reading
+// at offsets without ever moving `fd`'s position: on POSIX systems a
+// duplicate (whose position nothing here uses), on Windows the file opened
+// anew, else a duplicate of its handle. -1 with hkErrorCode saying why.
+HK_API int hkReopenForReading(int fd);
+
+// A file as it is at one moment: which file (volume and number), and what
+// shows that its contents changed (size, time of the last change).
+typedef struct hkFileStamp {
+    bool exists;      // false when nothing has the name (hkTargetStamp)
+    bool regular;     // a regular file (on Windows, a file that is no directory)
+    uint64_t volume;  // device (POSIX) or volume serial number (Windows)
+    uint64_t file;    // inode (POSIX) or file index (Windows)
+    uint64_t size;    // bytes
+    int64_t modified; // nanoseconds since 1970 (POSIX); 100 ns since 1601 (Windows)
+    uint32_t mode;    // permission bits, set-id and sticky bits (POSIX; 0 on Windows)
+    uint32_t owner;   // user and group (POSIX; 0 on Windows)
+    uint32_t group;
+} hkFileStamp;
+
+// The stamp of the file open as `fd`; false when it can't be had.
+HK_API bool hkDescriptorStamp(int fd, hkFileStamp *stamp);
+
+// True when two stamps show the same file with the same contents.
+HK_API bool hkSameStamp(const hkFileStamp *a, const hkFileStamp *b);
+
+// --- Replacing a file at once ----------------------------------------------
+//
+// A target is a name whose file is replaced whole: a new file is written
+// under no name (or a hidden temporary one) in the same directory, flushed,
+// and renamed over the name at once, so that the name always holds either
+// the old file whole or the new one whole, whatever ends the process.
+
+typedef struct hkTarget hkTarget;
+
+// The name `path` as a target. On POSIX systems a symbolic link at `path`
+// is followed, link after link, to the name of the file it leads to, and
+// that name becomes the target (the links stay as they are); the directory
+// that holds it stays open. A link that leads nowhere is refused (ENOENT),
+// so is a loop of links (ELOOP), a directory (EISDIR), and a name in no
+// directory that can be opened. On Windows the name is the target as it is.
+// Null, with hkErrorCode saying why, when it can't be had.
+HK_API hkTarget *hkOpenTarget(const char *path);
+
+// Where a file is: the directory that holds its name, and the name.
+typedef struct hkFilePlace {
+    uint64_t volume;    // the directory's volume and number, as hkFileStamp
+    uint64_t directory; // gives a file's
+    char name[256];
+} hkFilePlace;
+
+// The place of the target's name; false when it can't be had.
+HK_API bool hkTargetPlace(const hkTarget *target, hkFilePlace *place);
+
+// True when two places are the same name in the same directory.
+HK_API bool hkSamePlace(const hkFilePlace *a, const hkFilePlace *b);
+
+// Gives back the target; a temporary file not placed is removed. Null is ignored.
+HK_API void hkCloseTarget(hkTarget *target);
+
+// The stamp of what has the target's name now (`exists` false when nothing
+// has it; a link there is not followed); false when it can't be looked at.
+HK_API bool hkTargetStamp(const hkTarget *target, hkFileStamp *stamp);
+
+// A file for scratch bytes in the target's directory, open for reading and
+// writing, that no name leads to: made without a name where the system can
+// (O_TMPFILE), else made as ".<name>.<8 hex digits>.spool" and removed at
+// once (on Windows, removed when it is closed). -1 with hkErrorCode.
+HK_API int hkCreateSpool(hkTarget *target);
+
+// Makes the file that will replace the target's: open for reading and
+// writing, without a name where the system can (O_TMPFILE on Linux), else
+// named ".<name>.<8 hex digits>.tmp" in the target's directory. With
+// `private_mode` only its owner may read it until hkFinishTemporary (the
+// target's file exists and its mode is copied then); else it takes the
+// mode a new file takes (0666 less the umask). One temporary per target at
+// a time; the target keeps its descriptor. -1 with hkErrorCode.
+//
+// Signals: SIGINT, SIGTERM and SIGHUP, for as long as their action is the
+// default one (they would end the process), are held back in the calling
+// thread while the temporary has a name, so that none can end the process
+// with the name there: when the file is named from the start, from here to
+// hkPlaceTemporary or hkDiscardTemporary (the caller polls
+// hkTemporaryInterrupted and gives up when it says so); otherwise only
+// around giving it the target's name. A signal held back is delivered when
+// the target lets it go, and then ends the process as it would have.
+HK_API int hkCreateTemporary(hkTarget *target, bool private_mode);
+
+// True when a signal held back for the named temporary is waiting: the
+// caller should discard the temporary, after which the signal is delivered.
+HK_API bool hkTemporaryInterrupted(const hkTarget *target);
+
+// Gives the temporary the owner and mode of `like` when `like->exists` (the
+// owner only where the process may set it), then flushes it to the disk.
+// False, with hkErrorCode, when the flush (or the mode) failed.
+HK_API bool hkFinishTemporary(hkTarget *target, const hkFileStamp *like);
+
+// Puts the temporary at the target's name and flushes the directory; the
+// temporary is then closed and gone. With `replace` whatever has the name
+// is replaced; without, the name must be free (else EEXIST), and nothing
+// is ever replaced. False, with hkErrorCode, when the name was not given:
+// the temporary is then removed, and the name is as it was.
+HK_API bool hkPlaceTemporary(hkTarget *target, bool replace);
+
+// Closes and removes the temporary, if there is one.
+HK_API void hkDiscardTemporary(hkTarget *target);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <new>
 #include <pthread.h>
@@ -268,4 +269,63 @@ bool hkFileSize(int fd, uint64_t *size) {
     }
     *size = static_cast<uint64_t>(end);
     return true;
+}
+
+bool hkWriteAll(int fd, const void *bytes, size_t size) {
+    size_t written = 0;
+    return WriteAll(fd, static_cast<const char *>(bytes), size, written);
+}
+
+bool hkWriteAt(int fd, uint64_t offset, const void *bytes, size_t size) {
+    const char *from = static_cast<const char *>(bytes);
+    while (size > 0) {
+        ssize_t put = pwrite(fd, from, size, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            if (put == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        from += put;
+        offset += static_cast<uint64_t>(put);
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+int hkCopyFileRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
+#ifdef __linux__
+    // copy_file_range takes the input's offset, moves the output's position
+    // like a write, and never touches the input's. Any refusal (another file
+    // system, a kernel without it, a full disk) leaves the rest to
+    // hkCopyRange, which meets and tells the same failure.
+    while (size > 0 && offset <= static_cast<uint64_t>(INT64_MAX)) {
+        auto at = static_cast<loff_t>(offset);
+        size_t want = static_cast<size_t>(size < kKernelPiece ? size : kKernelPiece);
+        ssize_t copied = copy_file_range(in_fd, &at, out_fd, nullptr, want, 0);
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied < 0) {
+            break;
+        }
+        if (copied == 0) {
+            return HK_COPY_SHORT_READ;
+        }
+        offset += static_cast<uint64_t>(copied);
+        size -= static_cast<uint64_t>(copied);
+    }
+#endif
+    return CopyAdvancing(out_fd, in_fd, offset, size);
+}
+
+int hkReopenForReading(int fd) {
+    if (fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }

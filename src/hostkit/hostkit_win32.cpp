@@ -7,6 +7,7 @@
 #include "hostkit.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <io.h>
 #include <memory>
 #include <new>
@@ -191,4 +192,67 @@ bool hkFileSize(int fd, uint64_t *size) {
     }
     *size = static_cast<uint64_t>(length.QuadPart);
     return true;
+}
+
+bool hkWriteAll(int fd, const void *bytes, size_t size) {
+    const char *from = static_cast<const char *>(bytes);
+    while (size > 0) {
+        unsigned want = size < kCopyPiece ? static_cast<unsigned>(size) : kCopyPiece;
+        int put = _write(fd, from, want);
+        if (put <= 0) {
+            if (put == 0) {
+                SetLastError(ERROR_DISK_FULL);
+            }
+            return false;
+        }
+        from += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool hkWriteAt(int fd, uint64_t offset, const void *bytes, size_t size) {
+    HANDLE file = HandleOf(fd);
+    const char *from = static_cast<const char *>(bytes);
+    while (size > 0) {
+        DWORD want = size < kCopyPiece ? static_cast<DWORD>(size) : kCopyPiece;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD put = 0;
+        if (file == INVALID_HANDLE_VALUE || !WriteFile(file, from, want, &put, &at) || put == 0) {
+            return false;
+        }
+        from += put;
+        offset += put;
+        size -= put;
+    }
+    return true;
+}
+
+int hkCopyFileRange(int out_fd, int in_fd, uint64_t offset, uint64_t size) {
+    return hkCopyRange(out_fd, in_fd, offset, size);
+}
+
+int hkReopenForReading(int fd) {
+    HANDLE handle = fd < 0 ? INVALID_HANDLE_VALUE : HandleOf(fd);
+    if (handle == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    // A handle opened anew has a file position of its own, which a read at
+    // an offset moves; a duplicate would share the caller's.
+    const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE own = ReOpenFile(handle, GENERIC_READ, share_all, 0);
+    if (own == INVALID_HANDLE_VALUE &&
+        !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return -1;
+    }
+    int own_fd = _open_osfhandle(reinterpret_cast<intptr_t>(own), _O_RDONLY | _O_BINARY);
+    if (own_fd < 0) {
+        CloseHandle(own);
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    }
+    return own_fd;
 }

@@ -96,6 +96,8 @@ const char *kr_strerror(int code) {
         return "unsafe path refused";
     case KR_E_BUDGET:
         return "output budget exceeded";
+    case KR_E_CHANGED:
+        return "file changed under the writer";
     default:
         return "unknown error";
     }

@@ -21,60 +21,21 @@
 
 namespace {
 
-// The platform's side of taking the caller's descriptor: a descriptor of
-// the package's own, or -1 with the system's code in `*error`. Opening by
-// path is the core's (open_package.h).
-#ifdef _WIN32
-// Handles of their own are not inherited by child processes. Others may read,
-// write, rename or delete the file meanwhile, as on POSIX systems.
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-int DescriptorOf(HANDLE handle, int *error) {
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-    if (fd < 0) {
-        *error = ERROR_TOO_MANY_OPEN_FILES;
-        CloseHandle(handle);
-    }
-    return fd;
-}
-
-// The caller's file opened anew, rather than its handle duplicated: a
-// duplicate would share the caller's file position, which every read at an
-// offset moves on Windows. Where the file can't be opened anew (its share
-// mode forbids it), a duplicate is the fallback.
+// The package's own descriptor of the caller's file (hkReopenForReading),
+// or -1 with the system's code in `*error`.
 int Duplicate(int fd, int *error) {
-    // The C runtime hands out its handles as integers.
-    HANDLE handle = fd < 0 ? INVALID_HANDLE_VALUE
-                           : reinterpret_cast<HANDLE>( // NOLINT(performance-no-int-to-ptr)
-                                 _get_osfhandle(fd));
-    if (handle == INVALID_HANDLE_VALUE) {
-        *error = ERROR_INVALID_HANDLE;
-        return -1;
-    }
-    HANDLE own = ReOpenFile(handle, GENERIC_READ, kShareAll, 0);
-    if (own == INVALID_HANDLE_VALUE &&
-        !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &own, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS)) {
-        *error = static_cast<int>(GetLastError());
-        return -1;
-    }
-    return DescriptorOf(own, error);
-}
-
-void CloseFile(int fd) {
-    _close(fd);
-}
-#else
-int Duplicate(int fd, int *error) {
-    int own = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    *error = own >= 0 ? 0 : fd < 0 ? EBADF : errno;
+    int own = hkReopenForReading(fd);
+    *error = own >= 0 ? 0 : hkErrorCode();
     return own;
 }
 
 void CloseFile(int fd) {
+#ifdef _WIN32
+    _close(fd);
+#else
     close(fd);
-}
 #endif
+}
 
 // The flags that the package alone decides. Extraction into a directory of
 // the caller's (root "") refuses what the command line refuses, and a name
@@ -142,8 +103,20 @@ int ReadIndex(kr_package &pkg, RBDWalk &walk, bool partial, kr_error *err) {
     }
 }
 
-// Opens the package on `fd`, which it owns from here on.
-int OpenOwned(int fd, unsigned flags, kr_package **out, kr_error *err) {
+// Notes where the package was opened from, when the name its path leads to
+// is still the file opened.
+void NotePlace(kr_package &pkg, const char *path) {
+    hkTarget *target = hkOpenTarget(path);
+    hkFileStamp now{};
+    pkg.placed = target != nullptr && hkTargetStamp(target, &now) && now.exists &&
+                 now.volume == pkg.stamp.volume && now.file == pkg.stamp.file &&
+                 hkTargetPlace(target, &pkg.place);
+    hkCloseTarget(target);
+}
+
+// Opens the package on `fd`, which it owns from here on; `path`, when not
+// null, is where it was opened from.
+int OpenOwned(int fd, const char *path, unsigned flags, kr_package **out, kr_error *err) {
     kr_package *pkg = new (std::nothrow) kr_package();
     if (pkg == nullptr) {
         CloseFile(fd);
@@ -151,6 +124,9 @@ int OpenOwned(int fd, unsigned flags, kr_package **out, kr_error *err) {
     }
     pkg->fd = fd;
     RBD_ClearError(&pkg->info.damage);
+    if (!hkDescriptorStamp(fd, &pkg->stamp)) {
+        pkg->stamp = hkFileStamp{};
+    }
     int code = KR_OK;
     try {
         RBDWalk walk;
@@ -182,6 +158,9 @@ int OpenOwned(int fd, unsigned flags, kr_package **out, kr_error *err) {
         return code;
     }
     pkg->info.entries = static_cast<uint32_t>(pkg->entries.size());
+    if (path != nullptr) {
+        NotePlace(*pkg, path);
+    }
     *out = pkg;
     return RBD_ClearError(err);
 }
@@ -223,7 +202,7 @@ int kr_open(const char *path, unsigned flags, kr_package **out, kr_error *err) {
     if (fd < 0) {
         return RefuseFile(failure, err);
     }
-    return OpenOwned(fd, flags, out, err);
+    return OpenOwned(fd, path, flags, out, err);
 }
 
 int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err) {
@@ -243,7 +222,7 @@ int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err) {
         CloseFile(own);
         return RefuseFile(failure, err);
     }
-    return OpenOwned(own, flags, out, err);
+    return OpenOwned(own, nullptr, flags, out, err);
 }
 
 void kr_close(kr_package *pkg) {

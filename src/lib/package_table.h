@@ -3,6 +3,7 @@
 // by its path.
 #pragma once
 
+#include "../hostkit/hostkit.h"
 #include "../package/text_store.h"
 #include "../types.h"
 #include "kestrun/kestrun.h"
@@ -40,6 +41,14 @@ struct RBDPathSlot {
 struct kr_package {
     int fd; // the package's own descriptor, read only at explicit offsets
     kr_info info;
+    // The file as it was when it was opened, so that a writer can tell
+    // whether it changed since (no lost updates).
+    hkFileStamp stamp;
+    // Where it was opened from (kr_open: the name its path led to, links
+    // followed), so that a writer of that path can tell that another file
+    // took the name since; `placed` is false for kr_open_fd.
+    hkFilePlace place;
+    bool placed;
     std::vector<RBDEntryRecord> entries;
     RBDTextStore text; // the paths: each file table's measured before it is kept
     uint64_t hash_key[2];

@@ -139,3 +139,68 @@ TEST_F(LibkestrunWin32Test, BytesComeOutAsStoredAndDeviceNamesAreRefused) {
 }
 
 } // namespace
+
+bool RunsUnderWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::vector<std::string> NamesIn(const std::string &dir) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+// The writer on Windows: a package written beside its base, which stays
+// open; the base's own file replaced by name while it is open (its handles
+// share deletion), the open package reading on the old bytes; and no
+// temporary or spool file left beside either.
+TEST_F(LibkestrunWin32Test, CommitWritesBesideAndOverAnOpenBaseAndLeavesNothingBeside) {
+    const std::string before = Contents(Path("p.rbd"));
+    kr_package *pkg = nullptr;
+    ASSERT_EQ(kr_open(Path("p.rbd").c_str(), 0, &pkg, nullptr), KR_OK);
+    kr_writer *w = nullptr;
+    kr_error err{};
+    for (const char *name : {"q.rbd", "p.rbd"}) {
+        ASSERT_EQ(kr_writer_begin(pkg, Path(name).c_str(), 0, &w, &err), KR_OK) << err.message;
+        ASSERT_EQ(kr_writer_put(w, "data/txt/lines.txt", "new\r\n", 5, &err), KR_OK);
+        ASSERT_EQ(kr_writer_remove(w, "data/txt/nul.txt", &err), KR_OK);
+        int code = kr_writer_commit(w, &err);
+        if (code != KR_OK && std::string(name) == "p.rbd" && RunsUnderWine()) {
+            // Wine refuses to rename over a file that a handle holds open,
+            // whatever its sharing; the package is then left as it was.
+            EXPECT_EQ(code, KR_E_IO);
+            EXPECT_EQ(Contents(Path("p.rbd")), before);
+            EXPECT_EQ(NamesIn(root_), (std::vector<std::string>{"p.rbd", "q.rbd"}));
+            kr_close(pkg);
+            GTEST_SKIP() << "under Wine an open file can't be replaced: " << err.message;
+        }
+        ASSERT_EQ(code, KR_OK) << name << ": " << err.message;
+    }
+    uint32_t old_lines = 0;
+    ASSERT_EQ(kr_find(pkg, "data/txt/lines.txt", &old_lines), KR_OK);
+    std::string piece(16, '\0');
+    EXPECT_EQ(kr_read(pkg, old_lines, 0, piece.data(), piece.size(), nullptr), 8);
+    kr_close(pkg);
+    EXPECT_EQ(Contents(Path("p.rbd")), Contents(Path("q.rbd")));
+    ASSERT_EQ(kr_open(Path("p.rbd").c_str(), 0, &pkg, nullptr), KR_OK);
+    EXPECT_EQ(kr_entry_count(pkg), 2u);
+    kr_close(pkg);
+    EXPECT_EQ(NamesIn(root_), (std::vector<std::string>{"p.rbd", "q.rbd"}));
+}
+
+// A second editor of a version already replaced loses nothing of it.
+TEST_F(LibkestrunWin32Test, CommitOverAPackageWrittenMeanwhileFails) {
+    kr_package *pkg = nullptr;
+    ASSERT_EQ(kr_open(Path("p.rbd").c_str(), 0, &pkg, nullptr), KR_OK);
+    kr_writer *w = nullptr;
+    kr_error err{};
+    ASSERT_EQ(kr_writer_begin(pkg, Path("q.rbd").c_str(), 0, &w, &err), KR_OK) << err.message;
+    ASSERT_TRUE(WriteBytes(Path("q.rbd"), "someone else's"));
+    EXPECT_EQ(kr_writer_commit(w, &err), KR_E_CHANGED) << err.message;
+    kr_close(pkg);
+    EXPECT_EQ(Contents(Path("q.rbd")), "someone else's");
+    EXPECT_EQ(NamesIn(root_), (std::vector<std::string>{"p.rbd", "q.rbd"}));
+}
