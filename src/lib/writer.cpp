@@ -158,6 +158,16 @@ bool SpoolFile(kr_writer &w, int fd, uint64_t size, int *code, kr_error *err) {
     return true;
 }
 
+// Room for one more data item, made before the bytes go out so that nothing
+// fails after. It grows as push_back grows it: room for just one more would
+// copy every item at each put, and writing n entries would take time growing as n * n.
+void ReserveData(kr_writer &w) {
+    std::vector<RBDWriteData> &data = w.model.data;
+    if (data.size() == data.capacity()) {
+        data.reserve(data.size() * 2 + 16);
+    }
+}
+
 // Keeps the bytes' place as the model's data; gives its number.
 uint32_t KeepData(kr_writer &w, uint64_t at, uint64_t size) {
     w.model.data.push_back(RBDWriteData{at, size});
@@ -179,7 +189,7 @@ int Put(kr_writer &w, const char *path, const void *data, size_t len, kr_error *
     if (plan.verdict.problem != RBD_PATH_FITS) {
         return RBD_RefusePath(path, plan.verdict, w.root_length, err);
     }
-    w.model.data.reserve(w.model.data.size() + 1); // no failure after the bytes went out
+    ReserveData(w);
     int code = KR_OK;
     if (!Spool(w, data, len, &code, err)) {
         return code;
@@ -213,7 +223,7 @@ int PutFile(kr_writer &w, const char *path, int fd, kr_error *err) {
     if (plan.verdict.problem != RBD_PATH_FITS) {
         return RBD_RefusePath(path, plan.verdict, w.root_length, err);
     }
-    w.model.data.reserve(w.model.data.size() + 1);
+    ReserveData(w);
     int code = KR_OK;
     int own = HoldFile(w, fd, &code, err);
     if (code != KR_OK) {
