@@ -53,6 +53,7 @@ Python3_add_library(kestrun_python MODULE WITH_SOABI
   python/native/handle.cpp
   python/native/read.cpp
   python/native/extract.cpp
+  python/native/writer.cpp
   python/native/errors.cpp)
 target_link_libraries(kestrun_python PRIVATE kestrun::kestrun)
 set_target_properties(kestrun_python PROPERTIES
@@ -136,12 +137,13 @@ math(EXPR kestrun_python_next_minor "${Python3_VERSION_MINOR} + 1")
 set(kestrun_python_this ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
 set(kestrun_python_next ${Python3_VERSION_MAJOR}.${kestrun_python_next_minor})
 kestrun_debian_package(python3-kestrun SECTION python
-  SUMMARY "read RBD packages from Python"
+  SUMMARY "read and write RBD packages from Python"
   DESCRIPTION "The module kestrun reads RBD packages, archives of a tree of files, with
 an API shaped like the zipfile and tarfile modules: it lists the entries,
 reads them as bytes or as seekable file objects, from many threads at once,
 and extracts them by the rules of the kestrun command, which never follows
-a link and refuses unsafe names."
+a link and refuses unsafe names. It also makes packages and edits them in
+place, committing each at once, never over another program's work."
   DEPENDS "libkestrun1 (>= @VERSION@), python3 (>= ${kestrun_python_this}~), python3 (<< ${kestrun_python_next})"
   CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/postinst
     ${PROJECT_SOURCE_DIR}/packaging/debian/python3-kestrun/prerm)

@@ -1,8 +1,8 @@
-"""Read RBD packages, with an API shaped like zipfile and tarfile.
+"""Read and write RBD packages, with an API shaped like zipfile and tarfile.
 
 An RBD package is one archive file: a header, an index of groups
-(directories) and files, then the files' data. This module reads them through
-libkestrun, the library of the kestrun command::
+(directories) and files, then the files' data. This module reads and writes
+them through libkestrun, the library of the kestrun command::
 
     import kestrun
 
@@ -17,6 +17,13 @@ libkestrun, the library of the kestrun command::
         for problem in report.refused + report.failed:
             print(problem.entry.path, problem.message)
 
+    with kestrun.Package("music.rbd", "a") as pkg:  # edited in place
+        pkg.writestr("data/snd/a.wav", new_wav)  # replaced where it lies
+        pkg.write("boom.wav", "data/sfx/boom.wav")  # added
+        pkg.remove("data/old.txt")
+        pkg.rename("data/readme", "data/readme.txt")
+    # committed at once at the end of the block; an exception aborts
+
     changes = kestrun.diff("music-1.0.rbd", "music-1.1.rbd")  # or a directory
     for path in changes.modified:
         print("M", path)
@@ -28,7 +35,9 @@ One Package may be read from any number of threads at once: reads are
 positional and release the GIL. Extraction applies the kestrun command's
 rules unchanged: no link below the output root is followed, the package is
 never overwritten, unsafe names are refused (never renamed), and one run
-writes at most 64 times the package's size plus 1 GiB.
+writes at most 64 times the package's size plus 1 GiB. Writing commits the
+whole package at close(), at once: the file is either whole and old or whole
+and new, never lost, and never written over another program's work.
 """
 
 from __future__ import annotations
@@ -40,12 +49,14 @@ import io
 import operator
 import os
 import stat
+import warnings
 from typing import Callable, Iterable, Iterator, NamedTuple, Optional, Tuple, Union
 
 from . import _kestrun
 
 __all__ = [
     "BadPackage",
+    "Changed",
     "Diff",
     "Entry",
     "EntryFile",
@@ -78,6 +89,7 @@ class ErrorCode(enum.IntEnum):
     NO_DATA = _kestrun.E_NO_DATA  # the entry's data runs past the package's end
     UNSAFE = _kestrun.E_UNSAFE  # extraction refuses the entry's path
     BUDGET = _kestrun.E_BUDGET  # extraction would pass its output budget
+    CHANGED = _kestrun.E_CHANGED  # a file that writing relies on changed under it
 
 
 def _code(number: int) -> Union[ErrorCode, int]:
@@ -104,7 +116,29 @@ class BadPackage(Exception):
         self.record = record
 
 
-_kestrun._set_bad_package(BadPackage)
+class Changed(OSError):
+    """A file that writing relies on changed under it, so nothing was
+    written over it: a lost update refused.
+
+    Raised by close() (and by Package(path, "a") when the file changed as it
+    was opened) when the package's file is no longer the one that was
+    opened: another program wrote it, or replaced it, or a file took the
+    name of a package being made; or when a file given to write() no longer
+    has the size it had. The file at the package's path is left as the
+    other program left it. Open it again, and edit that. ``filename`` is
+    the package's path (the file given, when write() itself raises it).
+    """
+
+    def __init__(self, message: str, filename: object = None) -> None:
+        super().__init__(message)
+        self.filename = filename
+
+    def __str__(self) -> str:
+        message = str(self.args[0]) if self.args else ""
+        return message if self.filename is None else f"{message}: {self.filename!r}"
+
+
+_kestrun._set_exceptions(BadPackage, Changed)
 
 
 class Info(NamedTuple):
@@ -259,61 +293,163 @@ Members = Union[None, Iterable[Member], Callable[[Entry], object]]
 
 
 class Package:
-    """An RBD package open for reading: Package(path_or_fd, partial=False).
+    """An RBD package: Package(file, mode="r", *, partial=False).
 
-    ``path_or_fd`` is a path (str, bytes or os.PathLike) or a file descriptor
-    open for reading (or an object with fileno()); the package keeps a
-    duplicate of its own, so the caller keeps and closes its descriptor.
+    ``mode`` is "r" to read, "w" to make a new package (replacing the file
+    at close(), as zipfile's "w" does), "x" to make one where no file is
+    (FileExistsError at once otherwise), or "a" to edit one in place (made
+    anew when the file is missing, as with zipfile).
 
-    The whole index is read and checked at once. A file that is not an RBD
-    package, or whose index is damaged, raises BadPackage; with
+    ``file`` is a path (str, bytes or os.PathLike); with "r" also a file
+    descriptor open for reading (or an object with fileno()), of which the
+    package keeps a duplicate of its own, so the caller keeps and closes its
+    descriptor. A package is written by path only: commit puts a new file
+    at that path.
+
+    The whole index is read and checked at once ("r", "a"). A file that is
+    not an RBD package, or whose index is damaged, raises BadPackage; with
     ``partial=True`` a damaged index is no error: the package holds the
     entries before the damage, and ``info.damaged`` and ``info.damage`` say
-    what was found. A missing or unreadable file raises OSError
-    (FileNotFoundError, PermissionError...).
+    what was found ("a" then writes what it holds). A missing or unreadable
+    file raises OSError (FileNotFoundError, PermissionError...).
+
+    Writing ("w", "x", "a"): writestr(), write(), remove() and rename()
+    change the package, and close() (or the end of a ``with`` block)
+    commits it all at once: the new package is written beside the file,
+    flushed, and renamed over it, so that the file is either whole and old
+    or whole and new whatever happens. An exception in the ``with`` block,
+    or a package never closed, leaves the file as it was. In "a" mode
+    reading shows the package as it was opened until it is closed; in "w"
+    and "x" mode there is nothing to read. Commit raises Changed, and writes
+    nothing, when another program changed the file meanwhile. A writing
+    Package may be used from several threads, one call at a time.
 
     Use it as a context manager, or call close(). After close(), every
     method and the package's open entry files raise ValueError.
     """
 
-    def __init__(self, path_or_fd: Union[StrOrBytesPath, int], partial: bool = False) -> None:
+    def __init__(
+        self,
+        file: Union[StrOrBytesPath, int],
+        mode: str = "r",
+        *,
+        partial: bool = False,
+    ) -> None:
         self._handle: Optional[_kestrun.Handle] = None
-        if isinstance(path_or_fd, bool):
+        self._writer: Optional[_kestrun.Writer] = None
+        mode, partial = _mode_and_partial(mode, partial)
+        self.mode = mode
+        if isinstance(file, bool):
             raise TypeError("a package is a path or a file descriptor, not bool")
-        if isinstance(path_or_fd, int) or hasattr(path_or_fd, "fileno"):
-            self.filename: Optional[str] = getattr(path_or_fd, "name", None)
+        if isinstance(file, int) or hasattr(file, "fileno"):
+            if mode != "r":
+                raise TypeError(
+                    f"a package is written by path, not by descriptor (mode {mode!r}): "
+                    "close() puts a new file at the path"
+                )
+            self.filename: Optional[str] = getattr(file, "name", None)
             if not isinstance(self.filename, str):
                 self.filename = None
-            self._handle = _kestrun.open_fd(path_or_fd, partial)
+            self._handle = _kestrun.open_fd(file, partial)
+            return
+        self.filename = os.fsdecode(file)
+        path = os.fsencode(file)
+        if mode == "r":
+            self._handle = _kestrun.open(path, partial, file)
+        elif mode == "a":
+            self._begin_edit(path, file, partial)
+        elif partial:
+            raise ValueError(f"partial=True reads a damaged package: mode 'r' or 'a', not {mode!r}")
         else:
-            self.filename = os.fsdecode(path_or_fd)
-            self._handle = _kestrun.open(os.fsencode(path_or_fd), partial, path_or_fd)
+            try:
+                self._writer = _kestrun.begin(None, path, mode == "x", file)
+            except FileExistsError as error:
+                error.strerror = "a file has that name, and mode 'x' makes only a new package"
+                raise
+
+    def _begin_edit(self, path: bytes, file: object, partial: bool) -> None:
+        for attempt in range(3):
+            try:
+                self._handle = _kestrun.open(path, partial, file)
+            except FileNotFoundError:
+                try:
+                    # A new package; one that someone makes meanwhile is
+                    # edited, never replaced unseen.
+                    self._writer = _kestrun.begin(None, path, True, file)
+                    return
+                except FileExistsError:
+                    if attempt == 2:
+                        raise
+                    continue
+            try:
+                self._writer = _kestrun.begin(self._handle, path, False, file)
+            except BaseException:
+                self._handle.close()
+                raise
+            return
 
     # -- Life ---------------------------------------------------------------
 
     def close(self) -> None:
-        """Closes the package; a call running in another thread finishes first."""
+        """Commits what was written ("w", "x", "a"), then closes the package;
+        a call running in another thread finishes first.
+
+        The commit either puts the whole new package at the path or leaves
+        the file as it was, and raises: Changed when another program changed
+        the file since it was opened, OSError when the system refused
+        (ENOSPC for a full disk), ValueError for a package past the 4 GiB
+        that its offsets reach. The package is closed either way."""
+        writer, self._writer = self._writer, None
+        try:
+            if writer is not None:
+                writer.commit()
+        finally:
+            if self._handle is not None:
+                self._handle.close()
+
+    def _abort(self) -> None:
+        writer, self._writer = self._writer, None
+        if writer is not None:
+            writer.abort()
         if self._handle is not None:
             self._handle.close()
 
     @property
     def closed(self) -> bool:
+        if self._writer is not None:
+            return False
         return self._handle is None or self._handle.closed
 
     def __enter__(self) -> "Package":
         return self
 
-    def __exit__(self, *exc_info: object) -> None:
-        self.close()
+    def __exit__(self, exc_type: object, *exc_info: object) -> None:
+        """Commits, or aborts when the block raised: the file stays as it was."""
+        if exc_type is not None:
+            self._abort()
+        else:
+            self.close()
 
     def __del__(self) -> None:
+        writer = getattr(self, "_writer", None)
+        if writer is not None:
+            warnings.warn(
+                f"{self!r} was never closed: nothing of it was written", ResourceWarning, 2, self
+            )
+            writer.abort()
         handle = getattr(self, "_handle", None)
         if handle is not None:
             handle.close()
 
     def __repr__(self) -> str:
-        state = "closed" if self.closed else f"{len(self)} entries"
-        return f"<kestrun.Package {self.filename!r} {state}>"
+        if self.closed:
+            state = "closed"
+        elif self._handle is None:
+            state = "new"
+        else:
+            state = f"{len(self)} entries"
+        mode = "" if self.mode == "r" else f" mode={self.mode!r}"
+        return f"<kestrun.Package {self.filename!r}{mode} {state}>"
 
     # -- What it holds -------------------------------------------------------
 
@@ -414,13 +550,89 @@ class Package:
         handle = self._open()
         return self._run(handle, None, self._selection(handle, members))
 
+    # -- Writing -------------------------------------------------------------
+
+    def writestr(self, path: Member, data: Union[str, "bytes | bytearray | memoryview"]) -> None:
+        """Writes ``data`` (bytes-like; str is encoded as UTF-8, as zipfile
+        does) as the entry ``path``: the data of the entry that getinfo()
+        would give is replaced, its record and its place kept; otherwise a
+        new entry is added at the end of the last file group of its group
+        path, or in a group made for it where rbdpack would place it.
+
+        ``path`` is a path as reading shows it, "data/snd/a.wav" (or an
+        Entry, for its path). A path the package can't hold raises
+        ValueError, whose message names the rule: an empty, unsafe or
+        too long name, a path too long to extract, a file at the top level,
+        a file where a group is or a group where a file is. The bytes are
+        copied before it returns (to a spool file beside the package, so
+        memory stays bounded)."""
+        writer = self._writer
+        if writer is None:
+            writer = self._writing("writestr")
+        if isinstance(path, Entry):
+            path = path.path_bytes
+        if isinstance(data, str):
+            data = data.encode()
+        writer.put(path, data)
+
+    def write(self, filename: StrOrBytesPath, arcname: Optional[StrOrBytesPath] = None) -> None:
+        """Writes the file ``filename`` as the entry ``arcname``, as
+        writestr() does. ``arcname`` is ``filename`` unless given, made
+        relative as zipfile makes it: without a drive or leading "/", and
+        normalised ("a/./b" and "a/x/../b" give "a/b").
+
+        The file is read at close(), and must keep its size until then
+        (else close() raises Changed); a directory raises ValueError, since
+        a package holds files only and no directory of its own."""
+        writer = self._writing("write")
+        name = _arcname(filename if arcname is None else arcname)
+        fd = os.open(filename, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+        try:
+            if stat.S_ISDIR(os.fstat(fd).st_mode):
+                raise ValueError(
+                    f"{os.fsdecode(filename)!r} is a directory: a package holds files, and no "
+                    "directory of its own; write the files below it one by one"
+                )
+            writer.put_fd(name, fd)
+        except OSError as error:
+            if error.filename is None:
+                error.filename = filename
+            raise
+        finally:
+            os.close(fd)
+
+    def remove(self, member: Member) -> None:
+        """Removes every entry of the path ``member`` (or of an Entry's
+        path); KeyError when there is none."""
+        self._writing("remove").remove(_path_of(member))
+
+    def rename(self, old: Member, new: Union[str, bytes]) -> None:
+        """Renames the entry at ``old``, the one getinfo() would give. In its
+        own group path it keeps its place; to another one it moves as a new
+        entry would. KeyError when ``old`` has no entry; ValueError when
+        ``new`` has one already or breaks a rule, as for writestr()."""
+        self._writing("rename").rename(_path_of(old), new)
+
     # -- Inside --------------------------------------------------------------
 
     def _open(self) -> _kestrun.Handle:
         handle = self._handle
         if handle is None or handle.closed:
+            if handle is None and self._writer is not None:
+                raise ValueError(
+                    f"a package opened with mode {self.mode!r} has nothing to read until it "
+                    "is closed and opened again"
+                )
             raise ValueError("the package is closed")
         return handle
+
+    def _writing(self, method: str) -> _kestrun.Writer:
+        writer = self._writer
+        if writer is None:
+            if self.mode == "r":
+                raise ValueError(f"{method}() requires mode 'w', 'x' or 'a'")
+            raise ValueError("the package is closed")
+        return writer
 
     def _index(self, handle: _kestrun.Handle, member: Member) -> int:
         if isinstance(member, Entry):
@@ -558,9 +770,40 @@ class EntryFile(io.RawIOBase):
         return f"<kestrun.EntryFile {self.name!r}>"
 
 
-def open(path_or_fd: Union[StrOrBytesPath, int], partial: bool = False) -> Package:
-    """The same as Package(path_or_fd, partial)."""
-    return Package(path_or_fd, partial)
+def _mode_and_partial(mode: object, partial: bool) -> Tuple[str, bool]:
+    if isinstance(mode, bool):
+        # Package(path, True) from before there was a mode: partial was the
+        # second argument. A bool is never a mode, so it still means that.
+        warnings.warn(
+            "Package(file, partial) is deprecated: the second argument is the mode; "
+            "give partial=... by keyword",
+            DeprecationWarning,
+            3,
+        )
+        return "r", mode
+    if mode not in ("r", "w", "x", "a"):
+        raise ValueError(f"a package is opened with mode 'r', 'w', 'x' or 'a', not {mode!r}")
+    return str(mode), partial
+
+
+def _path_of(member: Member) -> Union[str, bytes]:
+    return member.path_bytes if isinstance(member, Entry) else member
+
+
+def _arcname(filename: StrOrBytesPath) -> str:
+    """The entry's path that zipfile would give ``filename``: no drive, no
+    leading "/", normalised."""
+    name = os.path.normpath(os.path.splitdrive(os.fsdecode(filename))[1])
+    return name.lstrip(os.sep + (os.altsep or "")).replace(os.sep, "/")
+
+
+def open(
+    file: Union[StrOrBytesPath, int], mode: str = "r", *, partial: bool = False
+) -> Package:
+    """The same as Package(file, mode, partial=partial)."""
+    if isinstance(mode, bool):
+        mode, partial = _mode_and_partial(mode, partial)
+    return Package(file, mode, partial=partial)
 
 
 def is_package(path_or_fd: Union[StrOrBytesPath, int]) -> bool:

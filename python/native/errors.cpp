@@ -2,6 +2,7 @@
 #include "native.h"
 
 PyObject *KrBadPackage = nullptr;
+PyObject *KrChanged = nullptr;
 
 namespace {
 
@@ -42,6 +43,15 @@ PyObject *RaiseBadPackage(const kr_error &err) {
                       static_cast<unsigned long>(err.record));
 }
 
+// Changed(message, filename): a lost update refused.
+PyObject *RaiseChanged(const kr_error &err, PyObject *filename) {
+    if (KrChanged == nullptr) {
+        PyErr_SetString(PyExc_RuntimeError, "kestrun._kestrun is used without kestrun");
+        return nullptr;
+    }
+    return RaiseBuilt(KrChanged, "(NO)", Message(err), filename ? filename : Py_None);
+}
+
 } // namespace
 
 PyObject *KrRaise(const kr_error &err, PyObject *filename) {
@@ -55,6 +65,8 @@ PyObject *KrRaise(const kr_error &err, PyObject *filename) {
     case KR_E_DAMAGED:
     case KR_E_NO_DATA:
         return RaiseBadPackage(err);
+    case KR_E_CHANGED:
+        return RaiseChanged(err, filename);
     case KR_E_NOT_FOUND:
         return RaiseBuilt(PyExc_KeyError, "(N)", Message(err));
     case KR_E_NOMEM:

@@ -1,4 +1,5 @@
-// The module kestrun._kestrun: opening packages, and libkestrun's constants.
+// The module kestrun._kestrun: opening packages, beginning new ones, and
+// libkestrun's constants.
 #include "native.h"
 
 #include <string>
@@ -22,14 +23,20 @@ bool TakePartial(PyObject *arg, unsigned &flags) {
     return true;
 }
 
-PyObject *SetBadPackage(PyObject * /*module*/, PyObject *type) {
-    if (!PyType_Check(type) ||
-        !PyType_IsSubtype(reinterpret_cast<PyTypeObject *>(type),
-                          reinterpret_cast<PyTypeObject *>(PyExc_Exception))) {
-        PyErr_SetString(PyExc_TypeError, "BadPackage must be an Exception class");
+bool IsExceptionClass(PyObject *type) {
+    return PyType_Check(type) &&
+           PyType_IsSubtype(reinterpret_cast<PyTypeObject *>(type),
+                            reinterpret_cast<PyTypeObject *>(PyExc_Exception));
+}
+
+// _set_exceptions(BadPackage, Changed)
+PyObject *SetExceptions(PyObject * /*module*/, PyObject *const *args, Py_ssize_t nargs) {
+    if (nargs != 2 || !IsExceptionClass(args[0]) || !IsExceptionClass(args[1])) {
+        PyErr_SetString(PyExc_TypeError, "_set_exceptions(BadPackage, Changed): Exception classes");
         return nullptr;
     }
-    Py_XSETREF(KrBadPackage, Py_NewRef(type));
+    Py_XSETREF(KrBadPackage, Py_NewRef(args[0]));
+    Py_XSETREF(KrChanged, Py_NewRef(args[1]));
     Py_RETURN_NONE;
 }
 
@@ -42,8 +49,12 @@ PyMethodDef module_methods[] = {
      "open(path: bytes, partial, filename) -> Handle; filename names the file in errors"},
     {"open_fd", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(KrOpenFd)),
      METH_FASTCALL, "open_fd(fd, partial) -> Handle; the caller keeps its descriptor"},
-    {"_set_bad_package", SetBadPackage, METH_O,
-     "Names the exception class raised for a damaged or foreign package."},
+    {"begin", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(KrBegin)), METH_FASTCALL,
+     "begin(base, path: bytes, exclusive, filename) -> Writer; base a Handle or None"},
+    {"_set_exceptions", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(SetExceptions)),
+     METH_FASTCALL,
+     "Names the exception classes raised for a damaged or foreign package and for a file "
+     "changed under a writer."},
     {"version", Version, METH_NOARGS, "version() -> libkestrun's version"},
     {nullptr, nullptr, 0, nullptr}};
 
@@ -74,6 +85,7 @@ const Constant constants[] = {
     {"E_NO_DATA", KR_E_NO_DATA},
     {"E_UNSAFE", KR_E_UNSAFE},
     {"E_BUDGET", KR_E_BUDGET},
+    {"E_CHANGED", KR_E_CHANGED},
     {"ENTRY_UNSAFE", KR_ENTRY_UNSAFE},
     {"ENTRY_NO_DATA", KR_ENTRY_NO_DATA},
     {"ENTRY_SHADOWED", KR_ENTRY_SHADOWED},
@@ -135,7 +147,7 @@ PyMODINIT_FUNC PyInit__kestrun(void) {
             return nullptr;
         }
     }
-    if (!KrInitHandleType(module)) {
+    if (!KrInitHandleType(module) || !KrInitWriterType(module)) {
         Py_DECREF(module);
         return nullptr;
     }

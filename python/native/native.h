@@ -34,22 +34,27 @@ void KrDone(KrHandle *handle);
 
 // Raises the Python exception for a failed call: OSError (with errno and
 // `filename` when not null) for KR_E_IO, BadPackage for a damaged or foreign
-// package and for data past its end, KeyError for KR_E_NOT_FOUND,
-// MemoryError, and ValueError for the rest. Returns null.
+// package and for data past its end, Changed (with `filename`) for
+// KR_E_CHANGED, KeyError for KR_E_NOT_FOUND, MemoryError, and ValueError for
+// the rest. Returns null.
 PyObject *KrRaise(const kr_error &err, PyObject *filename);
 
-// The exception class BadPackage, defined by the Python side and handed over
-// by _set_bad_package() on import.
+// The exception classes BadPackage and Changed, defined by the Python side
+// and handed over by _set_exceptions() on import.
 extern PyObject *KrBadPackage;
+extern PyObject *KrChanged;
 
 // The methods of Handle, in the files that implement them.
 PyObject *KrHandleRead(PyObject *self, PyObject *const *args, Py_ssize_t nargs);
 PyObject *KrHandleReadInto(PyObject *self, PyObject *const *args, Py_ssize_t nargs);
 PyObject *KrHandleExtract(PyObject *self, PyObject *const *args, Py_ssize_t nargs);
 
-// Module-level functions: opening a package by path or descriptor.
+// Module-level functions: opening a package by path or descriptor, and
+// beginning one to write (writer.cpp).
 PyObject *KrOpenPath(PyObject *module, PyObject *const *args, Py_ssize_t nargs);
 PyObject *KrOpenFd(PyObject *module, PyObject *const *args, Py_ssize_t nargs);
+PyObject *KrBegin(PyObject *module, PyObject *const *args, Py_ssize_t nargs);
 
-// Makes the Handle type; false with an exception set on failure.
+// Make the Handle and Writer types; false with an exception set on failure.
 bool KrInitHandleType(PyObject *module);
+bool KrInitWriterType(PyObject *module);
