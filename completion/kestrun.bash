@@ -1,7 +1,8 @@
 # bash completion for kestrun: options while they may still come (only before
 # the package, or before the first member after -f), directories after -C and
-# -d, then packages (*.rbd files, the extension in any case; also after -f),
-# and after the package the names of its members, which kestrun -l lists.
+# -d, then packages (*.rbd files, the extension in any case; also after -f,
+# and after --diff, whose value may be a directory too), and after the
+# package the names of its members, which kestrun -l lists.
 _kestrun_members() {
   local package=$1 cur=$2 line name
   package=${package/#\~/$HOME}
@@ -37,7 +38,7 @@ _kestrun() {
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;
-    -f | --file | -[lqtiOxvhVk]*f)
+    -f | --file | -[lqtiOxvhVk]*f | --diff)
       _kestrun_packages '' "$cur"
       return
       ;;
@@ -55,15 +56,15 @@ _kestrun() {
     elif [[ $word == -- ]]; then
       options_open=0
     elif ((options_open)) && [[ $word == -* && $word != - ]]; then
-      # Options that take the next word: -C, -d, -f, --exclude, and a bundle
-      # ending in C, d or f.
+      # Options that take the next word: -C, -d, -f, --exclude, --diff, and
+      # a bundle ending in C, d or f.
       case $word in
         --file=*) package=${word#--file=} named=1 ;;
         -f | --file | -[lqtiOxvhVk]*f)
           package=${COMP_WORDS[i + 1]-} named=1
           ((i++))
           ;;
-        -C | --directory | -d | --output | --exclude | -[lqtiOxvhVk]*[Cd]) ((i++)) ;;
+        -C | --directory | -d | --output | --exclude | --diff | -[lqtiOxvhVk]*[Cd]) ((i++)) ;;
       esac
     elif ((named)); then
       members=1
@@ -83,10 +84,12 @@ _kestrun() {
 
   if ((options_open)) && [[ $cur == -* ]]; then
     local assigned
-    if [[ $cur == --file=* ]]; then
-      _kestrun_packages --file= "${cur#--file=}"
-      return
-    fi
+    for assigned in --file= --diff=; do
+      if [[ $cur == "$assigned"* ]]; then
+        _kestrun_packages "$assigned" "${cur#"$assigned"}"
+        return
+      fi
+    done
     for assigned in --directory= --output=; do
       if [[ $cur == "$assigned"* ]]; then
         compopt -o filenames 2>/dev/null
@@ -95,7 +98,7 @@ _kestrun() {
       fi
     done
     mapfile -t COMPREPLY < <(compgen -W '-x --extract -l --list --json -t --test -i --info
-      -O --to-stdout --sha256 -C --directory= -d --output= -f --file= -k --keep-old-files
+      -O --to-stdout --diff= --sha256 -C --directory= -d --output= -f --file= -k --keep-old-files
       --exclude= -q --quiet -v --verbose --progress --no-progress -h --help -V --version
       --' -- "$cur")
     if [[ ${COMPREPLY[0]-} == *= ]]; then

@@ -31,6 +31,10 @@ TEST_F(CliTest, HelpAndVersion) {
               "tar's -t is -l here", "Exit status"}) {
             EXPECT_NE(run.out.find(documented), std::string::npos) << documented;
         }
+        // --diff's statuses are kestrun's, not diff's.
+        EXPECT_NE(run.out.find("--diff=OTHER"), std::string::npos);
+        EXPECT_NE(run.out.find("With --diff: 0 when the two are the same, 2 when they differ"),
+                  std::string::npos);
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
     }
@@ -55,6 +59,10 @@ TEST_F(CliTest, CommandLineMistakesGiveOneErrorAndAPointerToTheHelp) {
         {{"--directory="}, "Option \"--directory\" needs a directory!"},
         {{"-q"}, "No package given!"},
         {{"-i", "pkg.rbd", "data"}, "Option \"-i\" takes no member patterns!"},
+        {{"--diff"}, "Option \"--diff\" needs a package or a directory!"},
+        {{"--diff=d", "-t", "pkg.rbd"}, "Options \"--diff\" and \"-t\" cannot be used together!"},
+        {{"--diff", "d", "--sha256", "pkg.rbd"},
+         "Options \"--sha256\" and \"--diff\" cannot be used together!"},
         // -f: the package among the options, then member patterns.
         {{"--file="}, "Option \"--file\" needs a package!"},
         {{"-xf", "-"},

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # kestrun's bash completion: options before the package, directories after
 # -C and -d (also ending a bundle), packages (*.rbd in any case; also after
-# -f), and after the package its member names, which the built kestrun lists.
+# -f and --diff), and after the package its member names, which the built
+# kestrun lists.
 # Arguments: the source directory, the built kestrun, the built mksample.
 set -euo pipefail
 # shellcheck source=/dev/null
@@ -48,4 +49,10 @@ expect 'out|' kestrun -xvf game.rbd -C ''
 expect '--keep-old-files|' kestrun -xf game.rbd --ke
 expect 'sfx/boom.wav|' kestrun --file game.rbd -q s
 expect '' kestrun -f game.rbd sfx/boom.wav --
+# --diff takes a package or a directory, then the options go on.
+expect 'UP.RBD|game.rbd|out|' kestrun --diff ''
+expect '--diff=UP.RBD|--diff=game.rbd|--diff=out|' kestrun --diff=
+expect '--diff=|' kestrun --dif
+expect '--quiet|' kestrun --diff out --qu
+expect 'data/snd/a.wav|data/snd/b.wav|' kestrun --diff=out game.rbd data/s
 exit $failed

@@ -17,6 +17,10 @@ libkestrun, the library of the kestrun command::
         for problem in report.refused + report.failed:
             print(problem.entry.path, problem.message)
 
+    changes = kestrun.diff("music-1.0.rbd", "music-1.1.rbd")  # or a directory
+    for path in changes.modified:
+        print("M", path)
+
 Paths are str, decoded as os.fsdecode does (lossless: os.fsencode gives the
 package's bytes back); every method that takes a name also takes bytes.
 
@@ -29,18 +33,20 @@ writes at most 64 times the package's size plus 1 GiB.
 
 from __future__ import annotations
 
+import contextlib
 import enum
 import errno
 import io
 import operator
 import os
 import stat
-from typing import Callable, Iterable, Iterator, NamedTuple, Optional, Union
+from typing import Callable, Iterable, Iterator, NamedTuple, Optional, Tuple, Union
 
 from . import _kestrun
 
 __all__ = [
     "BadPackage",
+    "Diff",
     "Entry",
     "EntryFile",
     "ErrorCode",
@@ -48,6 +54,7 @@ __all__ = [
     "Package",
     "Problem",
     "Report",
+    "diff",
     "is_package",
     "open",
 ]
@@ -581,3 +588,175 @@ def is_package(path_or_fd: Union[StrOrBytesPath, int]) -> bool:
         return False
     finally:
         os.close(fd)
+
+
+# -- Comparing ----------------------------------------------------------------
+
+
+class Diff(NamedTuple):
+    """What diff(a, b) found: paths (str, as os.fsdecode gives them), each
+    list sorted as ``kestrun --diff`` prints them, byte by byte.
+    ``any(d)`` is false when the two are the same."""
+
+    added: list[str]  # only in b
+    deleted: list[str]  # only in a
+    modified: list[str]  # in both, with other bytes
+
+
+# Bytes are compared this many at a time from each side.
+_PIECE = 64 * 1024
+_DIRECTORY = os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC
+_FILE = os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC
+# What reads `n` bytes at `offset` of an item.
+_Reader = Callable[[int, int], bytes]
+
+
+class _PackageSide:
+    """What extraction leaves of a package: the entry Package.getinfo gives
+    for each path, none that extraction refuses."""
+
+    def __init__(self, package: Package) -> None:
+        self.package = package
+        self.left = {
+            entry.path_bytes: entry
+            for entry in package
+            if not entry.unsafe and not entry.shadowed
+        }
+
+    def open(self, path: bytes, stack: contextlib.ExitStack) -> Optional[Tuple[int, _Reader]]:
+        entry = self.left[path]
+        if entry.no_data:
+            return 0, lambda offset, n: b""  # extraction leaves an empty file
+        file = stack.enter_context(self.package.open(entry))
+
+        def read(offset: int, n: int) -> bytes:
+            file.seek(offset)
+            return file.read(n)
+
+        return entry.size, read
+
+
+class _TreeSide:
+    """Every name below a directory that is no directory, reached through
+    directory descriptors without following a link. A link, or anything
+    else that is no regular file (a FIFO, a device), is never followed or
+    opened, and differs from any entry."""
+
+    def __init__(self, top: int) -> None:
+        self.top = top
+        self.left: dict[bytes, bool] = {}  # path: whether it is a regular file
+        pending = [(os.dup(top), b"")]
+        try:
+            while pending:
+                fd, prefix = pending.pop()
+                try:
+                    self._list(fd, prefix, pending)
+                finally:
+                    os.close(fd)
+        finally:
+            for fd, _ in pending:
+                os.close(fd)
+
+    def _list(self, fd: int, prefix: bytes, pending: list[tuple[int, bytes]]) -> None:
+        with os.scandir(fd) as names:
+            for name in names:
+                path = prefix + os.fsencode(name.name)
+                if name.is_dir(follow_symlinks=False):
+                    try:
+                        pending.append((os.open(name.name, _DIRECTORY, dir_fd=fd), path + b"/"))
+                        continue
+                    except OSError as error:
+                        # Made a link or a file since it was listed.
+                        if error.errno not in (errno.ELOOP, errno.ENOTDIR):
+                            raise
+                self.left[path] = name.is_file(follow_symlinks=False)
+
+    def open(self, path: bytes, stack: contextlib.ExitStack) -> Optional[Tuple[int, _Reader]]:
+        if not self.left[path]:
+            return None
+        *groups, name = path.split(b"/")
+        fd = self.top
+        try:
+            for group in groups:
+                fd = os.open(group, _DIRECTORY, dir_fd=fd)
+                stack.callback(os.close, fd)
+            fd = os.open(name, _FILE, dir_fd=fd)
+        except OSError as error:
+            if error.errno in (errno.ELOOP, errno.ENOTDIR):
+                return None
+            raise
+        stack.callback(os.close, fd)
+        status = os.fstat(fd)
+        if not stat.S_ISREG(status.st_mode):
+            return None
+        return status.st_size, lambda offset, n: os.pread(fd, n, offset)
+
+
+_Side = Union[_PackageSide, _TreeSide]
+
+
+def _same(first: _Side, second: _Side, path: bytes) -> bool:
+    with contextlib.ExitStack() as stack:
+        a = first.open(path, stack)
+        b = second.open(path, stack) if a is not None else None
+        if a is None or b is None or a[0] != b[0]:
+            return False
+        for offset in range(0, a[0], _PIECE):
+            n = min(_PIECE, a[0] - offset)
+            if a[1](offset, n) != b[1](offset, n):
+                return False
+        return True
+
+
+_Compared = Union[Package, StrOrBytesPath, int]
+
+
+def _side(stack: contextlib.ExitStack, what: _Compared) -> _Side:
+    if isinstance(what, Package):
+        return _PackageSide(what)
+    if not isinstance(what, int) and not hasattr(what, "fileno"):
+        try:
+            top = os.open(what, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+        except NotADirectoryError:
+            pass
+        else:
+            stack.callback(os.close, top)
+            return _TreeSide(top)
+    return _PackageSide(stack.enter_context(Package(what)))
+
+
+def diff(a: _Compared, b: _Compared) -> Diff:
+    """Compares what extraction would leave of ``a`` and of ``b``, as
+    ``kestrun --diff A B`` does: ``added`` holds the paths only in ``b``,
+    ``deleted`` those only in ``a``, ``modified`` those in both whose bytes
+    differ.
+
+    Each is a Package, a package's path or descriptor (opened and closed
+    here), or a directory, such as an earlier extraction. Of a package
+    counts, at each path, the entry that extraction leaves (the one
+    getinfo() gives: of the entries of that path, the last that extraction
+    does not refuse); an entry
+    whose data runs past the package's end counts as the empty file that
+    extraction leaves. Of a directory counts every file below it: no
+    symbolic link in it is followed, and no FIFO or device opened; each
+    counts as a difference from any entry. Sizes are compared first, and
+    bytes only where the sizes agree, in pieces, up to the first that
+    differs. BadPackage and OSError as Package() raises them, OSError for a
+    directory that can't be read.
+
+    Paths are judged as extractall() judges them, below a directory of the
+    caller's; the command judges a package's as ``kestrun PACKAGE`` does,
+    below ./NAME/, which can differ only for a path near the longest
+    extraction writes."""
+    with contextlib.ExitStack() as stack:
+        first, second = _side(stack, a), _side(stack, b)
+        added = sorted(path for path in second.left if path not in first.left)
+        deleted = sorted(path for path in first.left if path not in second.left)
+        modified = sorted(
+            path for path in first.left if path in second.left and not _same(first, second, path)
+        )
+    return Diff(
+        [os.fsdecode(path) for path in added],
+        [os.fsdecode(path) for path in deleted],
+        [os.fsdecode(path) for path in modified],
+    )

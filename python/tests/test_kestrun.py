@@ -390,3 +390,60 @@ def test_links_in_the_output_tree_are_not_followed(tmp_path):
         assert not os.path.islink(out / "data" / "b")
         assert (out / "data" / "b").read_bytes() == b"replaces the link"
         assert tree_of(outside) == {"b": b"kept"}
+
+
+# The later package repeats b.txt, whose later entry differs; ".." leaves
+# nothing and "cut", whose data runs past the end, an empty file.
+EARLIER = [("files", "data", [("a.txt", b"same"), ("b.txt", b"old b"), ("gone.txt", b"gone")])]
+LATER = [
+    (
+        "files",
+        "data",
+        [
+            ("a.txt", b"same"),
+            ("b.txt", b"old b"),
+            ("b.txt", b"new b"),
+            ("..", b"refused"),
+            ("new.txt", b"new"),
+            ("cut", b"", {"size": 9, "offset": 10**6}),
+        ],
+    ),
+    ("files", "data-x", [("y", b"y")]),
+]
+
+
+def test_diff_of_packages_and_of_an_edited_extraction(tmp_path):
+    earlier = write(tmp_path / "earlier.rbd", package(EARLIER))
+    later = write(tmp_path / "later.rbd", package(LATER))
+    assert kestrun.diff(earlier, later) == (
+        ["data-x/y", "data/cut", "data/new.txt"],
+        ["data/gone.txt"],
+        ["data/b.txt"],
+    )
+    with kestrun.Package(later) as pkg:
+        pkg.extractall(tmp_path / "later")
+        assert not any(kestrun.diff(tmp_path / "later", pkg))
+
+    # An extraction with one file edited, one added and one removed; a link
+    # to the very bytes of an entry is not followed.
+    tree = tmp_path / "earlier"
+    with kestrun.Package(earlier) as pkg:
+        pkg.extractall(tree)
+    write(tree / "data" / "a.txt", b"SAME")
+    write(tree / "data" / "added", b"added")
+    os.remove(tree / "data" / "gone.txt")
+    write(tmp_path / "copy", b"new")
+    os.symlink("../../copy", tree / "data" / "new.txt")
+    changes = kestrun.diff(tree, later)
+    assert changes == kestrun.Diff(
+        added=["data-x/y", "data/cut"],
+        deleted=["data/added"],
+        modified=["data/a.txt", "data/b.txt", "data/new.txt"],
+    )
+    if KESTRUN:  # the command's lines say the same
+        run = subprocess.run([KESTRUN, "--diff", tree, later], capture_output=True, env=CLI_ENV)
+        lines = [("A", path) for path in changes.added] + [("D", path) for path in changes.deleted]
+        lines += [("M", path) for path in changes.modified]
+        lines.sort(key=lambda line: os.fsencode(line[1]))
+        assert run.stdout.decode() == "".join(f"{letter}\t{path}\n" for letter, path in lines)
+        assert run.returncode == 2

@@ -30,9 +30,9 @@ void ClosePackage(int fd) {
 }
 #endif
 
-// Opens the package as the library does (open_package.h). The classic run
-// keeps its one line for every refusal; option mode says why.
-int OpenPackage(RBDRun &run, const char *path) {
+} // namespace
+
+int RBD_OpenPackageOrFail(RBDRun &run, const char *path) {
     RBDOpenFailure failure{};
     int fd = RBD_OpenPackageFile(path, failure);
     if (fd >= 0) {
@@ -50,6 +50,8 @@ int OpenPackage(RBDRun &run, const char *path) {
     RBD_Fatal(run.out, "ERROR: Failed to open \"%s\": %s, aborting!\n", shown,
               RBD_SystemText(failure.os_error, text, sizeof text));
 }
+
+namespace {
 
 // Closes the package however the load ends: a fatal error in a harness that
 // catches it (the fuzz target) unwinds through here.
@@ -78,7 +80,9 @@ void FailHeaderInFull(RBDStreams &out, const RBDWalkError &error, const char *pa
     }
 }
 
-[[noreturn]] void FailWalk(RBDRun &run, const RBDWalkError &error, const char *raw_path) {
+} // namespace
+
+void RBD_FailWalk(RBDRun &run, const RBDWalkError &error, const char *raw_path) {
     RBDStreams &out = run.out;
     if (run.mode.options) {
         FailHeaderInFull(out, error, raw_path);
@@ -113,6 +117,8 @@ void FailHeaderInFull(RBDStreams &out, const RBDWalkError &error, const char *pa
     }
     RBD_Fatal(out, "ERROR: Failed to load RBD package \"%s\", aborting!\n", path);
 }
+
+namespace {
 
 void *AllocateOrFail(RBDStreams &out, size_t count, size_t size, const char *what) {
     void *memory = std::calloc(count > 0 ? count : 1, size);
@@ -187,7 +193,7 @@ void Walk(RBDRun &run, RBDWalk &walk, RBDPackage *package) {
         case RBD_EVENT_DONE:
             return;
         case RBD_EVENT_FAILED:
-            FailWalk(run, walk.error, package->path);
+            RBD_FailWalk(run, walk.error, package->path);
         }
     }
 }
@@ -196,7 +202,7 @@ void Walk(RBDRun &run, RBDWalk &walk, RBDPackage *package) {
 
 RBDPackage *RBD_LoadPackage(RBDRun &run) {
     const char *path = run.package.path;
-    int fd = OpenPackage(run, path);
+    int fd = RBD_OpenPackageOrFail(run, path);
     OpenPackageFile package_file{run, fd};
     auto *package = static_cast<RBDPackage *>(
         AllocateOrFail(run.out, 1, sizeof(RBDPackage), "memory for package container, aborting"));
@@ -208,7 +214,7 @@ RBDPackage *RBD_LoadPackage(RBDRun &run) {
     std::strcpy(package->path, path);
     RBDWalk walk;
     if (!RBD_StartWalk(walk, fd)) {
-        FailWalk(run, walk.error, path);
+        RBD_FailWalk(run, walk.error, path);
     }
     package->header = walk.header;
     run.package.fd = fd;

@@ -3,8 +3,18 @@
 // run's action as soon as its record has been read.
 #pragma once
 
+#include "../package/walk.h"
 #include "loaded_package.h"
 #include "run_state.h"
+
+// Opens the package file `path` for reading as the library does
+// (open_package.h), or ends the run with status 1 and the message of its
+// refusal: the classic run's one line, or in option mode why.
+int RBD_OpenPackageOrFail(RBDRun &run, const char *path);
+
+// Ends the run with status 1 and the message for a walk of the package
+// `path` that stopped at `error`: a file that is no package, or damage.
+[[noreturn]] void RBD_FailWalk(RBDRun &run, const RBDWalkError &error, const char *path);
 
 // Loads the package at `run.package.path`, handling every entry as the run's
 // mode says. The package is open as `run.package.fd` during the load only;

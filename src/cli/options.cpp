@@ -23,6 +23,7 @@ enum RBDOptionId {
     OPTION_NO_PROGRESS,
     OPTION_SHA256,
     OPTION_FILE,
+    OPTION_DIFF,
 };
 
 struct RBDOptionWord {
@@ -51,6 +52,7 @@ const RBDOptionWord kOptions[] = {
     {OPTION_NO_PROGRESS, 0, "--no-progress", nullptr},
     {OPTION_SHA256, 0, "--sha256", nullptr},
     {OPTION_FILE, 'f', "--file", "a package"},
+    {OPTION_DIFF, 0, "--diff", "a package or a directory"},
 };
 
 const RBDOptionWord *ByLetter(char letter) {
@@ -212,6 +214,9 @@ bool Apply(RBDChoice &choice, const RBDOptionWord &option, const std::string &wo
     case OPTION_FILE:
         // There is a value, as checked above; the analyser can't tell.
         return value != nullptr && NamePackage(options, word, value, *choice.error);
+    case OPTION_DIFF:
+        options.diff_other = value;
+        return ChooseAction(choice, RBD_ACTION_DIFF, word);
     }
     return true;
 }

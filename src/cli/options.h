@@ -22,6 +22,7 @@ struct RBDOptions {
     const char *base_dir;    // -C DIR, or null
     const char *output_root; // -d DIR, or null
     const char *package;     // by -f, or the first word after the options; null if none
+    const char *diff_other;  // --diff OTHER: the package or directory compared with it
     std::vector<const char *> patterns;
     std::vector<const char *> excludes;
 };

@@ -3,6 +3,7 @@
 #include "../hostkit/hostkit.h"
 #include "../package/root_name.h"
 #include "contents.h"
+#include "diff/diff.h"
 #include "entries/entry_action.h"
 #include "entries/entry_check.h"
 #include "entries/entry_listing.h"
@@ -128,6 +129,7 @@ void Conclude(const RBDRun &run, const RBDPackage *pack) {
         break;
     case RBD_ACTION_LIST:
     case RBD_ACTION_TO_STDOUT:
+    case RBD_ACTION_DIFF:
         break;
     }
 }
@@ -177,6 +179,9 @@ void RBD_RunWithOptions(RBDRun &run, int argc, char **argv) {
     }
     SetRunMode(run, options);
     RBD_ChooseMembers(run.members, options.patterns, options.excludes);
+    if (options.action == RBD_ACTION_DIFF) {
+        RBD_RunDiff(run, options);
+    }
     // With -d the root is named by the user, not after the package.
     RBD_PreparePackage(run, options.package, options.output_root == nullptr);
     UseOutputDirectory(run, options.base_dir);

@@ -11,6 +11,7 @@ enum RBDEntryAction {
     RBD_ACTION_TEST,      // check what an extraction would meet, write nothing
     RBD_ACTION_TO_STDOUT, // entry bytes to standard output
     RBD_ACTION_INFO,      // nothing per entry; the contents report at the end
+    RBD_ACTION_DIFF,      // no walk of its own: two sides compared (diff/diff.h)
 };
 
 // Whether and how the status line shows the run's progress on standard

@@ -31,6 +31,12 @@ const char options_text[] =
     "                         As in unzip: tar's -t is -l here\n"
     "  -i, --info             print the header and the top-level groups\n"
     "  -O, --to-stdout        write the entries' bytes to standard output\n"
+    "      --diff=OTHER       compare what extraction would leave of PACKAGE with\n"
+    "                         OTHER, a package or a directory (an earlier\n"
+    "                         extraction; links in it are never followed, each\n"
+    "                         counts as a difference): a line for each path that\n"
+    "                         differs, as git diff --name-status prints them:\n"
+    "                         A only in PACKAGE, D only in OTHER, M other bytes\n"
     "      --sha256           with -l: sha256sum lines; with --json: a sha256\n"
     "                         field; with -t: read and hash every entry\n"
     "  -C, --directory=DIR    extract into DIR/NAME/ (DIR must exist)\n"
@@ -40,7 +46,8 @@ const char options_text[] =
     "                         and -xvf do; more options may follow it, then\n"
     "                         MEMBERs. A file, never \"-\": it is read at offsets\n"
     "      --exclude=PATTERN  leave out the entries PATTERN matches (repeatable)\n"
-    "  -q, --quiet            print warnings and errors only\n"
+    "  -q, --quiet            print warnings and errors only (with --diff, no\n"
+    "                         lines: the status tells, at the first difference)\n"
     "  -v, --verbose          print a \"Writing\" line for each entry (the default)\n"
     "      --progress         show the status line, also where standard error is\n"
     "                         not a terminal (a line every second)\n"
@@ -56,7 +63,8 @@ const char options_text[] =
     "errors go to standard error.\n"
     "\n"
     "Exit status: 0 when done, 2 when done but a warning was printed, 1 after an\n"
-    "error.\n";
+    "error. With --diff: 0 when the two are the same, 2 when they differ, 1 after\n"
+    "an error; not diff's 1 for a difference, since kestrun's 1 means failure.\n";
 
 } // namespace
 

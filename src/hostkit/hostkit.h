@@ -152,6 +152,50 @@ HK_API int hkCopyRange(int out_fd, int in_fd, uint64_t offset, uint64_t size);
 // there.
 HK_API int hkSendRange(int out_fd, int in_fd, uint64_t offset, uint64_t size, uint64_t *sent);
 
+// --- Reading a tree below directory handles --------------------------
+//
+// For comparing a directory tree, such as an earlier extraction, with a
+// package: names are listed and files opened relative to directory handles,
+// and no symbolic link (on Windows, no reparse point) is ever followed.
+
+// What a name in a directory is, as the name itself shows it.
+enum {
+    HK_KIND_FILE = 1,      // a regular file
+    HK_KIND_DIRECTORY = 2, // a directory, never a link to one
+    HK_KIND_LINK = 3,      // a symbolic link or reparse point, to whatever it leads
+    HK_KIND_OTHER = 4,     // a FIFO, a socket, a device
+};
+
+// The names of one open directory, one at a time.
+typedef struct hkListing hkListing;
+
+// Starts listing `dir` (null: the working directory). Null, with hkGetError
+// saying why, when it can't be read.
+HK_API hkListing *hkListDirectory(hkDirectory *dir);
+
+// The next name of the listing, in no particular order, "." and ".." left
+// out: 1 with `*name` (valid until the next call) and its `*kind` (a link
+// is a link, never what it leads to); 0 at the end; -1 when the directory
+// could not be read further (hkGetError says why).
+HK_API int hkNextName(hkListing *listing, const char **name, int *kind);
+
+// Ends a listing; null is ignored.
+HK_API void hkCloseListing(hkListing *listing);
+
+// What hkOpenFileBelow did.
+enum {
+    HK_OPEN_DONE = 0,     // the regular file is open for reading
+    HK_OPEN_LINK = 1,     // a symbolic link or reparse point has the name: not followed
+    HK_OPEN_NOT_FILE = 2, // something else that is no regular file has it: not read
+    HK_OPEN_FAILED = 3,   // see hkGetError
+};
+
+// Opens the regular file `name` (one component) in `dir` for reading. A
+// link is never followed, and a FIFO or a device is never waited for or
+// read. On HK_OPEN_DONE `*fd` is a descriptor of the C library (on Windows,
+// of the C runtime, in binary mode), to be closed with hkCloseFile.
+HK_API int hkOpenFileBelow(hkDirectory *dir, const char *name, int *fd);
+
 // --- Reading at explicit offsets ---------------------------------------
 
 // Reads up to `size` bytes at `offset` of descriptor `fd` into `into`,

@@ -1,4 +1,5 @@
-// Host services for POSIX systems: output below directory handles.
+// Host services for POSIX systems: output below directory handles, and
+// the reading of a tree below them.
 //
 // Every directory and file is reached relative to an open directory, one name
 // at a time or, on Linux, through openat2 with RESOLVE_BENEATH |
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <new>
 #include <string>
@@ -238,4 +240,100 @@ bool hkDescriptorIdentity(int fd, hkFileId *id) {
     *id = hkFileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
                    S_ISDIR(st.st_mode)};
     return true;
+}
+
+// The listing reads a descriptor of its own: a directory handle is opened to
+// be named in *at calls only (O_PATH), which can't be read.
+struct hkListing {
+    DIR *dir;
+};
+
+hkListing *hkListDirectory(hkDirectory *dir) {
+    int fd = openat(DirectoryFd(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    auto *listing = new (std::nothrow) hkListing;
+    DIR *stream = listing != nullptr ? fdopendir(fd) : nullptr;
+    if (stream == nullptr) {
+        int error = listing != nullptr ? errno : ENOMEM;
+        delete listing;
+        close(fd);
+        errno = error;
+        return nullptr;
+    }
+    listing->dir = stream;
+    return listing;
+}
+
+namespace {
+
+int KindOf(mode_t mode) {
+    if (S_ISLNK(mode)) {
+        return HK_KIND_LINK;
+    }
+    if (S_ISDIR(mode)) {
+        return HK_KIND_DIRECTORY;
+    }
+    return S_ISREG(mode) ? HK_KIND_FILE : HK_KIND_OTHER;
+}
+
+} // namespace
+
+int hkNextName(hkListing *listing, const char **name, int *kind) {
+    for (;;) {
+        errno = 0;
+        const struct dirent *entry = readdir(listing->dir);
+        if (entry == nullptr) {
+            return errno == 0 ? 0 : -1;
+        }
+        const char *found = entry->d_name;
+        if (std::strcmp(found, ".") == 0 || std::strcmp(found, "..") == 0) {
+            continue;
+        }
+        struct stat st {};
+        if (fstatat(dirfd(listing->dir), found, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) {
+                continue; // removed since it was listed
+            }
+            return -1;
+        }
+        *name = found;
+        *kind = KindOf(st.st_mode);
+        return 1;
+    }
+}
+
+void hkCloseListing(hkListing *listing) {
+    if (listing != nullptr) {
+        closedir(listing->dir);
+        delete listing;
+    }
+}
+
+int hkOpenFileBelow(hkDirectory *dir, const char *name, int *fd) {
+    // Looked at first, so that a device is never opened (opening one may
+    // act on it); O_NOFOLLOW and O_NONBLOCK hold even if the name changes
+    // in between, and what was opened is looked at again.
+    struct stat st {};
+    if (fstatat(DirectoryFd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return HK_OPEN_FAILED;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return S_ISLNK(st.st_mode) ? HK_OPEN_LINK : HK_OPEN_NOT_FILE;
+    }
+    *fd = openat(DirectoryFd(dir), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (*fd < 0) {
+        return errno == ELOOP ? HK_OPEN_LINK : HK_OPEN_FAILED;
+    }
+    int refused = fstat(*fd, &st) != 0   ? HK_OPEN_FAILED
+                  : !S_ISREG(st.st_mode) ? HK_OPEN_NOT_FILE
+                                         : HK_OPEN_DONE;
+    if (refused != HK_OPEN_DONE) {
+        int error = errno;
+        close(*fd);
+        *fd = -1;
+        errno = error;
+    }
+    return refused;
 }

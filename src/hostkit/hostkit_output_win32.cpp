@@ -1,4 +1,5 @@
-// Host services for Windows: output below directory handles.
+// Host services for Windows: output below directory handles, and the
+// reading of a tree below them.
 //
 // The narrow Win32 functions create nothing relative to a handle, so names
 // are joined into paths here; what keeps those paths honest:
@@ -26,6 +27,7 @@
 #include "hostkit.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <new>
@@ -311,4 +313,99 @@ hkDirectory *hkFindBelow(hkDirectory *base, const char *relative, int *why) {
 
 int hkDirectoryFd(const hkDirectory * /*dir*/) {
     return -1;
+}
+
+struct hkListing {
+    HANDLE find;
+    WIN32_FIND_DATAA found;
+    bool pending; // `found` holds a name not yet handed out
+};
+
+hkListing *hkListDirectory(hkDirectory *dir) {
+    auto *listing = new (std::nothrow) hkListing;
+    if (listing == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    listing->find = FindFirstFileA(Join(PathOf(dir), "*").c_str(), &listing->found);
+    listing->pending = listing->find != INVALID_HANDLE_VALUE;
+    if (!listing->pending && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        DWORD error = GetLastError();
+        delete listing;
+        SetLastError(error);
+        return nullptr;
+    }
+    return listing;
+}
+
+int hkNextName(hkListing *listing, const char **name, int *kind) {
+    for (;;) {
+        if (!listing->pending) {
+            if (listing->find == INVALID_HANDLE_VALUE ||
+                !FindNextFileA(listing->find, &listing->found)) {
+                bool end =
+                    listing->find == INVALID_HANDLE_VALUE || GetLastError() == ERROR_NO_MORE_FILES;
+                return end ? 0 : -1;
+            }
+        }
+        listing->pending = false;
+        const char *found = listing->found.cFileName;
+        if (std::strcmp(found, ".") == 0 || std::strcmp(found, "..") == 0) {
+            continue;
+        }
+        DWORD attributes = listing->found.dwFileAttributes;
+        *name = found;
+        *kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? HK_KIND_LINK
+                : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? HK_KIND_DIRECTORY
+                : (attributes & FILE_ATTRIBUTE_DEVICE) != 0      ? HK_KIND_OTHER
+                                                                 : HK_KIND_FILE;
+        return 1;
+    }
+}
+
+void hkCloseListing(hkListing *listing) {
+    if (listing != nullptr) {
+        if (listing->find != INVALID_HANDLE_VALUE) {
+            FindClose(listing->find);
+        }
+        delete listing;
+    }
+}
+
+int hkOpenFileBelow(hkDirectory *dir, const char *name, int *fd) {
+    // The reparse point itself is opened, never its target, and looked at
+    // by handle and, for Wine, by path as well; a directory opens too
+    // (backup semantics), to be told apart and refused.
+    std::string path = Join(PathOf(dir), name);
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return HK_OPEN_FAILED;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD by_path = GetFileAttributesA(path.c_str());
+    if (!GetFileInformationByHandle(handle, &info) || by_path == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        CloseHandle(handle);
+        SetLastError(error);
+        return HK_OPEN_FAILED;
+    }
+    DWORD attributes = info.dwFileAttributes | (by_path & FILE_ATTRIBUTE_REPARSE_POINT);
+    int refused =
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? HK_OPEN_LINK
+        : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || GetFileType(handle) != FILE_TYPE_DISK
+            ? HK_OPEN_NOT_FILE
+            : HK_OPEN_DONE;
+    if (refused != HK_OPEN_DONE) {
+        CloseHandle(handle);
+        return refused;
+    }
+    *fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (*fd < 0) {
+        CloseHandle(handle);
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+        return HK_OPEN_FAILED;
+    }
+    return HK_OPEN_DONE;
 }

@@ -1,5 +1,6 @@
 // The Win32 host services: Windows path forms, directory creation along
-// either separator, the system's error texts, and copying a range.
+// either separator, the system's error texts, copying a range, and reading a
+// tree below a handle.
 #include "hostkit/hostkit.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <io.h>
 #include <iterator>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <windows.h>
@@ -105,6 +107,35 @@ TEST_F(HostkitWin32Test, CopyRangeGivesTheRange) {
     EXPECT_STRNE(hkGetError(), "");
     _close(read_only);
     _close(in);
+}
+
+TEST_F(HostkitWin32Test, TreeNamesAreListedAndOnlyRegularFilesOpen) {
+    std::ofstream(Path("file"), std::ios::binary) << "bytes";
+    ASSERT_TRUE(fs::create_directory(Path("sub")));
+    hkDirectory *top = hkOpenDirectory(root_.c_str());
+    ASSERT_NE(top, nullptr);
+    hkListing *listing = hkListDirectory(top);
+    ASSERT_NE(listing, nullptr);
+    std::map<std::string, int> kinds;
+    const char *name = nullptr;
+    int kind = 0;
+    while (hkNextName(listing, &name, &kind) == 1) {
+        kinds[name] = kind;
+    }
+    EXPECT_EQ(hkNextName(listing, &name, &kind), 0);
+    hkCloseListing(listing);
+    EXPECT_EQ(kinds,
+              (std::map<std::string, int>{{"file", HK_KIND_FILE}, {"sub", HK_KIND_DIRECTORY}}));
+
+    int fd = -1;
+    ASSERT_EQ(hkOpenFileBelow(top, "file", &fd), HK_OPEN_DONE);
+    char bytes[8] = {};
+    EXPECT_EQ(hkReadAt(fd, 1, bytes, sizeof bytes), 4);
+    EXPECT_STREQ(bytes, "ytes");
+    EXPECT_TRUE(hkCloseFile(fd));
+    EXPECT_EQ(hkOpenFileBelow(top, "sub", &fd), HK_OPEN_NOT_FILE);
+    EXPECT_EQ(hkOpenFileBelow(top, "missing", &fd), HK_OPEN_FAILED);
+    hkCloseDirectory(top);
 }
 
 } // namespace

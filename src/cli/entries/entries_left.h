@@ -7,7 +7,31 @@
 // which takes the whole index, so it is read once before the walk that lists.
 #pragma once
 
+#include "../../package/text_store.h"
+#include "../../package/walk.h"
 #include "../run_state.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// An entry that an extraction leaves: its path under the output root and
+// where its data lies.
+struct RBDEntryLeft {
+    const char *path; // kept in the text store of RBD_CollectEntriesLeft
+    size_t entry;     // its place in index order
+    uint32_t offset;
+    uint32_t size;
+};
+
+// Walks the index of the package open as `fd` as far as it can be read, and
+// puts in `left` the entries that an extraction into the output root
+// `root_name` leaves, one for each path, sorted by path byte by byte; their
+// paths are kept in `text`. Gives the number of entries met; `error` says
+// what stopped the walk early (RBD_PROBLEM_NONE when nothing did). Throws
+// std::bad_alloc when memory can't be had.
+size_t RBD_CollectEntriesLeft(int fd, const char *root_name, RBDTextStore &text,
+                              std::vector<RBDEntryLeft> &left, RBDWalkError &error);
 
 // Reads the index of the run's package (open), as far as it can be read (a
 // damaged one stops the walk that follows at the same place), and notes in

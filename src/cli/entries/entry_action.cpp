@@ -60,6 +60,7 @@ void ActOn(RBDRun &run, const RBDWalkEvent &event, bool left) {
         RBD_CopyEntryToStdout(run, group, filename, offset, size);
         break;
     case RBD_ACTION_INFO:
+    case RBD_ACTION_DIFF:
         break;
     }
 }
