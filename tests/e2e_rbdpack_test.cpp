@@ -217,9 +217,12 @@ TEST_F(RbdpackTest, ExcludedPathsAreLeftOutAsKestrunMatchesMembers) {
     Put("src/build/deep/x", "below an excluded directory");
     Put("docs/" + long_name + "/f", "under a name kestrun refuses");
     Put("notes", "a file directly in DIR");
+    // Every path refused is told in the one run, with the words for them all.
     ExpectRefused("ERROR: Name longer than 62 bytes, \"tree/docs/" + long_name +
-                  "\", aborting!\nTo pack the rest without it, add: --exclude docs/" + long_name +
-                  "\n");
+                  "\"!\nERROR: File outside every subdirectory (a package keeps files in "
+                  "directories only), \"tree/notes\"!\nERROR: 2 paths refused, aborting!\n"
+                  "To pack the rest without them, add: --exclude docs/" +
+                  long_name + " --exclude notes\n");
     // "*" takes slashes too; "./" before and "/" after a pattern are dropped.
     RunResult pack = Pack({"--exclude", "*.o", "tree", "--exclude=./src/build/", "pkg.rbd",
                            "--exclude", "docs", "--exclude", "notes"});
