@@ -93,6 +93,17 @@ bool LeadsRound(const Walk &walk, const fs::path &path) {
 
 void ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_path, DirNode &node);
 
+// The kind of a name that is no link, from what the listing said of it.
+fs::file_status Kind(const fs::directory_entry &entry, std::error_code &ec) {
+    if (entry.is_directory(ec)) {
+        return fs::file_status(fs::file_type::directory);
+    }
+    if (!ec && entry.is_regular_file(ec)) {
+        return fs::file_status(fs::file_type::regular);
+    }
+    return fs::file_status(fs::file_type::unknown);
+}
+
 void ScanSubdirectory(Walk &walk, const fs::path &path, const std::string &relative,
                       const std::string &name, DirNode &node) {
     if (!CheckName(walk, name, path, relative)) {
@@ -121,20 +132,16 @@ void ScanEntry(Walk &walk, const fs::directory_entry &entry, const std::string &
     if (IsExcluded(walk.options.excludes, relative)) {
         return;
     }
+    // The directory's listing gives the kind of most names: they are looked
+    // at once, for their size, or not at all.
     std::error_code ec;
-    fs::file_status status = entry.symlink_status(ec);
-    if (ec) {
-        return RefuseUnreadable(walk, path, relative, ec);
-    }
-    bool link = fs::is_symlink(status);
+    bool link = entry.is_symlink(ec);
     if (link && !walk.options.dereference) {
         return Warn(walk, "Skipping symbolic link", path);
     }
-    if (link) {
-        status = entry.status(ec);
-        if (ec) {
-            return RefuseUnreadable(walk, path, relative, ec);
-        }
+    fs::file_status status = ec ? fs::file_status() : link ? entry.status(ec) : Kind(entry, ec);
+    if (ec) {
+        return RefuseUnreadable(walk, path, relative, ec);
     }
     if (fs::is_directory(status)) {
         if (link && LeadsRound(walk, path)) {
