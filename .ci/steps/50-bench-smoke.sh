@@ -6,3 +6,4 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 bench/run.sh --smoke --build build/release
 bench/library.sh --smoke --build build/release
+bench/rbdpack.sh --smoke --build build/release
