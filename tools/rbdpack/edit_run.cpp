@@ -52,7 +52,7 @@ std::string ShownOn(FILE *stream, const std::string &text) {
         return text;
     }
     std::string shown(static_cast<size_t>(length) + 1, '\0');
-    kr_escape_text(text.c_str(), &shown[0], shown.size());
+    kr_escape_text(text.c_str(), shown.data(), shown.size());
     shown.pop_back();
     return shown;
 }
