@@ -158,7 +158,7 @@ void ScanEntry(Walk &walk, const fs::directory_entry &entry, const std::string &
     if (!FitsPath(walk, relative)) {
         return Refuse(walk, "Path too long for kestrun", path, relative);
     }
-    uint64_t size = entry.file_size(ec);
+    uint64_t size = walk.options.measure ? entry.file_size(ec) : 0;
     if (ec) {
         return RefuseUnreadable(walk, path, relative, ec);
     }

@@ -21,7 +21,7 @@ struct TreeRefusal {
 struct TreeFile {
     std::string path;   // under DIR, "/" between names: its path in the package
     std::string source; // the file's path as it is opened
-    uint64_t size = 0;
+    uint64_t size = 0;  // 0 unless measured
 };
 
 struct TreeScan {
@@ -37,6 +37,9 @@ struct ScanOptions {
     std::string root_name;
     std::vector<std::string> excludes; // see exclude.h
     bool dereference = false;          // follow symbolic links, as tar -h does
+    // Files are measured as they are found (and refused at 4 GiB); without,
+    // their size is left 0, for a caller that opens them anyway.
+    bool measure = true;
     // The tree is the whole package: one without a file is refused, and so
     // is data that would start past the records' 32-bit offsets.
     bool whole_package = true;

@@ -55,6 +55,8 @@ TreeScan Scan(const std::string &dir, const std::string &package, const PackArgu
     options.excludes = arguments.excludes;
     options.dereference = arguments.dereference;
     options.whole_package = false;
+    // Each file is opened, and measured, as it is compared.
+    options.measure = false;
     return ScanTree(dir, options);
 }
 
