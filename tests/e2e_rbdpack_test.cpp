@@ -458,6 +458,13 @@ TEST_F(RbdpackTest, AddDeleteAndRenameSayWhatTheyChangeAndADryRunChangesNothing)
 
     // Refused edits: the reason, status 1, and the package as it was.
     const std::string edited = ReadFile(scratch_ / "pkg.rbd");
+    // "./pkg/" and 4 names of 62 bytes with their slashes: 258 bytes, and a
+    // file's name past them.
+    std::string deep;
+    for (char c = 'a'; c < 'e'; ++c) {
+        deep += std::string(62, c) + "/";
+    }
+    deep += "f";
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
         {{"--delete", "pkg.rbd", "b", "x*", "y"},
          "ERROR: No entry matches \"x*\"!\nERROR: No entry matches \"y\"!\n"
@@ -470,6 +477,14 @@ TEST_F(RbdpackTest, AddDeleteAndRenameSayWhatTheyChangeAndADryRunChangesNothing)
          "ERROR: A file at the top level (files live in groups only), \"loose\", aborting!\n"},
         {{"--add", "pkg.rbd", "file", "c/d"},
          "ERROR: A file where a group is (a group has that path), \"c/d\", aborting!\n"},
+        {{"--rename", "pkg.rbd", "b/z", "b/" + std::string(63, 'L')},
+         "ERROR: A name of 63 bytes, \"LLLLLLLLLLLLLLLLLLLL...\" (a name holds 62 at most), "
+         "\"b/" +
+             std::string(63, 'L') + "\", aborting!\n"},
+        {{"--add", "pkg.rbd", "file", deep},
+         "ERROR: Path too long: extracted below an output root of 3 bytes it would pass 258 "
+         "bytes, \"" +
+             deep + "\", aborting!\n"},
         {{"--add", "pkg.rbd", "missing", "b/m"},
          "ERROR: Failed to read \"missing\": No such file or directory, aborting!\n"},
         {{"--update", "pkg.rbd", "b", "-L", "--delete-missing", "x"},

@@ -59,10 +59,12 @@ std::string ShownOn(FILE *stream, const std::string &text) {
 
 std::string RuleBroken(const kr_error &err, const std::string &path) {
     std::string rule = err.message;
-    // The writer's refusals of a path begin with it: "\"a.wav\": a file ...".
-    std::string named = "\"" + path + "\": ";
-    if (rule.compare(0, named.size(), named) == 0) {
-        rule.erase(0, named.size());
+    // The writer's refusals of a path begin with it, cut when it is long:
+    // "\"a.wav\": a file ...".
+    size_t end = rule.find("\": ");
+    if (!rule.empty() && rule[0] == '"' && end != std::string::npos &&
+        path.compare(0, end - 1, rule, 1, end - 1) == 0) {
+        rule.erase(0, end + 3);
     }
     if (!rule.empty()) {
         rule[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(rule[0])));
