@@ -42,7 +42,9 @@ kestrun_debian_package(kestrun SECTION utils
   DESCRIPTION "kestrun extracts every entry of an RBD package into a directory tree
 named after the package, and refuses names that would lead outside that
 tree. rbdpack makes an RBD package from a directory tree, such that kestrun
-gives the same tree back."
+gives the same tree back, and changes a package in place."
+  # rbdpack edits packages through libkestrun.
+  DEPENDS "libkestrun1 (>= @VERSION@)"
   # What loads the bash completions installed with the programs.
   SUGGESTS "bash-completion")
 

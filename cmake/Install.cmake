@@ -83,10 +83,17 @@ endif()
 
 # rbdpack is defined by its own block of the top-level list, which may come
 # after this file; its rules are added once the whole list has been read. It
-# needs no libhostkit, hence no run path. The Windows build installs kestrun
+# needs no libhostkit, but edits packages through libkestrun, which it finds
+# through a run path relative to its own directory, unless the library lies
+# where the dynamic linker looks anyway. The Windows build installs kestrun
 # alone: rbdpack is neither made nor tested for Windows path forms.
 function(kestrun_install_rbdpack)
   if(TARGET rbdpack AND NOT WIN32)
+    if(NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES AND
+       NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
+      file(RELATIVE_PATH rbdpack_libdir ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+      set_target_properties(rbdpack PROPERTIES INSTALL_RPATH "$ORIGIN/${rbdpack_libdir}")
+    endif()
     kestrun_install_man_page(rbdpack)
     install(TARGETS rbdpack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()

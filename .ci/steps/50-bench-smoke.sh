@@ -7,3 +7,4 @@ cd "$(dirname "$0")/../.."
 bench/run.sh --smoke --build build/release
 bench/library.sh --smoke --build build/release
 bench/writer.sh --smoke --build build/release
+bench/rbdpack.sh --smoke --build build/release

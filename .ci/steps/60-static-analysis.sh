@@ -23,7 +23,8 @@ echo "$sources" | xargs -P 2 -n 6 clang-tidy -p build/tidy --quiet
 # The benchmark programs and the library's C driver, which that build leaves
 # out, with the flags they are built with. (The GoogleTest programs are left
 # out: their headers make each take half a minute.)
-clang-tidy --quiet bench/library.cpp bench/floor.cpp bench/writer.cpp -- -std=c++17 -Iinclude
+clang-tidy --quiet bench/library.cpp bench/floor.cpp bench/writer.cpp bench/pack_with_writer.cpp \
+  -- -std=c++17 -Iinclude
 clang-tidy --quiet tests/kr_extract_driver.c bench/zip_find.c -- -std=c11 -Iinclude
 mingw=/usr/lib/gcc/x86_64-w64-mingw32/12-posix/include/c++
 # shellcheck disable=SC2086

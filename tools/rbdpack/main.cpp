@@ -1,130 +1,11 @@
 // rbdpack: writes an RBD package from a directory tree, such that kestrun
-// extracts the same tree again.
-#include "../../src/package/root_name.h"
-#include "../../src/packwriter/rbd_writer.h"
-#include "../../src/types.h"
+// extracts the same tree again; or edits a package in place.
 #include "arguments.h"
-#include "exclude.h"
-#include "scan_tree.h"
-#include "temporary.h"
+#include "create.h"
+#include "edits.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
-
-namespace fs = std::filesystem;
-
-namespace {
-
-[[noreturn]] void Fail(const std::string &line) {
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::exit(1);
-}
-
-// An error about a file or directory under DIR that --exclude could leave
-// out, with the words that do so.
-[[noreturn]] void FailLeavingOut(const std::string &line, const std::string &relative) {
-    if (relative.empty()) {
-        Fail(line);
-    }
-    Fail(line + "\nTo pack the rest without it, add: " + ExcludeArgument(relative));
-}
-
-bool IsInside(const fs::path &path, const fs::path &dir) {
-    std::error_code ec;
-    fs::path inner = fs::weakly_canonical(path, ec);
-    fs::path outer = fs::canonical(dir, ec);
-    if (ec) {
-        return false;
-    }
-    auto mismatch = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
-    return mismatch.first == outer.end();
-}
-
-// ": <the system's text for errno `error`>", or nothing when there is none.
-std::string Reason(int error) {
-    return error != 0 ? std::string(": ") + std::strerror(error) : std::string();
-}
-
-// Whatever would stop the package from being written stops the run before
-// anything else: a directory in its place (which the finished package could
-// not replace), or no directory to put it in.
-void CheckOutputPlace(const fs::path &output) {
-    std::error_code ec;
-    if (fs::is_directory(fs::symlink_status(output, ec))) {
-        Fail("ERROR: Output is a directory, \"" + output.string() + "\", aborting!");
-    }
-    fs::path parent = output.parent_path().empty() ? fs::path(".") : output.parent_path();
-    fs::file_status status = fs::status(parent, ec);
-    if (ec || !fs::is_directory(status)) {
-        std::string reason = ec ? ec.message() : std::strerror(ENOTDIR);
-        Fail("ERROR: No directory to write \"" + output.string() + "\" in: " + reason +
-             ", aborting!");
-    }
-}
-
-// Opens the temporary file the package goes to before the tree is read, so
-// that a directory that takes no new file stops the run at once too.
-FILE *OpenTemporary(const fs::path &output, fs::path &temporary) {
-    FILE *out = CreateTemporary(output, temporary);
-    if (out == nullptr) {
-        Fail("ERROR: Failed to create a file next to \"" + output.string() + "\"" + Reason(errno) +
-             ", aborting!");
-    }
-    return out;
-}
-
-// The package goes to a temporary file next to `output` first, so that the
-// finished package can be renamed into place and no half-written one is ever
-// seen under the real name.
-void WritePackage(const PackLayout &layout, FILE *out, const fs::path &temporary,
-                  const fs::path &output, const std::string &dir) {
-    std::string failed_source;
-    int error = 0;
-    bool written = StreamPackage(layout, out, failed_source, &error);
-    if (std::fclose(out) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    std::error_code ec;
-    if (written && CommitTemporary(temporary, output, ec)) {
-        return;
-    }
-    DiscardTemporary(temporary);
-    if (ec) {
-        Fail("ERROR: Failed to write \"" + output.string() + "\": " + ec.message() + ", aborting!");
-    }
-    if (failed_source.empty()) {
-        Fail("ERROR: Failed to write \"" + output.string() + "\"" + Reason(error) + ", aborting!");
-    }
-    std::string line = error == 0 ? "ERROR: Failed to read \"" + failed_source +
-                                        "\" whole (did it change while packing?), aborting!"
-                                  : "ERROR: Failed to read \"" + failed_source + "\"" +
-                                        Reason(error) + ", aborting!";
-    FailLeavingOut(line, PathInTree(dir, failed_source));
-}
-
-// kestrun names the output root after the package's file name less its last
-// four characters, which it takes for an extension such as ".rbd". Any other
-// name still packs, but extracts somewhere the user would hardly guess.
-void WarnOfOutputRoot(const std::string &filename, const char *root_name) {
-    if (filename[filename.size() - 4] == '.') {
-        return;
-    }
-    std::string root = root_name[0] == '\0' ? std::string("the working directory itself")
-                                            : "\"" + std::string(root_name) + "/\"";
-    std::fprintf(stderr,
-                 "WARNING: No four-character extension such as \".rbd\" in \"%s\": kestrun "
-                 "will extract it into %s!\n",
-                 filename.c_str(), root.c_str());
-}
-
-} // namespace
 
 int main(int argc, char **argv) {
     PackArguments arguments;
@@ -138,43 +19,17 @@ int main(int argc, char **argv) {
         PrintUsage(stdout);
         return 0;
     }
-    const std::string dir = arguments.dir;
-    const fs::path output = arguments.output;
-    CheckOutputPlace(output);
-
-    // kestrun names the output root after the package file in the same way.
-    const std::string filename = output.filename().string();
-    char root_name[RBD_MAX_PACKAGE_NAME + 1];
-    if (!RBD_RootNameOf(filename.c_str(), root_name)) {
-        Fail("ERROR: Invalid package name \"" + filename + "\", aborting!");
+    switch (arguments.mode) {
+    case PackMode::kUpdate:
+        return RunUpdate(arguments);
+    case PackMode::kAdd:
+        return RunAdd(arguments);
+    case PackMode::kDelete:
+        return RunDelete(arguments);
+    case PackMode::kRename:
+        return RunRename(arguments);
+    case PackMode::kCreate:
+        break;
     }
-    WarnOfOutputRoot(filename, root_name);
-    std::error_code ec;
-    bool is_directory = fs::is_directory(dir, ec);
-    if (ec) {
-        Fail("ERROR: Failed to read \"" + dir + "\": " + ec.message() + ", aborting!");
-    }
-    if (!is_directory) {
-        Fail("ERROR: Not a directory, \"" + dir + "\", aborting!");
-    }
-    // Otherwise an earlier package could end up packed into the new one.
-    if (IsInside(output, dir)) {
-        Fail("ERROR: Package inside the tree it packs, \"" + output.string() + "\", aborting!");
-    }
-    fs::path temporary;
-    FILE *out = OpenTemporary(output, temporary);
-
-    TreeScan scan = ScanTree(dir, root_name, arguments.excludes);
-    for (const std::string &warning : scan.warnings) {
-        std::fprintf(stderr, "%s\n", warning.c_str());
-    }
-    if (!scan.error.empty()) {
-        std::fclose(out);
-        DiscardTemporary(temporary);
-        FailLeavingOut(scan.error, scan.refused_path);
-    }
-    WritePackage(scan.layout, out, temporary, output, dir);
-    std::printf("Packed %zu file%s into \"%s\".\n", scan.file_count,
-                scan.file_count == 1 ? "" : "s", output.string().c_str());
-    return 0;
+    return RunCreate(arguments);
 }

@@ -34,24 +34,24 @@ struct DirNode {
 
 struct Walk {
     TreeScan &scan;
+    const ScanOptions &options;
     std::string root_prefix; // "./<package_name>/", what kestrun puts first
-    const std::vector<std::string> &excludes;
+    // The directories being read, DIR first: with -L, a link to one of them
+    // would lead round in a loop.
+    std::vector<fs::path> open_dirs;
 };
 
 // `relative` is the path under DIR of what is refused, when leaving it out
-// would let the rest be packed.
-bool Refuse(Walk &walk, const char *what, const fs::path &path, const std::string &relative) {
-    walk.scan.error = std::string("ERROR: ") + what + ", \"" + path.string() + "\", aborting!";
-    walk.scan.refused_path = relative;
-    return false;
+// would let the rest go in.
+void Refuse(Walk &walk, const char *what, const fs::path &path, const std::string &relative) {
+    walk.scan.refusals.push_back(
+        TreeRefusal{std::string(what) + ", \"" + path.string() + "\"", relative});
 }
 
-bool RefuseUnreadable(Walk &walk, const fs::path &path, const std::string &relative,
+void RefuseUnreadable(Walk &walk, const fs::path &path, const std::string &relative,
                       const std::error_code &ec) {
-    walk.scan.error =
-        "ERROR: Failed to read \"" + path.string() + "\": " + ec.message() + ", aborting!";
-    walk.scan.refused_path = relative;
-    return false;
+    walk.scan.refusals.push_back(
+        TreeRefusal{"Failed to read \"" + path.string() + "\": " + ec.message(), relative});
 }
 
 // A group's path without its trailing slash: the path under DIR of the
@@ -68,10 +68,12 @@ void Warn(Walk &walk, const char *what, const fs::path &path) {
 bool CheckName(Walk &walk, const std::string &name, const fs::path &path,
                const std::string &relative) {
     if (name.size() > kMaxName) {
-        return Refuse(walk, "Name longer than 62 bytes", path, relative);
+        Refuse(walk, "Name longer than 62 bytes", path, relative);
+        return false;
     }
     if (!IsSafeName(name.c_str())) {
-        return Refuse(walk, "Unsafe name", path, relative);
+        Refuse(walk, "Unsafe name", path, relative);
+        return false;
     }
     return true;
 }
@@ -80,64 +82,100 @@ bool FitsPath(const Walk &walk, const std::string &relative) {
     return walk.root_prefix.size() + relative.size() <= kMaxPath;
 }
 
-bool ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_path, DirNode &node);
+// True when the directory `path`, reached through a link, is one of those
+// being read.
+bool LeadsRound(const Walk &walk, const fs::path &path) {
+    return std::any_of(walk.open_dirs.begin(), walk.open_dirs.end(), [&](const fs::path &dir) {
+        std::error_code ec;
+        return fs::equivalent(path, dir, ec);
+    });
+}
+
+void ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_path, DirNode &node);
+
+// The kind of a name that is no link, from what the listing said of it.
+fs::file_status Kind(const fs::directory_entry &entry, std::error_code &ec) {
+    if (entry.is_directory(ec)) {
+        return fs::file_status(fs::file_type::directory);
+    }
+    if (!ec && entry.is_regular_file(ec)) {
+        return fs::file_status(fs::file_type::regular);
+    }
+    return fs::file_status(fs::file_type::unknown);
+}
+
+void ScanSubdirectory(Walk &walk, const fs::path &path, const std::string &relative,
+                      const std::string &name, DirNode &node) {
+    if (!CheckName(walk, name, path, relative)) {
+        return;
+    }
+    DirNode child;
+    child.name = name;
+    size_t refused = walk.scan.refusals.size();
+    ScanDirectory(walk, path, relative + "/", child);
+    if (child.subdirs.empty() && child.files.empty()) {
+        // Unless what was in it was refused.
+        if (walk.scan.refusals.size() == refused) {
+            Warn(walk, "Skipping empty directory", path);
+        }
+    } else {
+        node.subdirs.push_back(std::move(child));
+    }
+}
 
 // Adds one directory entry to `node`, or skips or refuses it.
-bool ScanEntry(Walk &walk, const fs::directory_entry &entry, const std::string &group_path,
+void ScanEntry(Walk &walk, const fs::directory_entry &entry, const std::string &group_path,
                DirNode &node) {
     const fs::path &path = entry.path();
     std::string name = path.filename().string();
     std::string relative = group_path + name;
-    if (IsExcluded(walk.excludes, relative)) {
-        return true;
+    if (IsExcluded(walk.options.excludes, relative)) {
+        return;
     }
+    // The directory's listing gives the kind of most names: they are looked
+    // at once, for their size, or not at all.
     std::error_code ec;
-    fs::file_status status = entry.symlink_status(ec);
+    bool link = entry.is_symlink(ec);
+    if (link && !walk.options.dereference) {
+        return Warn(walk, "Skipping symbolic link", path);
+    }
+    fs::file_status status = ec ? fs::file_status() : link ? entry.status(ec) : Kind(entry, ec);
     if (ec) {
         return RefuseUnreadable(walk, path, relative, ec);
     }
-    if (fs::is_symlink(status)) {
-        Warn(walk, "Skipping symbolic link", path);
-        return true;
-    }
     if (fs::is_directory(status)) {
-        if (!CheckName(walk, name, path, relative)) {
-            return false;
+        if (link && LeadsRound(walk, path)) {
+            return Warn(walk, "Skipping symbolic link to a directory it is in", path);
         }
-        DirNode child;
-        child.name = name;
-        if (!ScanDirectory(walk, path, relative + "/", child)) {
-            return false;
-        }
-        if (child.subdirs.empty() && child.files.empty()) {
-            Warn(walk, "Skipping empty directory", path);
-        } else {
-            node.subdirs.push_back(std::move(child));
-        }
-        return true;
+        return ScanSubdirectory(walk, path, relative, name, node);
     }
     if (!fs::is_regular_file(status)) {
-        Warn(walk, "Skipping special file", path);
-        return true;
+        return Warn(walk, "Skipping special file", path);
     }
     if (!CheckName(walk, name, path, relative)) {
-        return false;
+        return;
     }
     if (!FitsPath(walk, relative)) {
         return Refuse(walk, "Path too long for kestrun", path, relative);
     }
-    uint64_t size = entry.file_size(ec);
+    uint64_t size = walk.options.measure ? entry.file_size(ec) : 0;
     if (ec) {
         return RefuseUnreadable(walk, path, relative, ec);
     }
     if (size > kMaxEntry) {
         return Refuse(walk, "Entry of 4 GiB or more", path, relative);
     }
+    // A file record belongs to a named group, so the top has no place for one.
+    if (group_path.empty()) {
+        return Refuse(walk,
+                      "File outside every subdirectory (a package keeps files in directories "
+                      "only)",
+                      path, relative);
+    }
     node.files.push_back(FileItem{name, path, size});
-    return true;
 }
 
-bool ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_path, DirNode &node) {
+void ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_path, DirNode &node) {
     // Any file below would make a longer path; this also bounds the recursion.
     if (!FitsPath(walk, group_path)) {
         return Refuse(walk, "Path too long for kestrun", path, DirectoryPath(group_path));
@@ -155,12 +193,11 @@ bool ScanDirectory(Walk &walk, const fs::path &path, const std::string &group_pa
               [](const fs::directory_entry &a, const fs::directory_entry &b) {
                   return a.path().filename().string() < b.path().filename().string();
               });
+    walk.open_dirs.push_back(path);
     for (const fs::directory_entry &entry : entries) {
-        if (!ScanEntry(walk, entry, group_path, node)) {
-            return false;
-        }
+        ScanEntry(walk, entry, group_path, node);
     }
-    return true;
+    walk.open_dirs.pop_back();
 }
 
 // A directory with subdirectories is a directory group, and its own files go
@@ -170,38 +207,33 @@ uint32_t GroupsFor(const DirNode &node) {
     return (node.subdirs.empty() ? 0 : 1) + (node.files.empty() ? 0 : 1);
 }
 
-void Emit(const DirNode &node, PackLayout &layout) {
+void Emit(const DirNode &node, const std::string &group_path, TreeScan &scan) {
+    const std::string path = group_path + node.name + "/";
     if (!node.subdirs.empty()) {
         uint32_t children = 0;
         for (const DirNode &child : node.subdirs) {
             children += GroupsFor(child);
         }
-        layout.entries.push_back(DirectoryGroup(node.name, children));
+        scan.layout.entries.push_back(DirectoryGroup(node.name, children));
         for (const DirNode &child : node.subdirs) {
-            Emit(child, layout);
+            Emit(child, path, scan);
         }
     }
     if (!node.files.empty()) {
-        layout.entries.push_back(FileGroup(node.name, static_cast<uint32_t>(node.files.size())));
+        scan.layout.entries.push_back(
+            FileGroup(node.name, static_cast<uint32_t>(node.files.size())));
         for (const FileItem &file : node.files) {
             PackEntry entry = FileEntry(file.name, std::string());
             entry.source = file.path.string();
             entry.source_size = file.size;
-            layout.entries.push_back(std::move(entry));
+            scan.layout.entries.push_back(std::move(entry));
+            scan.files.push_back(TreeFile{path + file.name, file.path.string(), file.size});
         }
     }
 }
 
-size_t CountFiles(const DirNode &node) {
-    size_t count = node.files.size();
-    for (const DirNode &child : node.subdirs) {
-        count += CountFiles(child);
-    }
-    return count;
-}
-
 // Offsets are 32 bits wide: every entry's data must start below 4 GiB.
-bool CheckOffsets(Walk &walk) {
+void CheckOffsets(Walk &walk) {
     std::vector<uint64_t> offsets = LayOutData(walk.scan.layout);
     for (size_t i = 0; i < offsets.size(); ++i) {
         const PackEntry &entry = walk.scan.layout.entries[i];
@@ -209,34 +241,26 @@ bool CheckOffsets(Walk &walk) {
             return Refuse(walk, "Data would start past 4 GiB", entry.source, std::string());
         }
     }
-    return true;
 }
 
 } // namespace
 
-TreeScan ScanTree(const std::string &dir, const std::string &root_name,
-                  const std::vector<std::string> &excludes) {
+TreeScan ScanTree(const std::string &dir, const ScanOptions &options) {
     TreeScan scan;
-    Walk walk{scan, "./" + root_name + "/", excludes};
+    Walk walk{scan, options, "./" + options.root_name + "/", {}};
     DirNode root;
-    if (!ScanDirectory(walk, fs::path(dir), "", root)) {
-        return scan;
-    }
-    // A file record belongs to a named group, so the top has no place for one.
-    if (!root.files.empty()) {
-        Refuse(walk, "File outside every subdirectory (a package keeps files in directories only)",
-               root.files.front().path, root.files.front().name);
-        return scan;
-    }
-    scan.file_count = CountFiles(root);
-    if (scan.file_count == 0) {
-        Refuse(walk, "Nothing to pack", fs::path(dir), std::string());
-        return scan;
-    }
+    ScanDirectory(walk, fs::path(dir), "", root);
     for (const DirNode &child : root.subdirs) {
-        Emit(child, scan.layout);
+        Emit(child, "", scan);
     }
-    CheckOffsets(walk);
+    if (!options.whole_package || !scan.refusals.empty()) {
+        return scan;
+    }
+    if (scan.files.empty()) {
+        Refuse(walk, "Nothing to pack", fs::path(dir), std::string());
+    } else {
+        CheckOffsets(walk);
+    }
     return scan;
 }
 
@@ -246,4 +270,15 @@ std::string PathInTree(const std::string &dir, const std::string &source) {
     std::string prefix = (fs::path(dir) / "").string();
     return source.compare(0, prefix.size(), prefix) == 0 ? source.substr(prefix.size())
                                                          : std::string();
+}
+
+bool IsInsideTree(const std::string &path, const std::string &dir) {
+    std::error_code ec;
+    fs::path inner = fs::weakly_canonical(path, ec);
+    fs::path outer = fs::canonical(dir, ec);
+    if (ec) {
+        return false;
+    }
+    auto mismatch = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+    return mismatch.first == outer.end();
 }
