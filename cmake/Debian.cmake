@@ -60,10 +60,12 @@ file(WRITE ${kestrun_control}/triggers "activate-noawait ldconfig\n")
 configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/libkestrun1.symbols
   ${kestrun_control}/symbols COPYONLY)
 kestrun_debian_package(libkestrun1 SECTION libs
-  SUMMARY "library to read and extract RBD packages"
+  SUMMARY "library to read, extract and write RBD packages"
   DESCRIPTION "libkestrun reads RBD packages: it lists their entries, finds an entry
 by its path, reads any part of an entry and extracts entries below a
-directory by the same rules as the kestrun command. It is safe from any
+directory by the same rules as the kestrun command. It also writes
+packages, new or edited in place, keeping every byte of what an edit does
+not touch and replacing the file at once. It is safe from any
 number of threads, returns every error as a value, and never prints or
 exits. Damaged packages can be opened up to the damage.
 
@@ -71,10 +73,11 @@ This package holds the shared library."
   CONTROL_EXTRA ${kestrun_control}/shlibs ${kestrun_control}/symbols ${kestrun_control}/triggers)
 
 kestrun_debian_package(libkestrun-dev SECTION libdevel
-  SUMMARY "library to read and extract RBD packages (development files)"
+  SUMMARY "library to read, extract and write RBD packages (development files)"
   DESCRIPTION "libkestrun reads RBD packages: it lists their entries, finds an entry
 by its path, reads any part of an entry and extracts entries below a
-directory by the same rules as the kestrun command.
+directory by the same rules as the kestrun command. It also writes
+packages, new or edited in place.
 
 This package holds what building against libkestrun needs: the header
 kestrun/kestrun.h, the libkestrun.so link, the pkg-config file kestrun.pc,

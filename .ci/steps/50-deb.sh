@@ -83,6 +83,6 @@ if dpkg -L libkestrun1 | grep -E '\.so$|/include/|\.pc$'; then
   exit 1
 fi
 dpkg -L libkestrun-dev | grep -qx "/usr/lib/$multiarch/libkestrun.so"
-grep -q 'read and extract RBD packages' <<<"$(MANWIDTH=80 man 3 libkestrun)"
+grep -q 'read, extract and write RBD packages' <<<"$(MANWIDTH=80 man 3 libkestrun)"
 bash .ci/build-example.sh /usr build/deb/mksample kestrun
 echo "Debian packages: installed, ran, documented and built against."

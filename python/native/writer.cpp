@@ -101,6 +101,28 @@ PyObject *Done(int code, const kr_error &err, PyObject *filename) {
     Py_RETURN_NONE;
 }
 
+// Runs `call(writer, &err)` on the writer, locked against the other
+// threads' calls, with the GIL released when `release`; None, or the
+// exception of a failed call naming `filename`; null when the writer is done.
+template <typename Call>
+PyObject *CallLocked(KrWriter *w, bool release, PyObject *filename, Call call) {
+    kr_writer *writer = Lock(w);
+    if (writer == nullptr) {
+        return nullptr;
+    }
+    kr_error err;
+    int code = KR_OK;
+    if (release) {
+        Py_BEGIN_ALLOW_THREADS;
+        code = call(writer, &err);
+        Py_END_ALLOW_THREADS;
+    } else {
+        code = call(writer, &err);
+    }
+    Unlock(w);
+    return Done(code, err, filename);
+}
+
 // put(path, data): data is any contiguous buffer (bytes, bytearray,
 // memoryview...), held while it is spooled.
 PyObject *WriterPut(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
@@ -118,23 +140,14 @@ PyObject *WriterPut(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
         return nullptr;
     }
     KrWriter *w = AsWriter(self);
-    kr_error err;
-    int code = KR_OK;
-    kr_writer *writer = Lock(w);
-    if (writer != nullptr) {
-        auto len = static_cast<size_t>(data.len);
-        if (data.len < kLongPut) {
-            code = kr_writer_put(writer, path.text, data.buf, len, &err);
-        } else {
-            Py_BEGIN_ALLOW_THREADS;
-            code = kr_writer_put(writer, path.text, data.buf, len, &err);
-            Py_END_ALLOW_THREADS;
-        }
-        Unlock(w);
-    }
+    auto len = static_cast<size_t>(data.len);
+    PyObject *done =
+        CallLocked(w, data.len >= kLongPut, w->filename, [&](kr_writer *writer, kr_error *err) {
+            return kr_writer_put(writer, path.text, data.buf, len, err);
+        });
     PyBuffer_Release(&data);
     Py_DECREF(path.owner);
-    return writer == nullptr ? nullptr : Done(code, err, w->filename);
+    return done;
 }
 
 // put_fd(path, fd): the file's bytes, read at commit (or copied now); the
@@ -150,18 +163,12 @@ PyObject *WriterPutFd(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
     if (fd < 0 || !TakePath(args[0], path)) {
         return nullptr;
     }
-    KrWriter *w = AsWriter(self);
-    kr_error err;
-    int code = KR_OK;
-    kr_writer *writer = Lock(w);
-    if (writer != nullptr) {
-        Py_BEGIN_ALLOW_THREADS;
-        code = kr_writer_put_fd(writer, path.text, fd, &err);
-        Py_END_ALLOW_THREADS;
-        Unlock(w);
-    }
+    PyObject *done =
+        CallLocked(AsWriter(self), true, nullptr, [&](kr_writer *writer, kr_error *err) {
+            return kr_writer_put_fd(writer, path.text, fd, err);
+        });
     Py_DECREF(path.owner);
-    return writer == nullptr ? nullptr : Done(code, err, nullptr);
+    return done;
 }
 
 PyObject *WriterRemove(PyObject *self, PyObject *arg) {
@@ -170,15 +177,11 @@ PyObject *WriterRemove(PyObject *self, PyObject *arg) {
         return nullptr;
     }
     KrWriter *w = AsWriter(self);
-    kr_error err;
-    int code = KR_OK;
-    kr_writer *writer = Lock(w);
-    if (writer != nullptr) {
-        code = kr_writer_remove(writer, path.text, &err);
-        Unlock(w);
-    }
+    PyObject *done = CallLocked(w, false, w->filename, [&](kr_writer *writer, kr_error *err) {
+        return kr_writer_remove(writer, path.text, err);
+    });
     Py_DECREF(path.owner);
-    return writer == nullptr ? nullptr : Done(code, err, w->filename);
+    return done;
 }
 
 PyObject *WriterRename(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
@@ -193,16 +196,12 @@ PyObject *WriterRename(PyObject *self, PyObject *const *args, Py_ssize_t nargs) 
         return nullptr;
     }
     KrWriter *w = AsWriter(self);
-    kr_error err;
-    int code = KR_OK;
-    kr_writer *writer = Lock(w);
-    if (writer != nullptr) {
-        code = kr_writer_rename(writer, from.text, to.text, &err);
-        Unlock(w);
-    }
+    PyObject *done = CallLocked(w, false, w->filename, [&](kr_writer *writer, kr_error *err) {
+        return kr_writer_rename(writer, from.text, to.text, err);
+    });
     Py_DECREF(from.owner);
     Py_DECREF(to.owner);
-    return writer == nullptr ? nullptr : Done(code, err, w->filename);
+    return done;
 }
 
 PyObject *WriterCommit(PyObject *self, PyObject * /*unused*/) {

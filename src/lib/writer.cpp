@@ -180,16 +180,27 @@ int PutSpooled(kr_writer &w, const char *path, const RBDPutPlan &plan, uint64_t 
     return KR_OK;
 }
 
-int Put(kr_writer &w, const char *path, const void *data, size_t len, kr_error *err) {
-    if (uint64_t{len} > UINT32_MAX) {
+// Where an entry of `size` bytes at `path` goes, in `plan`, with room made
+// for its data; KR_OK, or the refusal of a path or a size the package can't
+// hold.
+int PlanPut(kr_writer &w, const char *path, uint64_t size, RBDPutPlan &plan, kr_error *err) {
+    if (size > UINT32_MAX) {
         return Invalid(err, "an entry of 4 GiB or more (an entry holds less)");
     }
-    RBDPutPlan plan = RBD_PlanPut(w.model, path, w.root_length);
+    plan = RBD_PlanPut(w.model, path, w.root_length);
     if (plan.verdict.problem != RBD_PATH_FITS) {
         return RBD_RefusePath(path, plan.verdict, w.root_length, err);
     }
     RoomForData(w);
-    int code = KR_OK;
+    return KR_OK;
+}
+
+int Put(kr_writer &w, const char *path, const void *data, size_t len, kr_error *err) {
+    RBDPutPlan plan{};
+    int code = PlanPut(w, path, len, plan, err);
+    if (code != KR_OK) {
+        return code;
+    }
     if (!Spool(w, data, len, &code, err)) {
         return code;
     }
@@ -215,15 +226,11 @@ int PutFile(kr_writer &w, const char *path, int fd, kr_error *err) {
     if (!hkFileSize(fd, &size)) {
         return RBD_SystemError(KR_E_IO, hkErrorCode(), err, "measuring the file given");
     }
-    if (size > UINT32_MAX) {
-        return Invalid(err, "an entry of 4 GiB or more (an entry holds less)");
+    RBDPutPlan plan{};
+    int code = PlanPut(w, path, size, plan, err);
+    if (code != KR_OK) {
+        return code;
     }
-    RBDPutPlan plan = RBD_PlanPut(w.model, path, w.root_length);
-    if (plan.verdict.problem != RBD_PATH_FITS) {
-        return RBD_RefusePath(path, plan.verdict, w.root_length, err);
-    }
-    RoomForData(w);
-    int code = KR_OK;
     int own = HoldFile(w, fd, &code, err);
     if (code != KR_OK) {
         return code;

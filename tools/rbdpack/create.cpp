@@ -105,18 +105,7 @@ int RunCreate(const PackArguments &arguments) {
         Fail("ERROR: Invalid package name \"" + filename + "\", aborting!");
     }
     WarnOfOutputRoot(filename, root_name);
-    std::error_code ec;
-    bool is_directory = fs::is_directory(dir, ec);
-    if (ec) {
-        Fail("ERROR: Failed to read \"" + dir + "\": " + ec.message() + ", aborting!");
-    }
-    if (!is_directory) {
-        Fail("ERROR: Not a directory, \"" + dir + "\", aborting!");
-    }
-    // Otherwise an earlier package could end up packed into the new one.
-    if (IsInsideTree(output.string(), dir)) {
-        Fail("ERROR: Package inside the tree it packs, \"" + output.string() + "\", aborting!");
-    }
+    CheckTreeFor(dir, output.string(), "packs");
     fs::path temporary;
     FILE *out = OpenTemporary(output, temporary);
 

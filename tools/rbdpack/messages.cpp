@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 void Fail(const std::string &line) {
     std::fprintf(stderr, "%s\n", line.c_str());
@@ -35,5 +36,20 @@ void PrintRefusals(const std::vector<TreeRefusal> &refusals, const char *rest) {
     std::fprintf(stderr, "ERROR: %zu paths refused, aborting!\n", refusals.size());
     if (!leave_out.empty()) {
         std::fprintf(stderr, "%s without them, add: %s\n", rest, leave_out.c_str());
+    }
+}
+
+void CheckTreeFor(const std::string &dir, const std::string &package, const char *verb) {
+    std::error_code ec;
+    bool is_directory = std::filesystem::is_directory(dir, ec);
+    if (ec) {
+        Fail("ERROR: Failed to read \"" + dir + "\": " + ec.message() + ", aborting!");
+    }
+    if (!is_directory) {
+        Fail("ERROR: Not a directory, \"" + dir + "\", aborting!");
+    }
+    if (IsInsideTree(package, dir)) {
+        Fail("ERROR: Package inside the tree it " + std::string(verb) + ", \"" + package +
+             "\", aborting!");
     }
 }

@@ -11,6 +11,11 @@
 // Prints `line` and ends the run with status 1.
 [[noreturn]] void Fail(const std::string &line);
 
+// Ends the run unless `dir` is a directory that `package` does not lie in
+// (else a package could end up packed into the next one); `verb` says what
+// the tree is for, "packs" or "is updated from".
+void CheckTreeFor(const std::string &dir, const std::string &package, const char *verb);
+
 // ": <the system's text for errno `error`>", or nothing when there is none.
 std::string Reason(int error);
 

@@ -30,20 +30,6 @@ struct Update {
     std::vector<char> buffers;
 };
 
-void CheckTree(const std::string &dir, const std::string &package) {
-    std::error_code ec;
-    bool is_directory = fs::is_directory(dir, ec);
-    if (ec) {
-        Fail("ERROR: Failed to read \"" + dir + "\": " + ec.message() + ", aborting!");
-    }
-    if (!is_directory) {
-        Fail("ERROR: Not a directory, \"" + dir + "\", aborting!");
-    }
-    if (IsInsideTree(package, dir)) {
-        Fail("ERROR: Package inside the tree it is updated from, \"" + package + "\", aborting!");
-    }
-}
-
 TreeScan Scan(const std::string &dir, const std::string &package, const PackArguments &arguments) {
     ScanOptions options;
     char root_name[KR_MAX_ROOT_NAME + 1];
@@ -142,7 +128,7 @@ void UpdateFile(Update &update, const TreeFile &file) {
 int RunUpdate(const PackArguments &arguments) {
     const std::string package = arguments.operands[0];
     const std::string dir = arguments.operands[1];
-    CheckTree(dir, package);
+    CheckTreeFor(dir, package, "is updated from");
     TreeScan scan = Scan(dir, package, arguments);
     Update update{EditRun{}, arguments, scan.refusals, {}};
     BeginEdit(update.run, package.c_str(), arguments.dry_run);
