@@ -11,7 +11,8 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install build/release --prefix "$prefix" >/dev/null
 bash .ci/build-example.sh "$prefix" build/release/mksample build/release/kestrun
-# The README shows the example as it is.
+# The README shows the example as it is: the section's first C block.
 # shellcheck disable=SC2016 # the backquotes are the README's, not the shell's
-diff <(sed -n '/^## The library/,/^## /p' README.md | sed -n '/^```c$/,/^```$/p' | sed '1d;$d') \
+diff <(sed -n '/^## The library/,/^## /p' README.md | sed -n '/^```c$/,/^```$/{p;/^```$/q}' |
+  sed '1d;$d') \
   examples/list_and_copy.c
