@@ -45,6 +45,8 @@ It runs libkestrun's own reader, compiled to WebAssembly.
 
 Open /usr/share/kestrun-web/index.html in a browser, or put the folder on
 any static web host as it is.")
+# The same page on every architecture.
+set(CPACK_DEBIAN_KESTRUN-WEB_PACKAGE_ARCHITECTURE all)
 
 if(BUILD_TESTING)
   include(cmake/WebTests.cmake)
