@@ -1,0 +1,176 @@
+// Finding entries: by a piece of the path, case aside, or by a member
+// pattern with kestrun's own rules (the reader matches those). The entries
+// found replace the tree in a list of their own while the box holds text.
+'use strict';
+(function () {
+  var UI = window.KestrunUI;
+
+  // parts: input, mode, count, results, tree (elements); handlers: match(pattern)
+  // -> Promise<Uint32Array>, onShow(index), onOpen(index), onSelection().
+  function Find(parts, selection, handlers) {
+    this.parts = parts;
+    this.selection = selection;
+    this.handlers = handlers;
+    this.entries = [];
+    this.lower = null;
+    this.found = new Uint32Array(0);
+    this.asked = 0;
+    this.millis = 0;
+    var find = this;
+    this.list = new UI.VirtualList(parts.results, {
+      rowHeight: 24, idPrefix: 'found-', role: 'option',
+      render: function (row, i) { find.render(row, i); },
+      onKey: function (event, i) { return find.key(event, i); },
+      onMove: function (i) { handlers.onShow(find.found[i]); },
+      onClick: function (event, i) { find.click(event, i); }
+    });
+    parts.results.addEventListener('dblclick', function () {
+      if (find.list.active >= 0) {
+        handlers.onOpen(find.found[find.list.active]);
+      }
+    });
+    parts.input.addEventListener('input', function () { find.run(); });
+    parts.mode.addEventListener('change', function () { find.run(); });
+    parts.input.addEventListener('keydown', function (event) {
+      if (event.key === 'ArrowDown' && find.found.length) {
+        event.preventDefault();
+        parts.results.focus();
+        find.list.setActive(0, true);
+        handlers.onShow(find.found[0]);
+      } else if (event.key === 'Escape') {
+        parts.input.value = '';
+        find.run();
+      }
+    });
+  }
+
+  Find.prototype.setPackage = function (entries) {
+    this.entries = entries;
+    this.lower = null;
+    this.parts.input.value = '';
+    this.run();
+  };
+
+  Find.prototype.show = function (found, note) {
+    this.found = found;
+    this.parts.count.textContent = note !== undefined ? note :
+      UI.formatCount(found.length, 'entry', 'entries') + ' of ' +
+      this.entries.length.toLocaleString('en');
+    this.list.active = found.length ? 0 : -1;
+    this.parts.results.scrollTop = 0;
+    this.list.setCount(found.length);
+  };
+
+  // The paths in lower case, made once per package, on the first search.
+  Find.prototype.lowerPaths = function () {
+    if (!this.lower) {
+      this.lower = new Array(this.entries.length);
+      for (var i = 0; i < this.entries.length; i++) {
+        this.lower[i] = this.entries[i].path.toLowerCase();
+      }
+    }
+    return this.lower;
+  };
+
+  Find.prototype.byName = function (text) {
+    var lower = this.lowerPaths();
+    var want = text.toLowerCase();
+    var out = new Uint32Array(lower.length);
+    var n = 0;
+    for (var i = 0; i < lower.length; i++) {
+      if (lower[i].indexOf(want) !== -1) {
+        out[n++] = i;
+      }
+    }
+    return out.slice(0, n);
+  };
+
+  Find.prototype.run = function () {
+    var text = this.parts.input.value;
+    var asked = ++this.asked;
+    var searching = text !== '';
+    this.parts.tree.hidden = searching;
+    this.parts.results.hidden = !searching;
+    if (!searching) {
+      this.parts.count.textContent = '';
+      this.found = new Uint32Array(0);
+      this.list.setCount(0);
+      return;
+    }
+    var started = performance.now();
+    var find = this;
+    if (this.parts.mode.value === 'name') {
+      this.show(this.byName(text));
+      this.millis = performance.now() - started;
+      return;
+    }
+    this.handlers.match(text).then(function (found) {
+      if (asked === find.asked) {
+        find.show(found);
+        find.millis = performance.now() - started;
+      }
+    }, function (error) {
+      if (asked === find.asked) {
+        find.show(new Uint32Array(0), error.message);
+      }
+    });
+  };
+
+  Find.prototype.render = function (row, i) {
+    if (!row.firstChild) {
+      row.append(UI.el('span', 'name'), UI.el('span', 'marks'), UI.el('span', 'size'));
+    }
+    var index = this.found[i];
+    var entry = this.entries[index];
+    var marks = UI.marksOf(entry);
+    row.className = 'vlist-row file' + (marks.length ? ' flagged' : '') +
+                    (i === this.list.active ? ' active' : '');
+    row.setAttribute('aria-selected', String(this.selection.has(index)));
+    row.children[0].textContent = entry.path;
+    row.children[1].textContent = marks.join(', ');
+    row.children[2].textContent = UI.formatSize(entry.size);
+  };
+
+  Find.prototype.toggle = function (index) {
+    if (this.selection.has(index)) {
+      this.selection.delete(index);
+    } else {
+      this.selection.add(index);
+    }
+    this.list.draw();
+    this.handlers.onSelection();
+  };
+
+  Find.prototype.key = function (event, i) {
+    if (i < 0) {
+      return false;
+    }
+    if (event.key === 'Enter') {
+      this.handlers.onOpen(this.found[i]);
+      return true;
+    }
+    if (event.key === ' ') {
+      this.toggle(this.found[i]);
+      return true;
+    }
+    if (event.key === 'Escape') {
+      this.parts.input.focus();
+      return true;
+    }
+    return false;
+  };
+
+  Find.prototype.click = function (event, i) {
+    if (event.ctrlKey || event.metaKey) {
+      this.toggle(this.found[i]);
+    } else {
+      this.handlers.onShow(this.found[i]);
+    }
+  };
+
+  Find.prototype.redraw = function () {
+    this.list.draw();
+  };
+
+  UI.Find = Find;
+})();

@@ -1,0 +1,74 @@
+// Small shared helpers of the page: sizes and counts as text, the entry
+// flags, elements built with text only (a package's names are never HTML).
+'use strict';
+var KestrunUI = window.KestrunUI || {};
+window.KestrunUI = KestrunUI;
+
+KestrunUI.flags = {UNSAFE: 1, NO_DATA: 2, SHADOWED: 4, UNSAFE_GROUP: 8};
+
+// Sizes as people read them; the exact byte count goes in a title.
+KestrunUI.formatSize = function (bytes) {
+  if (bytes < 1024) {
+    return bytes + ' B';
+  }
+  var units = ['KiB', 'MiB', 'GiB', 'TiB'];
+  var value = bytes / 1024;
+  var unit = 0;
+  while (value >= 1024 && unit < units.length - 1) {
+    value /= 1024;
+    unit++;
+  }
+  return (value < 10 ? value.toFixed(1) : Math.round(value)) + ' ' + units[unit];
+};
+
+KestrunUI.formatCount = function (count, one, many) {
+  return count.toLocaleString('en') + ' ' + (count === 1 ? one : many);
+};
+
+// An element with the given class and text; text only, never markup.
+KestrunUI.el = function (tag, className, text) {
+  var node = document.createElement(tag);
+  if (className) {
+    node.className = className;
+  }
+  if (text !== undefined && text !== null) {
+    node.textContent = String(text);
+  }
+  return node;
+};
+
+// The short marks an entry carries in the tree and the lists.
+KestrunUI.marksOf = function (entry) {
+  var f = KestrunUI.flags;
+  var marks = [];
+  if (entry.flags & f.UNSAFE) {
+    marks.push('unsafe');
+  }
+  if (entry.flags & f.SHADOWED) {
+    marks.push('shadowed');
+  }
+  if (entry.flags & f.NO_DATA) {
+    marks.push('past the end');
+  }
+  return marks;
+};
+
+// A file name for a download: the entry's own name, or a stand-in when it
+// has none the browser could use.
+KestrunUI.downloadName = function (name, fallback) {
+  var plain = String(name).replace(/[\\/:*?"<>|\u0000-\u001f]/g, '_');
+  return plain === '' || plain === '.' || plain === '..' ? fallback : plain;
+};
+
+// Hands `blob` to the browser as a download named `name`.
+KestrunUI.download = function (blob, name) {
+  var url = URL.createObjectURL(blob);
+  var link = document.createElement('a');
+  link.href = url;
+  link.download = name;
+  document.body.appendChild(link);
+  link.click();
+  link.remove();
+  // The browser has taken the blob once the click is handled.
+  setTimeout(function () { URL.revokeObjectURL(url); }, 60000);
+};
