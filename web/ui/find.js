@@ -126,6 +126,8 @@
     row.className = 'vlist-row file' + (marks.length ? ' flagged' : '') +
                     (i === this.list.active ? ' active' : '');
     row.setAttribute('aria-selected', String(this.selection.has(index)));
+    row.setAttribute('aria-posinset', String(i + 1));
+    row.setAttribute('aria-setsize', String(this.found.length));
     row.children[0].textContent = entry.path;
     row.children[1].textContent = marks.join(', ');
     row.children[2].textContent = UI.formatSize(entry.size);

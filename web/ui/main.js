@@ -157,9 +157,10 @@
     var damage = $('damage');
     damage.hidden = !info.damaged;
     if (info.damaged && info.damage) {
-      var where = info.damage.record !== null && info.damage.record !== undefined &&
-                  info.damage.record !== NO_RECORD ? ' (record ' + info.damage.record + ')' : '';
-      damage.textContent = 'Damaged: ' + info.damage.message + where + '. Shown: the ' +
+      var record = info.damage.record;
+      var where = record !== null && record !== undefined && record !== NO_RECORD ?
+                  ', record ' + record : '';
+      damage.textContent = 'Damaged index' + where + ': ' + info.damage.message + '. Shown: the ' +
         UI.formatCount(info.entries, 'entry', 'entries') + ' before the damage.';
     }
   }

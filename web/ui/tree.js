@@ -77,35 +77,43 @@
     return out;
   };
 
-  // The visible rows, depth first: a folder is -(id + 1), an entry its index.
+  // The visible rows, depth first: a folder is -(id + 1), an entry its index;
+  // with each, its depth and its place among its siblings (for ARIA).
   function flatten(model) {
     var rows = [];
     var depths = [];
+    var places = [];
+    var top = model.leftOut.count ? 2 : 1;
     var stack = [];
     if (model.leftOut.count) {
-      stack.push({folder: model.leftOut, depth: 0, files: false});
+      stack.push({folder: model.leftOut, depth: 0, files: false, place: 2, of: top});
     }
-    stack.push({folder: model.root, depth: 0, files: false});
+    stack.push({folder: model.root, depth: 0, files: false, place: 1, of: top});
     while (stack.length) {
       var item = stack.pop();
       var folder = item.folder;
+      var siblings = folder.folders.length + folder.files.length;
       if (item.files) {
         for (var k = 0; k < folder.files.length; k++) {
           rows.push(folder.files[k]);
           depths.push(item.depth);
+          places.push(folder.folders.length + k + 1, siblings);
         }
         continue;
       }
       rows.push(-(folder.id + 1));
       depths.push(item.depth);
+      places.push(item.place, item.of);
       if (folder.expanded) {
         stack.push({folder: folder, depth: item.depth + 1, files: true});
         for (var j = folder.folders.length - 1; j >= 0; j--) {
-          stack.push({folder: folder.folders[j], depth: item.depth + 1, files: false});
+          stack.push({folder: folder.folders[j], depth: item.depth + 1, files: false,
+                      place: j + 1, of: siblings});
         }
       }
     }
-    return {rows: Int32Array.from(rows), depths: Uint16Array.from(depths)};
+    return {rows: Int32Array.from(rows), depths: Uint16Array.from(depths),
+            places: Uint32Array.from(places)};
   }
 
   // handlers: onShow(item) when a row becomes the active one, onOpen(item)
@@ -118,6 +126,7 @@
     this.entries = [];
     this.rows = new Int32Array(0);
     this.depths = new Uint16Array(0);
+    this.places = new Uint32Array(0);
     var tree = this;
     this.list = new UI.VirtualList(container, {
       rowHeight: 24, idPrefix: 'tree-row-', role: 'treeitem',
@@ -142,9 +151,11 @@
   };
 
   Tree.prototype.reflow = function () {
-    var flat = this.model ? flatten(this.model) : {rows: new Int32Array(0), depths: new Uint16Array(0)};
+    var flat = this.model ? flatten(this.model) :
+      {rows: new Int32Array(0), depths: new Uint16Array(0), places: new Uint32Array(0)};
     this.rows = flat.rows;
     this.depths = flat.depths;
+    this.places = flat.places;
     this.list.setCount(this.rows.length);
   };
 
@@ -163,6 +174,8 @@
     var depth = this.depths[i];
     row.style.paddingLeft = 0.5 + depth * 1.1 + 'em';
     row.setAttribute('aria-level', String(depth + 1));
+    row.setAttribute('aria-posinset', String(this.places[2 * i]));
+    row.setAttribute('aria-setsize', String(this.places[2 * i + 1]));
     if (code < 0) {
       var folder = this.model.folders[-code - 1];
       row.className = 'vlist-row folder' + (folder.special ? ' special' : '') +
