@@ -26,31 +26,25 @@
   // `job` shows the progress and tells when to stop. Resolves with the
   // lines of the list, each entry's digest, the entries that could not be
   // read, and how many were passed over (refused or written over).
-  UI.checkEntries = function (client, entries, indices, job) {
+  UI.checkEntries = async function (client, entries, indices, job) {
     var chosen = indices.filter(function (i) { return UI.isLeft(entries[i]); });
     chosen.sort(function (a, b) { return a - b; });
     var total = chosen.reduce(function (sum, i) { return sum + entries[i].size; }, 0);
     var result = {lines: [], digests: new Map(), failed: [], passed_over: indices.length - chosen.length};
     var done = 0;
     job.begin('Checking ' + UI.formatCount(chosen.length, 'entry', 'entries'), total);
-    function next(k) {
-      if (k >= chosen.length || job.stopped) {
-        return Promise.resolve(result);
-      }
+    for (var k = 0; k < chosen.length && !job.stopped; k++) {
       var entry = entries[chosen[k]];
-      return client.sha256(entry.index, function (part) {
-        job.show(done + part);
-      }).then(function (hex) {
+      try {
+        var hex = await client.sha256(entry.index, function (part) { job.show(done + part); });
         result.digests.set(entry.index, hex);
         result.lines.push(UI.checksumLine(hex, entry.path));
-      }, function (error) {
+      } catch (error) {
         result.failed.push({path: entry.path, message: error.message});
-      }).then(function () {
-        done += entry.size;
-        job.show(done);
-        return next(k + 1);
-      });
+      }
+      done += entry.size;
+      job.show(done);
     }
-    return next(0);
+    return result;
   };
 })();

@@ -9,11 +9,13 @@
   var UI = window.KestrunUI;
   var PIECE = 4 * 1024 * 1024;
 
-  // A path every part of which is a plain name: the reader flags the others
+  // A path every part of which is a plain name: not empty, "." or "..", no
+  // backslash or zero byte, no drive ("C:"). The reader flags such entries
   // unsafe already; this is the page's own guard before it writes.
   function isPlainPath(path) {
     return path.split('/').every(function (part) {
-      return part !== '' && part !== '.' && part !== '..' && !/[\\:\u0000]/.test(part);
+      return part !== '' && part !== '.' && part !== '..' && !/[\\\u0000]/.test(part) &&
+             !/^[a-z]:/i.test(part);
     });
   }
 
@@ -129,25 +131,21 @@
 
   // Writes the plan's entries into a folder the user picks. Resolves with
   // the plan, and the entries that failed and why.
-  UI.saveToFolder = function (client, entries, plan, job) {
-    return window.showDirectoryPicker({mode: 'readwrite'}).then(function (root) {
-      var folders = new Map([['', Promise.resolve(root)]]);
-      var failed = [];
-      job.begin('Saving ' + UI.formatCount(plan.write.length, 'entry', 'entries') + ' into "' + root.name + '"',
-                plan.bytes);
-      function next(k) {
-        if (k >= plan.write.length || job.stopped) {
-          return {failed: failed, folder: root.name};
-        }
-        var entry = entries[plan.write[k]];
-        return folderFor(root, entry.group, folders).then(function (folder) {
-          return writeInto(folder, client, entry, job);
-        }).catch(function (error) {
-          failed.push({path: entry.path, why: error.message});
-        }).then(function () { return next(k + 1); });
+  UI.saveToFolder = async function (client, entries, plan, job) {
+    var root = await window.showDirectoryPicker({mode: 'readwrite'});
+    var folders = new Map([['', Promise.resolve(root)]]);
+    var failed = [];
+    job.begin('Saving ' + UI.formatCount(plan.write.length, 'entry', 'entries') + ' into "' +
+              root.name + '"', plan.bytes);
+    for (var k = 0; k < plan.write.length && !job.stopped; k++) {
+      var entry = entries[plan.write[k]];
+      try {
+        await writeInto(await folderFor(root, entry.group, folders), client, entry, job);
+      } catch (error) {
+        failed.push({path: entry.path, why: error.message});
       }
-      return next(0);
-    });
+    }
+    return {failed: failed, folder: root.name};
   };
 
   // Streams the plan's entries into a .zip named `name`.
