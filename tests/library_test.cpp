@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -497,6 +498,139 @@ TEST(LibraryTest, OpenRefusesWhatIsNoRegularFileOrBlockDevice) {
         close(fd);
     }
     alarm(0);
+}
+
+// A package read through a kr_source function: bytes in memory, handed out a
+// few at a time, and, for a package whose data lies past 2 GiB, made up on
+// the fly past its index. The function is the only way in.
+struct MemorySource {
+    std::string bytes;      // the package's first bytes
+    uint64_t size = 0;      // its whole length; past `bytes`, each byte is its offset's
+    size_t most = 7;        // the most bytes one call gives
+    uint64_t fail_from = 0; // nonzero: a read at or past it fails
+    uint64_t asked_past_end = 0;
+};
+
+int64_t ReadMemory(void *ctx, uint64_t offset, void *buf, size_t len) {
+    auto &source = *static_cast<MemorySource *>(ctx);
+    if (offset + len > source.size) {
+        ++source.asked_past_end;
+    }
+    if (source.fail_from != 0 && offset + len > source.fail_from) {
+        return -EIO;
+    }
+    if (offset >= source.size) {
+        return 0;
+    }
+    size_t give = std::min<uint64_t>({len, source.most, source.size - offset});
+    auto *out = static_cast<unsigned char *>(buf);
+    for (size_t i = 0; i < give; ++i) {
+        uint64_t at = offset + i;
+        out[i] = at < source.bytes.size() ? static_cast<unsigned char>(source.bytes[at])
+                                          : static_cast<unsigned char>(at * 7 + 1);
+    }
+    return static_cast<int64_t>(give);
+}
+
+Opened OpenSource(MemorySource &memory, unsigned flags) {
+    kr_source source{sizeof(kr_source), memory.size, ReadMemory, &memory};
+    Opened opened{};
+    kr_package *pkg = nullptr;
+    opened.code = kr_open_source(&source, flags, &pkg, &opened.err);
+    opened.pkg.reset(pkg);
+    return opened;
+}
+
+// Every made package opens through a function as from its file, entry for
+// entry and byte for byte; what needs a descriptor is refused, not crashed.
+TEST(LibraryTest, SourceFunctionReadsAsTheFile) {
+    TempDir scratch;
+    for (const auto &[label, bytes] : MadePackages()) {
+        SCOPED_TRACE(label);
+        ASSERT_TRUE(WriteBytes(scratch / "pack", bytes));
+        MemorySource memory{bytes, bytes.size()};
+        for (unsigned flags : {0u, KR_OPEN_PARTIAL}) {
+            Opened file = Open(scratch / "pack", flags);
+            Opened through = OpenSource(memory, flags);
+            ASSERT_EQ(through.code, file.code);
+            EXPECT_STREQ(through.err.message, file.err.message);
+            if (file.code != KR_OK) {
+                EXPECT_EQ(through.pkg, nullptr);
+                continue;
+            }
+            const kr_package *pkg = through.pkg.get();
+            kr_info expected{}, got{};
+            kr_get_info(file.pkg.get(), &expected);
+            kr_get_info(pkg, &got);
+            EXPECT_EQ(std::tie(got.package_size, got.records, got.entries, got.groups, got.damaged),
+                      std::tie(expected.package_size, expected.records, expected.entries,
+                               expected.groups, expected.damaged));
+            EXPECT_STREQ(got.damage.message, expected.damage.message);
+            for (uint32_t i = 0; i < got.entries; ++i) {
+                kr_entry a = EntryAt(file.pkg.get(), i), b = EntryAt(pkg, i);
+                EXPECT_EQ(JsonLine(a), JsonLine(b));
+                EXPECT_EQ(a.flags, b.flags);
+                int64_t code_a = 0, code_b = 0;
+                EXPECT_EQ(ReadInPieces(file.pkg.get(), i, &code_a), ReadInPieces(pkg, i, &code_b));
+                EXPECT_EQ(code_a, code_b);
+            }
+            if (got.entries > 0) {
+                kr_error err{};
+                EXPECT_EQ(kr_read_to_fd(pkg, 0, 1, &err), KR_E_INVALID);
+                EXPECT_EQ(kr_extract(pkg, (scratch / "out").c_str(), nullptr, &err), KR_E_INVALID);
+                EXPECT_STREQ(err.message, "extracting needs a package opened from a file, not "
+                                          "through a read function");
+                kr_writer *w = nullptr;
+                EXPECT_EQ(kr_writer_begin(pkg, (scratch / "new").c_str(), 0, &w, &err),
+                          KR_E_INVALID);
+                EXPECT_EQ(w, nullptr);
+                EXPECT_EQ(kr_test(pkg, nullptr, &err) >= 0, true);
+            }
+        }
+        EXPECT_EQ(memory.asked_past_end, 0u);
+    }
+}
+
+// Offsets past 2 and 4 GiB reach the function whole; its failures and a
+// source that ends early are the caller's KR_E_IO, never wrong bytes.
+TEST(LibraryTest, SourceFunctionReachesPastTwoGibAndReportsItsFailures) {
+    const uint64_t far = 0xC0000000; // 3 GiB
+    PackLayout layout;
+    layout.entries = {FileGroup("g", 2), FileEntry("near", "close by"), FileEntry("far", "")};
+    layout.entries[2].offset = static_cast<uint32_t>(far);
+    layout.entries[2].size = 100000;
+    MemorySource memory{BuildPackage(layout), far + 100000};
+    memory.most = 65536;
+    Opened opened = OpenSource(memory, 0);
+    ASSERT_EQ(opened.code, KR_OK) << opened.err.message;
+    uint32_t index = 0;
+    ASSERT_EQ(kr_find(opened.pkg.get(), "g/far", &index), KR_OK);
+    EXPECT_EQ(EntryAt(opened.pkg.get(), index).flags, 0u);
+    std::string bytes(100000, '\0');
+    ASSERT_EQ(kr_read(opened.pkg.get(), index, 0, bytes.data(), bytes.size(), nullptr), 100000);
+    for (size_t i = 0; i < bytes.size(); i += 4999) {
+        EXPECT_EQ(static_cast<unsigned char>(bytes[i]),
+                  static_cast<unsigned char>((far + i) * 7 + 1));
+    }
+
+    memory.fail_from = far + 50000;
+    kr_error err{};
+    EXPECT_EQ(kr_read(opened.pkg.get(), index, 40000, bytes.data(), 20000, &err), KR_E_IO);
+    EXPECT_EQ(err.os_error, EIO);
+    memory.fail_from = 0;
+    memory.size = far + 50000; // the source now ends inside the entry
+    std::string bytes_again(100000, '\0');
+    EXPECT_EQ(kr_read(opened.pkg.get(), index, 0, bytes_again.data(), 100000, &err), KR_E_IO);
+
+    MemorySource failing{std::string(), 5000, 7, 1};
+    Opened refused = OpenSource(failing, 0);
+    EXPECT_EQ(refused.code, KR_E_IO);
+    EXPECT_EQ(refused.err.os_error, EIO);
+    kr_source too_small{4, 5000, ReadMemory, &failing};
+    kr_package *pkg = nullptr;
+    EXPECT_EQ(kr_open_source(&too_small, 0, &pkg, &err), KR_E_INVALID);
+    EXPECT_EQ(kr_open_source(nullptr, 0, &pkg, &err), KR_E_INVALID);
+    EXPECT_EQ(pkg, nullptr);
 }
 
 } // namespace

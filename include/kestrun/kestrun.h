@@ -128,8 +128,36 @@ KR_API int kr_open(const char *path, unsigned flags, kr_package **out, kr_error 
  * Errors: as kr_open, and KR_E_IO for a descriptor that is not open. */
 KR_API int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err);
 
-/* Gives back everything the package holds and closes its own descriptor; its
- * strings become invalid. A null `pkg` is ignored. Not to be called while
+/* Where a package's bytes come from, for kr_open_source: a host with no
+ * descriptor to give (a browser's File read in a Web Worker, a blob in
+ * memory, a file reached through a library of its own). */
+typedef struct kr_source {
+    size_t struct_size; /* sizeof(kr_source), for later additions */
+    uint64_t size;      /* the package's length in bytes, which is taken as it is */
+    /* Puts bytes of the package from `offset` into `buf`, at most `len` of
+     * them (`len` > 0), and returns how many: fewer is fine (the library asks
+     * again for the rest), 0 means the bytes are not there (the package
+     * shrank), and a negative number is a failure, reported as KR_E_IO with
+     * its negation as os_error when that is 1 to 32767 (-EIO gives EIO),
+     * else EIO. It is never asked for bytes at or past `size`. */
+    int64_t (*read)(void *ctx, uint64_t offset, void *buf, size_t len);
+    void *ctx; /* handed to read */
+} kr_source;
+
+/* As kr_open, for a package read through `src->read`: the one reader of
+ * kr_open walks the index, and kr_read reads entry data through the same
+ * function. The record is copied; `read` and `ctx` are kept and called
+ * until kr_close, from any thread that calls kr_read (so `read` must be
+ * safe to call from several at once if the caller reads so). The package
+ * has no descriptor: kr_read_to_fd, kr_read_to_fd_at, kr_extract and
+ * kr_writer_begin on it return KR_E_INVALID, saying so (read with kr_read,
+ * check with kr_test). Errors: as kr_open, and KR_E_INVALID for a null
+ * `src` or `read`, or a `struct_size` too small. Since 1.2.0. */
+KR_API int kr_open_source(const kr_source *src, unsigned flags, kr_package **out, kr_error *err);
+
+/* Gives back everything the package holds and closes its own descriptor (a
+ * kr_open_source package's function is no longer called); its strings
+ * become invalid. A null `pkg` is ignored. Not to be called while
  * another thread uses `pkg`, nor from a kr_extract callback. */
 KR_API void kr_close(kr_package *pkg);
 

@@ -156,6 +156,10 @@ int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_options 
     if (dir == nullptr || *dir == '\0') {
         return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "no directory given");
     }
+    int described = RBD_NeedDescriptor(*pkg, "extracting", err);
+    if (described != KR_OK) {
+        return described;
+    }
     hkDirectory *root = OpenRoot(dir, err);
     if (root == nullptr) {
         return KR_E_IO;

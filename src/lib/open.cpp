@@ -9,6 +9,7 @@
 #include "package_table.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -114,31 +115,35 @@ void NotePlace(kr_package &pkg, const char *path) {
     hkCloseTarget(target);
 }
 
-// Opens the package on `fd`, which it owns from here on; `path`, when not
-// null, is where it was opened from.
-int OpenOwned(int fd, const char *path, unsigned flags, kr_package **out, kr_error *err) {
+// Opens the package read from `source`, whose descriptor (if any) it owns
+// from here on; `path`, when not null, is where it was opened from.
+int OpenOwned(const RBDPackageSource &source, const char *path, unsigned flags, kr_package **out,
+              kr_error *err) {
     kr_package *pkg = new (std::nothrow) kr_package();
     if (pkg == nullptr) {
-        CloseFile(fd);
+        if (source.fd >= 0) {
+            CloseFile(source.fd);
+        }
         return RBD_SetError(err, KR_E_NOMEM, 0, KR_NO_RECORD, "no memory for the package");
     }
-    pkg->fd = fd;
+    pkg->source = source;
+    pkg->fd = source.fd;
     RBD_ClearError(&pkg->info.damage);
-    if (!hkDescriptorStamp(fd, &pkg->stamp)) {
+    if (source.fd < 0 || !hkDescriptorStamp(source.fd, &pkg->stamp)) {
         pkg->stamp = hkFileStamp{};
     }
     int code = KR_OK;
     try {
         RBDWalk walk;
         uint64_t size = 0;
-        if (!hkFileSize(fd, &size)) {
+        int error = 0;
+        if (!RBD_SourceSize(source, &size, &error)) {
             // A pipe or a socket: nothing the library can read at an offset.
-            int error = hkErrorCode();
             char text[128];
             code = RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD,
                                 "the package can't be read at any offset: %s",
                                 RBD_SystemText(error, text, sizeof text));
-        } else if (!RBD_StartWalk(walk, fd)) {
+        } else if (!RBD_StartWalkOn(walk, source)) {
             code = RBD_WalkErrorToCode(walk.error, err);
         } else {
             pkg->info.package_size = walk.package_size;
@@ -202,7 +207,7 @@ int kr_open(const char *path, unsigned flags, kr_package **out, kr_error *err) {
     if (fd < 0) {
         return RefuseFile(failure, err);
     }
-    return OpenOwned(fd, path, flags, out, err);
+    return OpenOwned(RBD_FileSource(fd), path, flags, out, err);
 }
 
 int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err) {
@@ -222,12 +227,37 @@ int kr_open_fd(int fd, unsigned flags, kr_package **out, kr_error *err) {
         CloseFile(own);
         return RefuseFile(failure, err);
     }
-    return OpenOwned(own, nullptr, flags, out, err);
+    return OpenOwned(RBD_FileSource(own), nullptr, flags, out, err);
+}
+
+int kr_open_source(const kr_source *src, unsigned flags, kr_package **out, kr_error *err) {
+    int checked = CheckOpenArguments(flags, out, err);
+    if (checked != KR_OK) {
+        return checked;
+    }
+    if (src == nullptr || src->read == nullptr) {
+        return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "no source or read function given");
+    }
+    // An older caller's smaller record would leave later fields unread; one
+    // too small to hold these is a mistake.
+    if (src->struct_size < offsetof(kr_source, ctx) + sizeof src->ctx) {
+        return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD,
+                            "kr_source.struct_size is %llu, too small",
+                            static_cast<unsigned long long>(src->struct_size));
+    }
+    RBDPackageSource source{};
+    source.fd = -1;
+    source.size = src->size;
+    source.read = src->read;
+    source.ctx = src->ctx;
+    return OpenOwned(source, nullptr, flags, out, err);
 }
 
 void kr_close(kr_package *pkg) {
     if (pkg != nullptr) {
-        CloseFile(pkg->fd);
+        if (pkg->fd >= 0) {
+            CloseFile(pkg->fd);
+        }
         delete pkg;
     }
 }

@@ -1,5 +1,6 @@
 #include "package_table.h"
 
+#include "errors.h"
 #include "siphash.h"
 
 #include <cstring>
@@ -84,4 +85,12 @@ void RBD_ViewEntry(const kr_package &pkg, uint32_t index, kr_entry &out) {
     out.group = entry.group;
     out.name = entry.path + entry.group_length;
     out.path = entry.path;
+}
+
+int RBD_NeedDescriptor(const kr_package &pkg, const char *what, kr_error *err) {
+    if (pkg.fd >= 0) {
+        return KR_OK;
+    }
+    return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD,
+                        "%s needs a package opened from a file, not through a read function", what);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../hostkit/hostkit.h"
+#include "../package/package_source.h"
 #include "../package/text_store.h"
 #include "../types.h"
 #include "kestrun/kestrun.h"
@@ -39,7 +40,11 @@ struct RBDPathSlot {
 };
 
 struct kr_package {
-    int fd; // the package's own descriptor, read only at explicit offsets
+    // Where its bytes come from: its own descriptor, read only at explicit
+    // offsets, or the caller's read function (kr_open_source; fd is then -1,
+    // and what needs a descriptor is refused).
+    RBDPackageSource source;
+    int fd;
     kr_info info;
     // The file as it was when it was opened, so that a writer can tell
     // whether it changed since (no lost updates).
@@ -54,6 +59,10 @@ struct kr_package {
     uint64_t hash_key[2];
     std::vector<RBDPathSlot> slots; // a power of two, at least twice the entries
 };
+
+// KR_OK when the package has a descriptor of its own, which `what` needs;
+// else KR_E_INVALID, saying so in `*err`.
+int RBD_NeedDescriptor(const kr_package &pkg, const char *what, kr_error *err);
 
 // Builds the path table once every entry is in, and flags each entry that a
 // later one of the same path shadows. False when its memory can't be had.

@@ -1,5 +1,5 @@
-// Reading entries: positional reads of the package's own descriptor, so that
-// any number of threads may read at once.
+// Reading entries: positional reads of the package's own descriptor (or of
+// the caller's read function), so that any number of threads may read at once.
 #include "../hostkit/hostkit.h"
 #include "errors.h"
 #include "package_table.h"
@@ -59,9 +59,9 @@ int64_t kr_read(const kr_package *pkg, uint32_t index, uint64_t offset, void *bu
     }
     uint64_t left = entry->size - offset;
     size_t wanted = left < len ? static_cast<size_t>(left) : len;
-    int64_t got = hkReadAt(pkg->fd, entry->offset + offset, buf, wanted);
+    int error = 0;
+    int64_t got = RBD_SourceReadAt(pkg->source, entry->offset + offset, buf, wanted, &error);
     if (got < 0) {
-        int error = hkErrorCode();
         char text[128];
         return RBD_SetError(err, KR_E_IO, error, KR_NO_RECORD, "entry %u: %s", index,
                             RBD_SystemText(error, text, sizeof text));
@@ -77,6 +77,9 @@ int kr_read_to_fd_at(const kr_package *pkg, uint32_t index, uint64_t offset, int
                      uint64_t *written, kr_error *err) {
     if (written != nullptr) {
         *written = 0;
+    }
+    if (pkg != nullptr && pkg->fd < 0) {
+        return RBD_NeedDescriptor(*pkg, "copying to a descriptor", err);
     }
     int code = KR_OK;
     const RBDEntryRecord *entry = ReadableEntry(pkg, index, err, &code);

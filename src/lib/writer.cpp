@@ -105,7 +105,10 @@ int LoadBase(kr_writer &w, kr_error *err) {
 int Begin(kr_writer &w, const char *path, unsigned flags, kr_error *err) {
     RBD_StartModel(w.model);
     if (w.base != nullptr) {
-        int checked = CheckBase(*w.base, err);
+        int checked = RBD_NeedDescriptor(*w.base, "a writer's base", err);
+        if (checked == KR_OK) {
+            checked = CheckBase(*w.base, err);
+        }
         if (checked != KR_OK) {
             return checked;
         }

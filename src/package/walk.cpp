@@ -6,6 +6,7 @@
 #include "safe_name.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #ifndef _WIN32
@@ -41,18 +42,20 @@ uint64_t RecordOffset(uint32_t record) {
 
 // The header in one read. A pipe can't be read at an offset; it is read as a
 // stream, and measuring it then fails.
-int64_t ReadHeaderBytes(int fd, RBDHeader &header) {
-    int64_t got = hkReadAt(fd, 0, &header, sizeof header);
+int64_t ReadHeaderBytes(const RBDPackageSource &source, RBDHeader &header, int *os_error) {
+    int64_t got = RBD_SourceReadAt(source, 0, &header, sizeof header, os_error);
 #ifndef _WIN32
-    if (got < 0 && errno == ESPIPE) {
+    if (got < 0 && source.fd >= 0 && *os_error == ESPIPE) {
         got = 0;
         auto *bytes = reinterpret_cast<char *>(&header);
         while (got < static_cast<int64_t>(sizeof header)) {
-            ssize_t read_now = read(fd, bytes + got, sizeof header - static_cast<size_t>(got));
+            ssize_t read_now =
+                read(source.fd, bytes + got, sizeof header - static_cast<size_t>(got));
             if (read_now < 0 && errno == EINTR) {
                 continue;
             }
             if (read_now <= 0) {
+                *os_error = read_now < 0 ? errno : 0;
                 return read_now < 0 ? -1 : got;
             }
             got += read_now;
@@ -67,9 +70,10 @@ int64_t ReadHeaderBytes(int fd, RBDHeader &header) {
 bool CheckHeader(RBDWalk &walk) {
     RBDHeader &header = walk.header;
     std::memset(&header, 0, sizeof header);
-    int64_t got = ReadHeaderBytes(walk.fd, header);
+    int os_error = 0;
+    int64_t got = ReadHeaderBytes(walk.source, header, &os_error);
     if (got != static_cast<int64_t>(sizeof header)) {
-        return Fail(walk, RBD_PROBLEM_HEADER_SHORT, 0, got < 0 ? hkErrorCode() : 0);
+        return Fail(walk, RBD_PROBLEM_HEADER_SHORT, 0, os_error);
     }
     header.num_indices = ntohl(header.num_indices);
     if (header.num_indices == 0) {
@@ -101,9 +105,11 @@ void EndGroup(RBDWalk &walk) {
 // after setting the error.
 bool ReadGroup(RBDWalk &walk) {
     uint32_t record = walk.next_record;
-    int64_t got = hkReadAt(walk.fd, RecordOffset(record), &walk.group, sizeof walk.group);
+    int os_error = 0;
+    int64_t got = RBD_SourceReadAt(walk.source, RecordOffset(record), &walk.group,
+                                   sizeof walk.group, &os_error);
     if (got != static_cast<int64_t>(sizeof walk.group)) {
-        return Fail(walk, RBD_PROBLEM_GROUP_SHORT, record, got < 0 ? hkErrorCode() : 0);
+        return Fail(walk, RBD_PROBLEM_GROUP_SHORT, record, os_error);
     }
     ++walk.next_record;
     ++walk.groups_read;
@@ -138,16 +144,23 @@ bool ReadFileTable(RBDWalk &walk) {
         return Fail(walk, RBD_PROBLEM_TABLE_SHORT, first + static_cast<uint32_t>(whole));
     }
     walk.files.clear();
+    // Where memory is addressed in 32 bits (WebAssembly), a table the
+    // package can hold may still be more than any allocation can be.
+    if (wanted > static_cast<uint64_t>(PTRDIFF_MAX)) {
+        return Fail(walk, RBD_PROBLEM_TABLE_NOMEM, first);
+    }
     try {
         walk.files.resize(count);
     } catch (const std::bad_alloc &) {
         return Fail(walk, RBD_PROBLEM_TABLE_NOMEM, first);
     }
-    int64_t got = count == 0 ? 0 : hkReadAt(walk.fd, start, walk.files.data(), wanted);
+    int os_error = 0;
+    int64_t got = count == 0 ? 0
+                             : RBD_SourceReadAt(walk.source, start, walk.files.data(),
+                                                static_cast<size_t>(wanted), &os_error);
     if (got != static_cast<int64_t>(wanted)) {
         uint64_t whole = got < 0 ? 0 : static_cast<uint64_t>(got) / RBD_RECORD_SIZE;
-        return Fail(walk, RBD_PROBLEM_TABLE_SHORT, first + static_cast<uint32_t>(whole),
-                    got < 0 ? hkErrorCode() : 0);
+        return Fail(walk, RBD_PROBLEM_TABLE_SHORT, first + static_cast<uint32_t>(whole), os_error);
     }
     walk.next_record += count;
     walk.first_file_record = first;
@@ -258,7 +271,11 @@ uint64_t RBD_RecordsHeld(const RBDWalk &walk) {
 }
 
 bool RBD_StartWalk(RBDWalk &walk, int fd) {
-    walk.fd = fd;
+    return RBD_StartWalkOn(walk, RBD_FileSource(fd));
+}
+
+bool RBD_StartWalkOn(RBDWalk &walk, const RBDPackageSource &source) {
+    walk.source = source;
     walk.package_size = 0;
     walk.counter = 0;
     walk.groups_read = 0;
@@ -276,8 +293,9 @@ bool RBD_StartWalk(RBDWalk &walk, int fd) {
     if (!CheckHeader(walk)) {
         return false;
     }
-    if (!hkFileSize(fd, &walk.package_size)) {
-        return Fail(walk, RBD_PROBLEM_SIZE, 0, hkErrorCode());
+    int os_error = 0;
+    if (!RBD_SourceSize(source, &walk.package_size, &os_error)) {
+        return Fail(walk, RBD_PROBLEM_SIZE, 0, os_error);
     }
     return true;
 }

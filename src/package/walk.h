@@ -7,6 +7,7 @@
 #pragma once
 
 #include "../types.h"
+#include "package_source.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -78,7 +79,7 @@ struct RBDOpenGroup {
 enum RBDWalkStep { RBD_STEP_NEXT_GROUP, RBD_STEP_READ_TABLE, RBD_STEP_ENTRIES, RBD_STEP_AT_END };
 
 struct RBDWalk {
-    int fd;
+    RBDPackageSource source;
     uint64_t package_size;
     RBDHeader header; // version and num_indices converted
     // Index records consumed: 1 for every group read or end found, plus
@@ -107,6 +108,9 @@ struct RBDWalk {
 // package. False, with walk.error set, when it is not an RBD package. The
 // walk reads `fd` but never closes it.
 bool RBD_StartWalk(RBDWalk &walk, int fd);
+
+// The same for a package read from `source`, which stays the caller's.
+bool RBD_StartWalkOn(RBDWalk &walk, const RBDPackageSource &source);
 
 // The next event of a started walk. After DONE or FAILED every call gives
 // the same again.
