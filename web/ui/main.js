@@ -17,8 +17,10 @@
   UI.state = state;
 
   function client() {
+    // The shared client is window.kestrunViewer's too: a script's read(path)
+    // reads the package the page shows.
     if (!state.client) {
-      state.client = window.KestrunClient.start();
+      state.client = window.KestrunClient.shared();
     }
     return state.client;
   }
@@ -157,10 +159,14 @@
     var damage = $('damage');
     damage.hidden = !info.damaged;
     if (info.damaged && info.damage) {
+      // The library's message names the record at fault, as a rule; where
+      // it does not, the record is added.
       var record = info.damage.record;
-      var where = record !== null && record !== undefined && record !== NO_RECORD ?
-                  ', record ' + record : '';
-      damage.textContent = 'Damaged index' + where + ': ' + info.damage.message + '. Shown: the ' +
+      var message = info.damage.message;
+      var known = record !== null && record !== undefined && record !== NO_RECORD;
+      var named = !known || message.indexOf('record ' + record) !== -1;
+      damage.textContent = message.charAt(0).toUpperCase() + message.slice(1) +
+        (named ? '' : ' (record ' + record + ')') + '. Shown: the ' +
         UI.formatCount(info.entries, 'entry', 'entries') + ' before the damage.';
     }
   }
@@ -452,6 +458,5 @@
     }
   });
 
-  $('version').textContent = UI.version ? UI.version() : '';
   setButtons();
 })();
