@@ -261,11 +261,12 @@
   }
 
   function hashOne(entry, cell) {
+    var digests = state.digests;
     runJob(function (j) {
       j.begin('SHA-256 of ' + entry.path, entry.size);
       return client().sha256(entry.index, function (done) { j.show(done); }).then(function (hex) {
-        state.digests.set(entry.index, hex);
-        if (state.current && state.current.entry === entry.index) {
+        digests.set(entry.index, hex);
+        if (digests === state.digests && state.current && state.current.entry === entry.index) {
           cell.textContent = hex;
         }
       });
@@ -308,8 +309,14 @@
   }
 
   function checkAll() {
+    // A package opened meanwhile has digests of its own: this check's are
+    // dropped.
+    var digests = state.digests;
     runJob(function (j) {
       return UI.checkEntries(client(), state.entries, scope(), j).then(function (result) {
+        if (digests !== state.digests) {
+          return null;
+        }
         result.digests.forEach(function (hex, i) { state.digests.set(i, hex); });
         state.lines = result.lines;
         if (state.current) {

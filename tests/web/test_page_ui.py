@@ -1,0 +1,157 @@
+"""The page's own view in a real browser, held against the command line: the
+tree marks what extraction refuses and shows hostile names as text, the
+checksum list is `kestrun -l --sha256`'s, the .zip holds what extraction
+writes, and the hex view pages from an entry's first byte. The browser and
+the helpers are test_page.py's.
+"""
+
+import os
+import pathlib
+import subprocess
+import time
+import zipfile
+
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
+
+from test_page import KESTRUN, browser, call, choose, made, package, through_input, work  # noqa: F401
+
+HOSTILE = [
+    ("dir", "<em>art", [
+        ("files", "gfx", [("<img src=x onerror=window.hit=1>.txt", b"<i>not markup</i>\n")]),
+    ]),
+    ("files", "text", [("line\nfeed.txt", b"lf\n"), ("carriage\rreturn", b"cr\n"),
+                       ("dup.txt", b"first\n"), ("dup.txt", b"second\n"),
+                       ("cut.bin", b"xyz", {"size": 10**6}), ("..", b"up\n"),
+                       ("latin1.txt", "Caf\xe9 cr\xe8me\n".encode("latin-1")),
+                       ("bytes.bin", bytes(range(256)) * 20)]),
+    ("files", "..", [("escape.txt", b"out\n")]),
+]
+
+
+def wait(browser, test, seconds=20):
+    return WebDriverWait(browser, seconds).until(lambda b: test(b))
+
+
+def opened(browser, path):
+    through_input(browser, path)
+    wait(browser, lambda b: b.find_elements(By.CSS_SELECTOR, "#tree [role=treeitem]"))
+
+
+def every_row(browser):
+    """Opens every folder with the keyboard, as a user would, and gives each
+    row as (aria-level, text), read as it becomes the active one (only the
+    rows on screen are in the page)."""
+    tree = browser.find_element(By.ID, "tree")
+    tree.send_keys(Keys.HOME)
+    rows = []
+    seen = None
+    while tree.get_attribute("aria-activedescendant") != seen:
+        seen = tree.get_attribute("aria-activedescendant")
+        row = browser.find_element(By.ID, seen)
+        if row.get_attribute("aria-expanded") == "false":
+            tree.send_keys(Keys.ARROW_RIGHT)
+        rows.append((int(row.get_attribute("aria-level")), row.text.replace("\n", " ")))
+        tree.send_keys(Keys.ARROW_DOWN)
+    return rows
+
+
+def downloaded(folder, name, seconds=20):
+    path = folder / name
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        if path.exists() and not list(folder.glob("*.crdownload")):
+            return path.read_bytes()
+        time.sleep(0.1)
+    raise AssertionError(f"{name} was not downloaded")
+
+
+def test_the_tree_marks_refused_entries_and_shows_names_as_text(browser, work):
+    path = made(work, "hostile.rbd", package(HOSTILE))
+    opened(browser, path)
+    # Folders with their counts and sizes; refused entries stand apart, under
+    # their full path, in the command line's words.
+    assert every_row(browser) == [
+        (1, "▾ hostile/ 8 entries · 982 KiB"),
+        (2, "▾ <em>art/ 1 entry · 18 B"),
+        (3, "▾ gfx/ 1 entry · 18 B"),
+        (4, "<img src=x onerror=window.hit=1>.txt 18 B"),
+        (2, "▾ text/ 7 entries · 982 KiB"),
+        (3, "line feed.txt 3 B"),
+        (3, "carriage return 3 B"),
+        (3, "dup.txt shadowed 6 B"),
+        (3, "dup.txt 7 B"),
+        (3, "cut.bin Failed to read in data past the end 977 KiB"),
+        (3, "latin1.txt 11 B"),
+        (3, "bytes.bin 5.0 KiB"),
+        (1, "▾ Left out by extraction 2 entries · 7 B"),
+        (2, 'text/.. Refusing unsafe path, "text/.." unsafe 3 B'),
+        (2, '../escape.txt Refusing unsafe path, "../escape.txt" unsafe 4 B'),
+    ]
+    assert browser.execute_script(
+        "return [document.querySelectorAll('#tree img, #tree b, #tree i').length, window.hit]"
+    ) == [0, None]
+    # The focused tree names its active row, a folder row says whether it is open.
+    tree = browser.find_element(By.ID, "tree")
+    tree.send_keys(Keys.HOME)
+    active = browser.find_element(By.ID, tree.get_attribute("aria-activedescendant"))
+    assert (active.get_attribute("aria-level"), active.get_attribute("aria-expanded")) == ("1", "true")
+
+
+def test_checksums_and_the_zip_are_what_extraction_leaves(browser, work):
+    path = made(work, "hostile.rbd", package(HOSTILE))
+    downloads = work / "downloads"
+    downloads.mkdir()
+    browser.execute_cdp_cmd("Browser.setDownloadBehavior",
+                            {"behavior": "allow", "downloadPath": str(downloads)})
+    opened(browser, path)
+    browser.find_element(By.ID, "check-all").click()
+    save_list = browser.find_element(By.ID, "save-list")
+    wait(browser, lambda b: save_list.is_enabled())
+    save_list.click()
+    listed = subprocess.run([KESTRUN, "-l", "--sha256", str(path)], capture_output=True)
+    assert downloaded(downloads, "hostile.sha256") == listed.stdout
+    assert "1 could not be read" in browser.find_element(By.ID, "report").text
+
+    # Without a file picker the .zip is a download, made as it streams.
+    browser.execute_script("window.showSaveFilePicker = undefined;")
+    browser.find_element(By.ID, "save-zip").click()
+    archive = downloads / "hostile.zip"
+    downloaded(downloads, "hostile.zip")
+    with zipfile.ZipFile(archive) as opened_zip:
+        assert opened_zip.testzip() is None
+        names = opened_zip.namelist()
+        zipped = {name: opened_zip.read(name) for name in names}
+    assert len(names) == len(zipped)
+    extracted = work / "extracted"
+    subprocess.run([KESTRUN, "-q", "-d", str(extracted), str(path)], capture_output=True)
+    written = {str(file.relative_to(extracted)): file.read_bytes()
+               for file in extracted.rglob("*") if file.is_file()}
+    assert zipped == written
+    report = wait(browser, lambda b: b.find_element(By.ID, "report").is_displayed() and
+                  "hostile.zip" in b.find_element(By.ID, "report").text and
+                  b.find_element(By.ID, "report").text)
+    assert 'Left out: ../escape.txt: Refusing unsafe path, "../escape.txt"' in report
+
+
+def test_previews_fall_back_to_latin1_and_hex_pages_from_the_first_byte(browser, work):
+    path = made(work, "hostile.rbd", package(HOSTILE))
+    opened(browser, path)
+    choose(browser, "latin1.txt")
+    wait(browser, lambda b: "Café crème" in b.find_element(By.ID, "preview").text)
+    assert "Latin-1" in browser.find_element(By.ID, "preview").text
+
+    choose(browser, "bytes.bin")
+    entry = call(browser, """(p) => KestrunClient.shared().find(p)
+        .then((i) => KestrunClient.shared().entryAt(i))""", "text/bytes.bin")
+    browser.find_element(By.ID, "tab-hex").click()
+    lines = browser.find_element(By.ID, "hex-lines")
+    first = f"{entry['offset']:08x}  00 01 02 03 04 05 06 07  08 09 0a 0b 0c 0d 0e 0f  ................"
+    wait(browser, lambda b: lines.text.startswith(first))
+    assert len(lines.text.splitlines()) == 256
+    browser.find_element(By.ID, "hex-next").click()
+    second = f"{entry['offset'] + 4096:08x}  00 01 02 03"
+    wait(browser, lambda b: lines.text.startswith(second))
+    assert browser.find_element(By.ID, "hex-where").text == "bytes 4,096–5,119 of 5,120 · page 2 of 2"
+    assert len(lines.text.splitlines()) == 64
