@@ -65,3 +65,23 @@ add_custom_command(OUTPUT ${kestrun_web_dir}/index.html
   DEPENDS kestrun_wasm ${kestrun_web_inputs} ${PROJECT_SOURCE_DIR}/web/build_page.py
   VERBATIM)
 add_custom_target(kestrun_web ALL DEPENDS ${kestrun_web_dir}/index.html)
+
+# The browser tests (tests/web/test_page.py) hold the page against the
+# command line, so a native kestrun is built beside the page, with the host's
+# compiler, from the same sources.
+include(cmake/WebTests.cmake)
+if(BUILD_TESTING)
+  include(ExternalProject)
+  ExternalProject_Add(kestrun_native
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${PROJECT_BINARY_DIR}/native
+    CMAKE_GENERATOR Ninja
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DKESTRUN_WEB_PAGE=OFF
+      -DKESTRUN_WERROR=${KESTRUN_WERROR} -DPython3_EXECUTABLE=${Python3_EXECUTABLE}
+    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target kestrun
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    USES_TERMINAL_BUILD ON)
+  kestrun_web_tests(${kestrun_web_dir}/index.html ${PROJECT_BINARY_DIR}/native/kestrun)
+endif()
+add_subdirectory(tests/left_out)

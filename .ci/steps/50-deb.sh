@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (the `deb` workflow: the release build laid out
-# for /usr): kestrun, libkestrun1 and libkestrun-dev. Has lintian check them
+# for /usr): kestrun, libkestrun1, libkestrun-dev and kestrun-web. Has lintian check them
 # and the library's symbols file, installs them as a user would, extracts a
 # sample package with the installed kestrun, reads the man pages, builds the
 # example against the installed library, and removes the packages again.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-packages=(kestrun libkestrun1 libkestrun-dev)
+packages=(kestrun libkestrun1 libkestrun-dev kestrun-web)
 rm -f build/deb/*.deb
 cmake --workflow --preset deb
 debs=()
@@ -85,4 +85,7 @@ fi
 dpkg -L libkestrun-dev | grep -qx "/usr/lib/$multiarch/libkestrun.so"
 grep -q 'read, extract and write RBD packages' <<<"$(MANWIDTH=80 man 3 libkestrun)"
 bash .ci/build-example.sh /usr build/deb/mksample kestrun
+# The page: one file that needs nothing else, and may make no request.
+dpkg -L kestrun-web | grep -qx /usr/share/kestrun-web/index.html
+grep -q "connect-src 'none'" /usr/share/kestrun-web/index.html
 echo "Debian packages: installed, ran, documented and built against."
