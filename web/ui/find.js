@@ -16,6 +16,8 @@
     this.found = new Uint32Array(0);
     this.asked = 0;
     this.millis = 0;
+    this.matching = false;
+    this.waiting = null;
     var find = this;
     this.list = new UI.VirtualList(parts.results, {
       rowHeight: 24, idPrefix: 'found-', role: 'option',
@@ -104,15 +106,38 @@
       this.millis = performance.now() - started;
       return;
     }
+    this.matchLatest(text, asked, started);
+  };
+
+  // One pattern at a time goes to the reader: typing faster than it answers
+  // would queue a match for every key, and the last answer would come late.
+  // The text typed meanwhile is matched once the reader is free.
+  Find.prototype.matchLatest = function (text, asked, started) {
+    if (this.matching) {
+      this.waiting = {text: text, asked: asked, started: started};
+      return;
+    }
+    this.matching = true;
+    var find = this;
+    var settle = function () {
+      find.matching = false;
+      var next = find.waiting;
+      find.waiting = null;
+      if (next && next.asked === find.asked) {
+        find.matchLatest(next.text, next.asked, next.started);
+      }
+    };
     this.handlers.match(text).then(function (found) {
       if (asked === find.asked) {
         find.show(found);
         find.millis = performance.now() - started;
       }
+      settle();
     }, function (error) {
       if (asked === find.asked) {
         find.show(new Uint32Array(0), error.message);
       }
+      settle();
     });
   };
 
