@@ -14,11 +14,12 @@ KestrunUI.formatSize = function (bytes) {
   var units = ['KiB', 'MiB', 'GiB', 'TiB'];
   var value = bytes / 1024;
   var unit = 0;
-  while (value >= 1024 && unit < units.length - 1) {
+  // 1023.7 KiB shows as 1.0 MiB, not as "1024 KiB".
+  while (value >= 1023.5 && unit < units.length - 1) {
     value /= 1024;
     unit++;
   }
-  return (value < 10 ? value.toFixed(1) : Math.round(value)) + ' ' + units[unit];
+  return (value < 9.95 ? value.toFixed(1) : Math.round(value)) + ' ' + units[unit];
 };
 
 KestrunUI.formatCount = function (count, one, many) {

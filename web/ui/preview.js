@@ -162,7 +162,7 @@
 
   Preview.prototype.media = function (entry, type, asked) {
     if (entry.size > MEDIA_LIMIT) {
-      this.say('A ' + type + ' of ' + UI.formatSize(entry.size) + ', too large to show here ' +
+      this.say('This ' + type + ' is ' + UI.formatSize(entry.size) + ', too large to show here ' +
                '(the limit is ' + UI.formatSize(MEDIA_LIMIT) + '): save it, or see its bytes in Hex.');
       return Promise.resolve('large');
     }
