@@ -45,10 +45,12 @@ set(kestrun_wasm_exports _malloc _free _kw_open _kw_error_text _kw_close _kw_inf
   _kw_matched _kw_sha_begin _kw_sha_step _kw_sha_hex _kw_version)
 list(JOIN kestrun_wasm_exports "," kestrun_wasm_exports)
 # One JavaScript file with the WebAssembly inside (SINGLE_FILE), for a
-# worker: nothing to fetch, so it runs from file:// too.
+# worker: nothing to fetch, so it runs from file:// too. Its memory starts
+# small and grows with the package's index; the reader recurses nowhere, so
+# a small stack is enough.
 target_link_options(kestrun_wasm PRIVATE -fexceptions -sMODULARIZE=1
   -sEXPORT_NAME=KestrunModule -sENVIRONMENT=worker -sSINGLE_FILE=1 -sALLOW_MEMORY_GROWTH=1
-  -sINITIAL_MEMORY=16777216 -sMAXIMUM_MEMORY=2147483648 -sFILESYSTEM=0
+  -sINITIAL_MEMORY=8388608 -sTOTAL_STACK=1048576 -sMAXIMUM_MEMORY=2147483648 -sFILESYSTEM=0
   "-sEXPORTED_FUNCTIONS=[${kestrun_wasm_exports}]"
   "-sEXPORTED_RUNTIME_METHODS=[UTF8ToString,stringToUTF8,lengthBytesUTF8]")
 set_target_properties(kestrun_wasm PROPERTIES OUTPUT_NAME kestrun_wasm SUFFIX .js)

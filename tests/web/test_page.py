@@ -46,7 +46,8 @@ MIXED = [
         ("files", "txt", [("readme.txt", TEXT), ("dup", b"first"), ("dup", b"second")]),
         ("files", "snd", [("beep.wav", wav(range(0, 256, 3)))]),
     ]),
-    ("files", "odd", [("..", b"up"), ("big", b"abc", {"size": 10**7}), ("a\x1bb", b"esc")]),
+    ("files", "odd", [("..", b"up"), ("big", b"abc", {"size": 10**7}), ("a\x1bb", b"esc"),
+                      ("in/side", b"a slash in a name")]),
 ]
 
 
@@ -123,7 +124,7 @@ def test_the_tree_is_what_kestrun_lists(browser, work):
     assert flags["odd/big"] == (NO_DATA, "Failed to read in data")
     assert opened["entries"][1]["flags"] == SHADOWED and flags["data/txt/dup"] == (0, None)
     # Member patterns choose what the command line chooses.
-    for pattern in ("data", "*/d?p", "odd/[!.]*", "./data/snd/"):
+    for pattern in ("data", "*/d?p", "odd/[!.]*", "./data/snd/", "odd/in"):
         chosen = call(browser, "(p) => KestrunClient.shared().match(p).then(Array.from)", pattern)
         want = [e["path"] for e in kestrun_json(path, pattern)[:-1]]
         assert [opened["entries"][i]["path"] for i in chosen] == want, pattern

@@ -101,7 +101,11 @@ void ReasonOf(const kr_entry &entry, char *text, size_t size) {
 }
 
 // The command line's member rule: the pattern matches the entry's path or
-// the path of one of its groups.
+// the path of one of its groups ("a/b", then "a"), tried from the innermost.
+// The groups' answer is the same for every entry of a file table, which
+// shares one group text, so it is worked out once per table.
+// The whole rule, for a name that holds a slash of its own (an unsafe one),
+// where the command line cuts the path inside the name too.
 bool MatchesMember(const std::string &pattern, std::string path) {
     for (;;) {
         if (MatchPattern(pattern.c_str(), path.c_str())) {
@@ -113,6 +117,19 @@ bool MatchesMember(const std::string &pattern, std::string path) {
         }
         path.erase(slash);
     }
+}
+
+bool GroupMatches(const std::string &pattern, const char *group) {
+    std::string path(group);
+    while (!path.empty()) {
+        path.pop_back(); // the slash that ends the group's name
+        if (MatchPattern(pattern.c_str(), path.c_str())) {
+            return true;
+        }
+        size_t slash = path.rfind('/');
+        path.erase(slash == std::string::npos ? 0 : slash + 1);
+    }
+    return false;
 }
 
 void EndHash() {
@@ -246,9 +263,18 @@ EMSCRIPTEN_KEEPALIVE uint32_t kw_match(const char *given) {
     state.matched.clear();
     std::string pattern = NormalizedPattern(given);
     kr_entry entry{};
+    const char *group = nullptr;
+    bool group_matches = false;
     for (uint32_t i = 0; i < kr_entry_count(state.pkg); ++i) {
         kr_entry_at(state.pkg, i, &entry);
-        if (MatchesMember(pattern, entry.path)) {
+        if (entry.group != group) {
+            group = entry.group;
+            group_matches = GroupMatches(pattern, group);
+        }
+        bool chosen = std::strchr(entry.name, '/') != nullptr
+                          ? MatchesMember(pattern, entry.path)
+                          : group_matches || MatchPattern(pattern.c_str(), entry.path);
+        if (chosen) {
             state.matched.push_back(i);
         }
     }

@@ -10,6 +10,8 @@
 //   c.sha256(index, onProgress?)  -> Promise<string>      (lower-case hex)
 //   c.match(pattern)        -> Promise<Uint32Array>       (member pattern rules)
 //   c.find(path)            -> Promise<number|null>       (kr_find)
+//   c.memory()              -> Promise<number>            (the worker's module memory)
+//   c.close()               -> Promise                    (gives the package back)
 //
 // KestrunClient.shared() is one client for the whole page, the one
 // window.kestrunViewer uses too.
@@ -157,6 +159,11 @@ var KestrunClient = (function () {
 
   Client.prototype.find = function (path) {
     return this.call('find', [String(path)]);
+  };
+
+  // The size of the worker's WebAssembly memory, in bytes (for bench/web.py).
+  Client.prototype.memory = function () {
+    return this.call('memory', []);
   };
 
   Client.prototype.close = function () {

@@ -143,6 +143,12 @@ const operations = {
     return [index < 0 ? null : index, []];
   },
 
+  // The bytes the module's memory holds now: the open package's index and
+  // the reader's buffers (it grows, never shrinks).
+  memory(module) {
+    return [module.HEAPU8.length, []];
+  },
+
   close(module) {
     module._kw_close();
     packageFile = null;
