@@ -42,11 +42,14 @@
       $('job-label').textContent = label;
       $('job-bar').max = Math.max(1, total);
       $('job-bar').value = 0;
+      $('job-done').textContent = '';
       $('job').hidden = false;
     },
     show: function (done) {
       this.done = done;
       $('job-bar').value = Math.min(done, this.total);
+      $('job-done').textContent = UI.formatSize(Math.min(done, this.total)) + ' of ' +
+                                  UI.formatSize(this.total);
     },
     add: function (bytes) {
       this.show(this.done + bytes);
@@ -77,7 +80,10 @@
       if (error && error.name === 'AbortError') {
         say('Nothing saved: no place was chosen.');
       } else if (opened === state.opened) {
-        say((job.stopped ? 'Stopped: ' : 'Failed: ') + error.message, 'error');
+        // A stopped save delivers nothing: the .zip or the file is never
+        // handed over half made.
+        say(job.stopped ? 'Stopped: nothing was saved.' : 'Failed: ' + error.message,
+            job.stopped ? 'warn' : 'error');
       }
     }).then(function () {
       job.running = false;

@@ -50,7 +50,7 @@
     return new ReadableStream({
       pull: function (controller) {
         if (job.stopped) {
-          controller.error(new Error('stopped'));
+          controller.error(new Error('stopped by the user'));
           return undefined;
         }
         if (at >= size) {
