@@ -15,13 +15,15 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
-from test_page import KESTRUN, browser, call, choose, made, package, through_input, work  # noqa: F401
+from test_page import (KESTRUN, browser, call, choose, made, package,  # noqa: F401
+                       through_input, work)
 
 HOSTILE = [
     ("dir", "<em>art", [
         ("files", "gfx", [("<img src=x onerror=window.hit=1>.txt", b"<i>not markup</i>\n")]),
     ]),
     ("files", "text", [("line\nfeed.txt", b"lf\n"), ("carriage\rreturn", b"cr\n"),
+                       ("evil\u202egpj.exe", b"!"),
                        ("dup.txt", b"first\n"), ("dup.txt", b"second\n"),
                        ("cut.bin", b"xyz", {"size": 10**6}), ("..", b"up\n"),
                        ("latin1.txt", "Caf\xe9 cr\xe8me\n".encode("latin-1")),
@@ -68,18 +70,21 @@ def downloaded(folder, name, seconds=20):
 
 
 def test_the_tree_marks_refused_entries_and_shows_names_as_text(browser, work):
+    # Control characters and the marks that turn text around are shown
+    # escaped, as the command line shows them on a terminal.
     path = made(work, "hostile.rbd", package(HOSTILE))
     opened(browser, path)
     # Folders with their counts and sizes; refused entries stand apart, under
     # their full path, in the command line's words.
     assert every_row(browser) == [
-        (1, "▾ hostile/ 8 entries · 982 KiB"),
+        (1, "▾ hostile/ 9 entries · 982 KiB"),
         (2, "▾ <em>art/ 1 entry · 18 B"),
         (3, "▾ gfx/ 1 entry · 18 B"),
         (4, "<img src=x onerror=window.hit=1>.txt 18 B"),
-        (2, "▾ text/ 7 entries · 982 KiB"),
-        (3, "line feed.txt 3 B"),
-        (3, "carriage return 3 B"),
+        (2, "▾ text/ 8 entries · 982 KiB"),
+        (3, "line\\x0afeed.txt 3 B"),
+        (3, "carriage\\x0dreturn 3 B"),
+        (3, "evil\\xe2\\x80\\xaegpj.exe 1 B"),
         (3, "dup.txt shadowed 6 B"),
         (3, "dup.txt 7 B"),
         (3, "cut.bin Failed to read in data past the end 977 KiB"),
@@ -96,7 +101,8 @@ def test_the_tree_marks_refused_entries_and_shows_names_as_text(browser, work):
     tree = browser.find_element(By.ID, "tree")
     tree.send_keys(Keys.HOME)
     active = browser.find_element(By.ID, tree.get_attribute("aria-activedescendant"))
-    assert (active.get_attribute("aria-level"), active.get_attribute("aria-expanded")) == ("1", "true")
+    assert (active.get_attribute("aria-level"),
+            active.get_attribute("aria-expanded")) == ("1", "true")
 
 
 def test_checksums_and_the_zip_are_what_extraction_leaves(browser, work):
@@ -147,11 +153,13 @@ def test_previews_fall_back_to_latin1_and_hex_pages_from_the_first_byte(browser,
         .then((i) => KestrunClient.shared().entryAt(i))""", "text/bytes.bin")
     browser.find_element(By.ID, "tab-hex").click()
     lines = browser.find_element(By.ID, "hex-lines")
-    first = f"{entry['offset']:08x}  00 01 02 03 04 05 06 07  08 09 0a 0b 0c 0d 0e 0f  ................"
+    first = (f"{entry['offset']:08x}  00 01 02 03 04 05 06 07  08 09 0a 0b 0c 0d 0e 0f"
+             "  ................")
     wait(browser, lambda b: lines.text.startswith(first))
     assert len(lines.text.splitlines()) == 256
     browser.find_element(By.ID, "hex-next").click()
     second = f"{entry['offset'] + 4096:08x}  00 01 02 03"
     wait(browser, lambda b: lines.text.startswith(second))
-    assert browser.find_element(By.ID, "hex-where").text == "bytes 4,096–5,119 of 5,120 · page 2 of 2"
+    assert browser.find_element(By.ID, "hex-where").text == \
+        "bytes 4,096–5,119 of 5,120 · page 2 of 2"
     assert len(lines.text.splitlines()) == 64

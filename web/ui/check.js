@@ -30,7 +30,9 @@
     var chosen = indices.filter(function (i) { return UI.isLeft(entries[i]); });
     chosen.sort(function (a, b) { return a - b; });
     var total = chosen.reduce(function (sum, i) { return sum + entries[i].size; }, 0);
-    var result = {lines: [], digests: new Map(), failed: [], passed_over: indices.length - chosen.length};
+    var result = {
+      lines: [], digests: new Map(), failed: [], passed_over: indices.length - chosen.length
+    };
     var done = 0;
     job.begin('Checking ' + UI.formatCount(chosen.length, 'entry', 'entries'), total);
     for (var k = 0; k < chosen.length && !job.stopped; k++) {

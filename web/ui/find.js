@@ -124,7 +124,7 @@
       settle();
     }, function (error) {
       if (asked === find.asked) {
-        find.show(new Uint32Array(0), error.message);
+        find.show(new Uint32Array(0), UI.shown(error.message));
       }
       settle();
     });
@@ -142,7 +142,7 @@
     row.setAttribute('aria-selected', String(this.selection.has(index)));
     row.setAttribute('aria-posinset', String(i + 1));
     row.setAttribute('aria-setsize', String(this.found.length));
-    row.children[0].textContent = entry.path;
+    row.children[0].textContent = UI.shown(entry.path);
     row.children[1].textContent = marks.join(', ');
     row.children[2].textContent = UI.formatSize(entry.size);
   };

@@ -26,6 +26,24 @@ KestrunUI.formatCount = function (count, one, many) {
   return count.toLocaleString('en') + ' ' + (count === 1 ? one : many);
 };
 
+// A name as the page shows it, by the rule the command line follows on a
+// terminal: every control character as \xHH, one per byte of its UTF-8
+// (C0, DEL, U+0080 to U+009F), and every backslash doubled, so that no name
+// can pass for another. The page adds the marks that turn text around
+// (U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), with which a name
+// could show its end first: "gpj.exe" as "exe.jpg".
+var HIDDEN = /[\\\u0000-\u001f\u007f-\u009f\u200e\u200f\u202a-\u202e\u2066-\u2069]/g;
+KestrunUI.shown = function (text) {
+  return String(text).replace(HIDDEN, function (c) {
+    if (c === '\\') {
+      return '\\\\';
+    }
+    return Array.from(new TextEncoder().encode(c), function (b) {
+      return '\\x' + (b < 16 ? '0' : '') + b.toString(16);
+    }).join('');
+  });
+};
+
 // An element with the given class and text; text only, never markup.
 KestrunUI.el = function (tag, className, text) {
   var node = document.createElement(tag);

@@ -82,7 +82,7 @@
       } else if (opened === state.opened) {
         // A stopped save delivers nothing: the .zip or the file is never
         // handed over half made.
-        say(job.stopped ? 'Stopped: nothing was saved.' : 'Failed: ' + error.message,
+        say(job.stopped ? 'Stopped: nothing was saved.' : 'Failed: ' + UI.shown(error.message),
             job.stopped ? 'warn' : 'error');
       }
     }).then(function () {
@@ -114,7 +114,7 @@
   function open(file) {
     job.stopped = true;
     var opened = ++state.opened;
-    say('Opening "' + file.name + '"…');
+    say('Opening "' + UI.shown(file.name) + '"…');
     return client().open(file).then(function (result) {
       if (opened === state.opened) {
         showPackage(file, result);
@@ -124,7 +124,8 @@
     }, function (error) {
       if (opened === state.opened) {
         closePackage();
-        say('"' + file.name + '" could not be opened: ' + error.message, 'error');
+        say('"' + UI.shown(file.name) + '" could not be opened: ' + UI.shown(error.message),
+            'error');
       }
       throw error;
     });
@@ -153,7 +154,7 @@
   }
 
   function showInfo(file, info) {
-    $('package-name').textContent = file.name;
+    $('package-name').textContent = UI.shown(file.name);
     var list = $('info');
     list.textContent = '';
     infoRow(list, 'Size', UI.formatSize(info.size), info.size.toLocaleString('en') + ' bytes');
@@ -171,7 +172,7 @@
       var message = info.damage.message;
       var known = record !== null && record !== undefined && record !== NO_RECORD;
       var named = !known || message.indexOf('record ' + record) !== -1;
-      damage.textContent = message.charAt(0).toUpperCase() + message.slice(1) +
+      damage.textContent = UI.shown(message.charAt(0).toUpperCase() + message.slice(1)) +
         (named ? '' : ' (record ' + record + ')') + '. Shown: the ' +
         UI.formatCount(info.entries, 'entry', 'entries') + ' before the damage.';
     }
@@ -216,9 +217,9 @@
     var list = UI.el('dl');
     if (item.folder) {
       var folder = item.folder;
-      pane.appendChild(UI.el('h3', '', folder.special ? folder.name : folder.name + '/'));
+      pane.appendChild(UI.el('h3', '', folder.special ? folder.name : UI.shown(folder.name) + '/'));
       detailRow(list, 'Holds', UI.formatCount(folder.count, 'entry', 'entries'));
-      detailRow(list, 'Size', UI.formatSize(folder.size) + ' (' + folder.size.toLocaleString('en') + ' bytes)');
+      detailRow(list, 'Size', sizeText(folder.size));
       pane.appendChild(list);
       pane.appendChild(button('Choose all in it', function () { tree.choose(item); }));
       $('preview-tabs').hidden = true;
@@ -229,13 +230,15 @@
       return;
     }
     var entry = state.entries[item.entry];
-    pane.appendChild(UI.el('h3', '', entry.name));
-    detailRow(list, 'Path', entry.path);
-    detailRow(list, 'Size', UI.formatSize(entry.size) + ' (' + entry.size.toLocaleString('en') + ' bytes)');
-    detailRow(list, 'In the package at', entry.offset.toLocaleString('en') + ' (0x' + entry.offset.toString(16) + ')');
+    pane.appendChild(UI.el('h3', '', UI.shown(entry.name)));
+    detailRow(list, 'Path', UI.shown(entry.path));
+    detailRow(list, 'Size', sizeText(entry.size));
+    detailRow(list, 'In the package at',
+              entry.offset.toLocaleString('en') + ' (0x' + entry.offset.toString(16) + ')');
     var marks = UI.marksOf(entry);
     if (marks.length) {
-      detailRow(list, 'Marked', marks.join(', ') + (entry.reason ? ': ' + entry.reason : ''));
+      var why = entry.reason ? ': ' + UI.shown(entry.reason) : '';
+      detailRow(list, 'Marked', marks.join(', ') + why);
     }
     var digest = state.digests.get(entry.index);
     detailRow(list, 'SHA-256', digest || 'not worked out yet');
@@ -247,7 +250,9 @@
     }
     pane.appendChild(button('Save this entry', function () {
       runJob(function (j) {
-        return UI.saveEntry(client(), entry, j).then(function () { say('Saved ' + entry.path + '.'); });
+        return UI.saveEntry(client(), entry, j).then(function () {
+          say('Saved ' + UI.shown(entry.path) + '.');
+        });
       });
     }));
     $('preview-tabs').hidden = false;
@@ -269,7 +274,7 @@
   function hashOne(entry, cell) {
     var digests = state.digests;
     runJob(function (j) {
-      j.begin('SHA-256 of ' + entry.path, entry.size);
+      j.begin('SHA-256 of ' + UI.shown(entry.path), entry.size);
       return client().sha256(entry.index, function (done) { j.show(done); }).then(function (hex) {
         digests.set(entry.index, hex);
         if (digests === state.digests && state.current && state.current.entry === entry.index) {
@@ -309,9 +314,18 @@
     $('save-list').disabled = job.running || !state.lines;
   }
 
+  function sizeText(bytes) {
+    return UI.formatSize(bytes) + ' (' + bytes.toLocaleString('en') + ' bytes)';
+  }
+
+  // A line of a report: what happened, to which entry, and why.
+  function reportLine(what, path, why) {
+    return what + ': ' + UI.shown(path) + ': ' + UI.shown(why);
+  }
+
   function notes(plan) {
-    return plan.refused.map(function (r) { return 'Left out: ' + r.path + ': ' + r.why; })
-      .concat(plan.empty.map(function (r) { return 'Saved empty: ' + r.path + ': ' + r.why; }));
+    return plan.refused.map(function (r) { return reportLine('Left out', r.path, r.why); })
+      .concat(plan.empty.map(function (r) { return reportLine('Saved empty', r.path, r.why); }));
   }
 
   function checkAll() {
@@ -328,11 +342,14 @@
         if (state.current) {
           showDetails(state.current);
         }
-        var lines = result.failed.map(function (f) { return 'Could not read ' + f.path + ': ' + f.message; });
+        var lines = result.failed.map(function (f) {
+          return reportLine('Could not read', f.path, f.message);
+        });
         return {
           title: (j.stopped ? 'Stopped after ' : 'Checked ') +
             UI.formatCount(result.lines.length, 'entry', 'entries') +
-            (result.passed_over ? '; ' + result.passed_over + ' passed over, refused or written over by a later entry' : '') +
+            (result.passed_over ? '; ' + result.passed_over +
+              ' passed over, refused or written over by a later entry' : '') +
             (result.failed.length ? '; ' + result.failed.length + ' could not be read' : '') + '.',
           lines: lines
         };
@@ -349,9 +366,12 @@
     var plan = UI.planSave(state.entries, scope());
     runJob(function (j) {
       return UI.saveToFolder(client(), state.entries, plan, j).then(function (done) {
-        var lines = notes(plan).concat(done.failed.map(function (f) { return 'Failed: ' + f.path + ': ' + f.why; }));
+        var lines = notes(plan).concat(done.failed.map(function (f) {
+          return reportLine('Failed', f.path, f.why);
+        }));
         return {
-          title: (j.stopped ? 'Stopped while saving into "' : 'Saved into "') + done.folder + '": ' +
+          title: (j.stopped ? 'Stopped while saving into "' : 'Saved into "') +
+            UI.shown(done.folder) + '": ' +
             UI.formatCount(plan.write.length - done.failed.length, 'entry', 'entries') +
             (plan.refused.length ? '; ' + plan.refused.length + ' left out' : '') +
             (done.failed.length ? '; ' + done.failed.length + ' failed' : '') + '.',
@@ -391,7 +411,8 @@
   };
   var tree = new UI.Tree($('tree'), state.selection, handlers);
   var find = new UI.Find({
-    input: $('find'), mode: $('find-mode'), count: $('find-count'), results: $('results'), tree: $('tree')
+    input: $('find'), mode: $('find-mode'), count: $('find-count'), results: $('results'),
+    tree: $('tree')
   }, state.selection, {
     match: function (pattern) { return client().match(pattern); },
     onShow: function (index) { showDetails({entry: index}); },
@@ -439,7 +460,8 @@
   // Dropping a package anywhere on the page opens it.
   var dragging = 0;
   function carriesFiles(event) {
-    return event.dataTransfer && Array.prototype.indexOf.call(event.dataTransfer.types, 'Files') !== -1;
+    var types = event.dataTransfer ? event.dataTransfer.types : [];
+    return Array.prototype.indexOf.call(types, 'Files') !== -1;
   }
   window.addEventListener('dragenter', function (event) {
     if (carriesFiles(event)) {
@@ -465,7 +487,7 @@
     if (files.length) {
       open(files[0]).then(function () {
         if (files.length > 1) {
-          say('One package at a time: "' + files[0].name + '" is open.');
+          say('One package at a time: "' + UI.shown(files[0].name) + '" is open.');
         }
       }, function () {});
     }

@@ -162,8 +162,9 @@
 
   Preview.prototype.media = function (entry, type, asked) {
     if (entry.size > MEDIA_LIMIT) {
-      this.say('This ' + type + ' is ' + UI.formatSize(entry.size) + ', too large to show here ' +
-               '(the limit is ' + UI.formatSize(MEDIA_LIMIT) + '): save it, or see its bytes in Hex.');
+      this.say('This ' + type + ' is ' + UI.formatSize(entry.size) + ', too large to show ' +
+               'here (the limit is ' + UI.formatSize(MEDIA_LIMIT) + '): save it, or see its ' +
+               'bytes in Hex.');
       return Promise.resolve('large');
     }
     var preview = this;
@@ -175,7 +176,7 @@
       var shown;
       if (type.indexOf('image/') === 0) {
         shown = UI.el('img', 'picture');
-        shown.alt = entry.name;
+        shown.alt = UI.shown(entry.name);
         shown.addEventListener('error', function () {
           preview.say('The browser could not decode this ' + type + '.');
         });

@@ -27,7 +27,8 @@
     sorted.forEach(function (i) {
       var entry = entries[i];
       if ((entry.flags & UI.flags.UNSAFE) || !isPlainPath(entry.path)) {
-        refused.push({path: entry.path, why: entry.reason || 'its name could lead outside the folder'});
+        var why = entry.reason || 'its name could lead outside the folder';
+        refused.push({path: entry.path, why: why});
       } else {
         last.set(entry.path, i);
       }
@@ -35,7 +36,8 @@
     var write = sorted.filter(function (i) { return last.get(entries[i].path) === i; });
     var empty = write.filter(function (i) { return entries[i].flags & UI.flags.NO_DATA; })
       .map(function (i) {
-        return {path: entries[i].path, why: entries[i].reason || 'its data runs past the package\'s end: saved empty'};
+        var why = entries[i].reason || 'its data runs past the package\'s end: saved empty';
+        return {path: entries[i].path, why: why};
       });
     return {write: write, refused: refused, empty: empty, bytes: write.reduce(function (sum, i) {
       return sum + (entries[i].flags & UI.flags.NO_DATA ? 0 : entries[i].size);
@@ -76,7 +78,8 @@
     if (!window.showSaveFilePicker) {
       return Promise.resolve(null);
     }
-    return window.showSaveFilePicker({suggestedName: name, types: description ? [description] : undefined});
+    var types = description ? [description] : undefined;
+    return window.showSaveFilePicker({suggestedName: name, types: types});
   }
 
   function deliver(stream, handle, name, type) {
@@ -91,7 +94,7 @@
   UI.saveEntry = function (client, entry, job) {
     var name = UI.downloadName(entry.name, 'entry-' + entry.index);
     return pickFile(name, null).then(function (handle) {
-      job.begin('Saving ' + entry.path, entry.size);
+      job.begin('Saving ' + UI.shown(entry.path), entry.size);
       return deliver(UI.entryStream(client, entry, job), handle, name, 'application/octet-stream');
     });
   };
@@ -114,7 +117,9 @@
       if (known) {
         made = known;
       } else {
-        made = made.then(function (parent) { return parent.getDirectoryHandle(part, {create: true}); });
+        made = made.then(function (parent) {
+          return parent.getDirectoryHandle(part, {create: true});
+        });
         folders.set(path, made);
       }
     });
@@ -136,7 +141,7 @@
     var folders = new Map([['', Promise.resolve(root)]]);
     var failed = [];
     job.begin('Saving ' + UI.formatCount(plan.write.length, 'entry', 'entries') + ' into "' +
-              root.name + '"', plan.bytes);
+              UI.shown(root.name) + '"', plan.bytes);
     for (var k = 0; k < plan.write.length && !job.stopped; k++) {
       var entry = entries[plan.write[k]];
       try {
@@ -152,7 +157,8 @@
   UI.saveZip = function (client, entries, plan, job, name, lastModified) {
     return pickFile(name, {description: 'Zip archive', accept: {'application/zip': ['.zip']}})
       .then(function (handle) {
-        job.begin('Saving ' + UI.formatCount(plan.write.length, 'entry', 'entries') + ' into ' + name,
+        job.begin('Saving ' + UI.formatCount(plan.write.length, 'entry', 'entries') +
+                  ' into ' + name,
                   plan.bytes);
         var files = {};
         files[Symbol.iterator] = function* () {

@@ -183,7 +183,7 @@
       row.setAttribute('aria-expanded', String(folder.expanded));
       row.setAttribute('aria-selected', 'false');
       parts[0].textContent = folder.expanded ? '▾' : '▸';
-      parts[1].textContent = folder.special ? folder.name : folder.name + '/';
+      parts[1].textContent = folder.special ? folder.name : UI.shown(folder.name) + '/';
       parts[2].textContent = '';
       parts[3].textContent = '';
       parts[4].textContent = UI.formatCount(folder.count, 'entry', 'entries') + ' · ' +
@@ -198,8 +198,8 @@
     row.removeAttribute('aria-expanded');
     row.setAttribute('aria-selected', String(this.selection.has(code)));
     parts[0].textContent = '';
-    parts[1].textContent = entry.flags & UI.flags.UNSAFE ? entry.path : entry.name;
-    parts[2].textContent = entry.reason || '';
+    parts[1].textContent = UI.shown(entry.flags & UI.flags.UNSAFE ? entry.path : entry.name);
+    parts[2].textContent = entry.reason ? UI.shown(entry.reason) : '';
     parts[3].textContent = marks.join(', ');
     parts[4].textContent = UI.formatSize(entry.size);
     parts[4].title = entry.size.toLocaleString('en') + ' bytes';
