@@ -5,9 +5,11 @@ writes, and the hex view pages from an entry's first byte. The browser and
 the helpers are test_page.py's.
 """
 
-import os
-import pathlib
+import functools
+import hashlib
+import http.server
 import subprocess
+import threading
 import time
 import zipfile
 
@@ -15,8 +17,8 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
-from test_page import (KESTRUN, browser, call, choose, made, package,  # noqa: F401
-                       through_input, work)
+from test_page import (KESTRUN, PAGE, browser, call, choose, made,  # noqa: F401
+                       package, through_input, work)
 
 HOSTILE = [
     ("dir", "<em>art", [
@@ -139,6 +141,60 @@ def test_checksums_and_the_zip_are_what_extraction_leaves(browser, work):
                   "hostile.zip" in b.find_element(By.ID, "report").text and
                   b.find_element(By.ID, "report").text)
     assert 'Left out: ../escape.txt: Refusing unsafe path, "../escape.txt"' in report
+
+
+def extracted_digests(work, path):
+    """What `kestrun -d` writes: each file's path and SHA-256."""
+    out = work / ("extracted-" + path.name)
+    subprocess.run([KESTRUN, "-q", "-d", str(out), str(path)], capture_output=True)
+    return sorted((str(file.relative_to(out)), hashlib.sha256(file.read_bytes()).hexdigest())
+                  for file in out.rglob("*") if file.is_file())
+
+
+# The folder a user would pick is the page's private one (navigator.storage),
+# which a page has only from a web origin: the page is served on loopback.
+SAVE_INTO_PRIVATE_FOLDER = """async () => {
+  const root = await navigator.storage.getDirectory();
+  for await (const [name] of root.entries()) await root.removeEntry(name, {recursive: true});
+  window.showDirectoryPicker = async () => root;
+  document.getElementById('save-folder').click();
+  const report = document.getElementById('report');
+  while (report.hidden) await new Promise((wake) => setTimeout(wake, 50));
+  const files = [];
+  const walk = async (folder, prefix) => {
+    for await (const [name, handle] of folder.entries()) {
+      if (handle.kind === 'directory') {
+        await walk(handle, prefix + name + '/');
+      } else {
+        const bytes = await (await handle.getFile()).arrayBuffer();
+        const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', bytes));
+        const hex = Array.from(digest, (b) => b.toString(16).padStart(2, '0')).join('');
+        files.push([prefix + name, hex]);
+      }
+    }
+  };
+  await walk(root, '');
+  return {files: files, report: report.textContent};
+}"""
+
+
+def test_a_folder_gets_what_extraction_writes(browser, work):
+    served = http.server.ThreadingHTTPServer(
+        ("127.0.0.1", 0),
+        functools.partial(http.server.SimpleHTTPRequestHandler, directory=str(PAGE.parent)))
+    threading.Thread(target=served.serve_forever, daemon=True).start()
+    try:
+        path = made(work, "hostile.rbd", package(HOSTILE))
+        browser.get(f"http://127.0.0.1:{served.server_address[1]}/{PAGE.name}")
+        browser.find_element(By.ID, "open").send_keys(str(path))
+        wait(browser, lambda b: b.find_elements(By.CSS_SELECTOR, "#tree [role=treeitem]"))
+        saved = call(browser, SAVE_INTO_PRIVATE_FOLDER)
+    finally:
+        served.shutdown()
+        served.server_close()
+    assert sorted(tuple(file) for file in saved["files"]) == extracted_digests(work, path)
+    assert 'Left out: text/..: Refusing unsafe path, "text/.."' in saved["report"]
+    assert "Saved empty: text/cut.bin" in saved["report"]
 
 
 def test_previews_fall_back_to_latin1_and_hex_pages_from_the_first_byte(browser, work):
