@@ -219,3 +219,80 @@ def test_previews_fall_back_to_latin1_and_hex_pages_from_the_first_byte(browser,
     assert browser.find_element(By.ID, "hex-where").text == \
         "bytes 4,096–5,119 of 5,120 · page 2 of 2"
     assert len(lines.text.splitlines()) == 64
+
+
+def test_chosen_entries_alone_are_saved(browser, work):
+    path = made(work, "hostile.rbd", package(HOSTILE))
+    downloads = work / "chosen"
+    downloads.mkdir()
+    browser.execute_cdp_cmd("Browser.setDownloadBehavior",
+                            {"behavior": "allow", "downloadPath": str(downloads)})
+    opened(browser, path)
+    # Space chooses in the list of entries found, as in the tree.
+    choose(browser, "t/dup.txt")
+    results = browser.find_element(By.ID, "results")
+    results.send_keys(Keys.SPACE, Keys.ARROW_DOWN, Keys.SPACE)
+    choose(browser, "latin1")
+    results.send_keys(Keys.SPACE)
+    assert browser.find_element(By.ID, "scope").text == "3 entries chosen"
+    browser.execute_script("window.showSaveFilePicker = undefined;")
+    browser.find_element(By.ID, "save-zip").click()
+    downloaded(downloads, "hostile.zip")
+    with zipfile.ZipFile(downloads / "hostile.zip") as archive:
+        # Of the two entries of one path, the later is what extraction leaves.
+        assert {name: archive.read(name) for name in archive.namelist()} == {
+            "text/dup.txt": b"second\n", "text/latin1.txt": "Café crème\n".encode("latin-1")}
+
+
+# The page's scripts with inputs the packages above don't reach.
+EDGES = """return [
+  KestrunUI.decodeText(new Uint8Array([0x61, 0xc3, 0xa9, 0x62, 0xc3])),
+  KestrunUI.decodeText(new Uint8Array([0x61, 0xe9, 0x62])),
+  [[71, 73, 70, 56, 57, 97], [255, 216, 255, 224], [79, 103, 103, 83], [73, 68, 51, 3],
+   [66, 77], [66, 77].concat(new Array(30).fill(0)), [255, 251, 144, 0]]
+    .map((head) => KestrunUI.mediaType(new Uint8Array(head), 'a.bin')),
+  KestrunUI.mediaType(new Uint8Array([255, 251, 144, 0]), 'song.MP3'),
+  [KestrunUI.looksLikeText(new TextEncoder().encode('a\\tb\\r\\n')),
+   KestrunUI.looksLikeText(new Uint8Array([65, 0, 66]))],
+  KestrunUI.hexLines(new Uint8Array([1, 2, 3]), 2 ** 32 + 16, 9),
+  KestrunUI.shown('a\\\\b\\u0085c\\u2066d'),
+  KestrunUI.formatSize(1048575) + ' | ' + KestrunUI.formatSize(10188),
+  (() => {
+    const entries = [
+      {index: 0, path: 'a/b/c/1', group: 'a/b/c/', name: '1', size: 5, flags: 0},
+      {index: 1, path: 'a/2', group: 'a/', name: '2', size: 7, flags: 0},
+      {index: 2, path: 'x/../3', group: 'x/../', name: '3', size: 1, flags: 1}];
+    const model = KestrunUI.buildTree(entries, 'p');
+    return model.folders.map((f) => [f.name, f.path, f.count, f.size, f.files]);
+  })(),
+  (() => {
+    const entries = [
+      {index: 0, path: 'C:/x', group: 'C:/', name: 'x', size: 1, flags: 0, reason: null},
+      {index: 1, path: 'd/y', group: 'd/', name: 'y', size: 2, flags: 0, reason: null},
+      {index: 2, path: 'd/y', group: 'd/', name: 'y', size: 3, flags: 2, reason: null}];
+    return KestrunUI.planSave(entries, [2, 0, 1]);
+  })()];"""
+
+
+def test_the_page_logic_at_its_edges(browser):
+    browser.get(PAGE.as_uri())
+    (cut, latin1, media, mp3, text, hex_line, shown, sizes, folders,
+     plan) = browser.execute_script(EDGES)
+    # A bounded read that ends inside a character is still UTF-8.
+    assert cut == {"text": "aéb", "encoding": "UTF-8"}
+    assert latin1 == {"text": "aéb", "encoding": "Latin-1"}
+    assert media == ["image/gif", "image/jpeg", "audio/ogg", "audio/mpeg", None, "image/bmp",
+                     None]
+    assert mp3 == "audio/mpeg" and text == [True, False]
+    assert hex_line == "100000010  01 02 03" + " " * 40 + "  ..."
+    assert shown == "a\\\\b\\xc2\\x85c\\xe2\\x81\\xa6d"
+    assert sizes == "1.0 MiB | 9.9 KiB"
+    # Folders are made for a group's missing parents, and count what is below.
+    assert folders == [["p", "", 2, 12, []], ["Left out by extraction", None, 1, 1, [2]],
+                       ["a", "a/", 2, 12, [1]], ["b", "a/b/", 1, 5, []],
+                       ["c", "a/b/c/", 1, 5, [0]]]
+    # A drive is refused by the page itself; of one path the last is written,
+    # empty where its data runs past the end.
+    assert plan["write"] == [2] and plan["bytes"] == 0
+    assert [r["path"] for r in plan["refused"]] == ["C:/x"]
+    assert [r["path"] for r in plan["empty"]] == ["d/y"]
