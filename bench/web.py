@@ -6,7 +6,8 @@
 - filter: the same entries filtered by a member pattern (the worker's
   round trip) and by a part of a name (on the page's thread);
 - read: the 4 x 256 MiB workload read through KestrunClient.read in 16 MiB
-  pieces, against native kr_read (libkestrun through ctypes, same pieces);
+  pieces, against native kr_read (libkestrun through ctypes, same pieces)
+  and against the browser's own reads of the File, with nothing done;
 - memory: the worker's WebAssembly memory after opening each package,
   against its index, and the page's JavaScript heap with the entries.
 
@@ -58,7 +59,8 @@ def browser(profile):
     options = webdriver.ChromeOptions()
     for argument in ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                      "--disable-background-networking", "--disable-sync",
-                     "--window-size=1280,900", "--user-data-dir=" + str(profile)):
+                     "--window-size=1280,900", "--enable-precise-memory-info",
+                     "--js-flags=--expose-gc", "--user-data-dir=" + str(profile)):
         options.add_argument(argument)
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     driver.set_script_timeout(600)
@@ -156,6 +158,24 @@ BROWSER_READ = """async (runs) => {
   return [total, times[times.length >> 1]];
 }""" % (PIECE, PIECE)
 
+# The browser's own ceiling: the same pieces of the File read by
+# FileReaderSync in a worker of their own, with nothing done with them.
+RAW_READ = """async (runs) => {
+  const file = document.getElementById('open').files[0];
+  const source = 'onmessage = (e) => { const r = new FileReaderSync(); const f = e.data;' +
+    ' const t = performance.now(); for (let a = 0; a < f.size; a += %d)' +
+    ' r.readAsArrayBuffer(f.slice(a, a + %d)); postMessage(performance.now() - t); };';
+  const worker = new Worker(URL.createObjectURL(new Blob([source], {type: 'text/javascript'})));
+  const times = [];
+  for (let run = 0; run < runs; ++run) {
+    times.push(await new Promise((done) => { worker.onmessage = (e) => done(e.data);
+                                              worker.postMessage(file); }));
+  }
+  worker.terminate();
+  times.sort((a, b) => a - b);
+  return [file.size, times[times.length >> 1]];
+}""" % (PIECE, PIECE)
+
 FILTERS = """async (pattern, part, runs) => {
   const c = KestrunClient.shared();
   const matched = [], named = [];
@@ -200,14 +220,17 @@ def main():
                          "document.getElementById('open').files[0])")
             memory_many = call(driver, "() => KestrunClient.shared().memory()")
             page_heap = driver.execute_script(
-                "return performance.memory ? performance.memory.usedJSHeapSize : 0")
+                "gc(); return performance.memory.usedJSHeapSize")
             matched, named, counts = call(driver, FILTERS, "g1?7/*-0?00.dat", "-0500", runs)
             driver.get(page.as_uri())
             driver.find_element(By.ID, "open").send_keys(str(big))
             call(driver, "() => KestrunClient.shared().open("
                          "document.getElementById('open').files[0])")
             memory_big = call(driver, "() => KestrunClient.shared().memory()")
+            page_heap_big = driver.execute_script(
+                "gc(); return performance.memory.usedJSHeapSize")
             browser_total, browser_ms = call(driver, BROWSER_READ, runs)
+            raw_total, raw_ms = call(driver, RAW_READ, runs)
         finally:
             driver.quit()
         native_total, native_s = native_read(build / "libkestrun.so", big, runs)
@@ -221,9 +244,11 @@ def main():
     print(f"read {entries} x {size // MIB} MiB: page {mib_s(browser_total, browser_ms / 1000):.0f}"
           f" MiB/s, native kr_read {mib_s(native_total, native_s):.0f} MiB/s, ratio"
           f" {(browser_total / browser_ms * 1000) / (native_total / native_s):.2f}"
-          " (target >= 0.33)")
-    print(f"the page's own JavaScript heap with the {count} entries' objects:"
-          f" {page_heap / MIB:.1f} MiB")
+          " (target >= 0.33); the browser's File alone, by FileReaderSync:"
+          f" {mib_s(raw_total, raw_ms / 1000):.0f} MiB/s")
+    print(f"the page's JavaScript heap: {page_heap / MIB:.1f}"
+          f" MiB with the {count} entries' objects, {page_heap_big / MIB:.1f} MiB with the"
+          f" {entries * size // MIB} MiB package")
     for label, held, index in ((f"the {count}-entry package", memory_many, index_many),
                                (f"the {entries * size // MIB} MiB package", memory_big, index_big)):
         print(f"memory after opening {label}: worker module {held / MIB:.1f} MiB,"

@@ -9,6 +9,7 @@
 
 #include <emscripten/emscripten.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -53,7 +54,7 @@ int64_t ReadDirect(uint64_t offset, void *buf, size_t len) {
     size_t most = len > 0x40000000 ? 0x40000000 : len;
     int got = KW_ReadFile(static_cast<double>(offset), static_cast<unsigned char *>(buf),
                           static_cast<int>(most));
-    return got < 0 ? -5 /* EIO */ : got;
+    return got < 0 ? -EIO : got;
 }
 
 int64_t ReadPackage(void * /*ctx*/, uint64_t offset, void *buf, size_t len) {

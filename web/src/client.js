@@ -33,8 +33,13 @@ var KestrunClient = (function () {
     const texts = new TextDecoder('utf-8').decode(new Uint8Array(packed, 4 + count * 20))
       .split('\0');
     const entries = new Array(count);
+    // The entries of a file table share one group string, as they do in the
+    // library, rather than each keeping a copy of its own.
+    let group = '';
     for (let i = 0, w = 0, t = 0; i < count; ++i, w += 5, t += 3) {
-      const group = texts[t];
+      if (texts[t] !== group) {
+        group = texts[t];
+      }
       const name = texts[t + 1];
       entries[i] = {
         index: i,
