@@ -105,10 +105,12 @@
 
   // ---- opening ----
 
-  // The output root's name, as extraction names it: the file name less a
-  // four-character extension.
+  // The output root's name, as extraction names it: the file name less its
+  // last four characters, taken to be the extension. Where that leaves no
+  // usable name ("", "." or ".."), the page names the root after the file.
   function rootNameOf(name) {
-    return name.length > 4 && name.charAt(name.length - 4) === '.' ? name.slice(0, -4) : name;
+    var root = name.slice(0, -4);
+    return name.length < 4 || root === '' || root === '.' || root === '..' ? name : root;
   }
 
   function open(file) {
