@@ -33,7 +33,7 @@
     parts.input.addEventListener('input', function () { find.run(); });
     parts.mode.addEventListener('change', function () { find.run(); });
     parts.input.addEventListener('keydown', function (event) {
-      if (event.key === 'ArrowDown' && find.found.length) {
+      if ((event.key === 'ArrowDown' || event.key === 'Enter') && find.found.length) {
         event.preventDefault();
         parts.results.focus();
         find.list.setActive(0, true);

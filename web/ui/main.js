@@ -443,6 +443,11 @@
       open(file).catch(function () {});
     }
   });
+  $('tree').addEventListener('keydown', function (event) {
+    if (event.key === 'Escape') {
+      $('find').focus();
+    }
+  });
   $('tab-preview').addEventListener('click', function () { selectTab(false); });
   $('tab-hex').addEventListener('click', function () { selectTab(true); });
   $('preview-tabs').addEventListener('keydown', function (event) {
