@@ -263,7 +263,11 @@ EDGES = """return [
       {index: 1, path: 'a/2', group: 'a/', name: '2', size: 7, flags: 0},
       {index: 2, path: 'x/../3', group: 'x/../', name: '3', size: 1, flags: 1}];
     const model = KestrunUI.buildTree(entries, 'p');
-    return model.folders.map((f) => [f.name, f.path, f.count, f.size, f.files]);
+    const chosen = new Set();
+    KestrunUI.choose(model, chosen, [0, 1, 1], true);
+    KestrunUI.choose(model, chosen, [1], false);
+    return model.folders.map((f) => [f.name, f.path, f.count, f.size, f.files,
+                                     model.chosen[f.id]]);
   })(),
   (() => {
     const entries = [
@@ -287,10 +291,11 @@ def test_the_page_logic_at_its_edges(browser):
     assert hex_line == "100000010  01 02 03" + " " * 40 + "  ..."
     assert shown == "a\\\\b\\xc2\\x85c\\xe2\\x81\\xa6d"
     assert sizes == "1.0 MiB | 9.9 KiB"
-    # Folders are made for a group's missing parents, and count what is below.
-    assert folders == [["p", "", 2, 12, []], ["Left out by extraction", None, 1, 1, [2]],
-                       ["a", "a/", 2, 12, [1]], ["b", "a/b/", 1, 5, []],
-                       ["c", "a/b/c/", 1, 5, [0]]]
+    # Folders are made for a group's missing parents, and count what is below
+    # them, and how much of it is chosen.
+    assert folders == [["p", "", 2, 12, [], 1], ["Left out by extraction", None, 1, 1, [2], 0],
+                       ["a", "a/", 2, 12, [1], 1], ["b", "a/b/", 1, 5, [], 1],
+                       ["c", "a/b/c/", 1, 5, [0], 1]]
     # A drive is refused by the page itself; of one path the last is written,
     # empty where its data runs past the end.
     assert plan["write"] == [2] and plan["bytes"] == 0

@@ -6,7 +6,7 @@
   var UI = window.KestrunUI;
 
   // parts: input, mode, count, results, tree (elements); handlers: match(pattern)
-  // -> Promise<Uint32Array>, onShow(index), onOpen(index), onSelection().
+  // -> Promise<Uint32Array>, onShow(index), onOpen(index), choose(indices, on).
   function Find(parts, selection, handlers) {
     this.parts = parts;
     this.selection = selection;
@@ -148,13 +148,7 @@
   };
 
   Find.prototype.toggle = function (index) {
-    if (this.selection.has(index)) {
-      this.selection.delete(index);
-    } else {
-      this.selection.add(index);
-    }
-    this.list.draw();
-    this.handlers.onSelection();
+    this.handlers.choose([index], !this.selection.has(index));
   };
 
   Find.prototype.key = function (event, i) {

@@ -309,6 +309,7 @@
     var n = state.selection.size;
     $('scope').textContent = n ? UI.formatCount(n, 'entry', 'entries') + ' chosen' :
       'All entries (Space or Ctrl-click chooses some)';
+    $('unchoose').hidden = n === 0;
     $('check-all').disabled = job.running || !state.entries.length;
     $('save-zip').disabled = job.running || !state.entries.length;
     $('save-folder').disabled = job.running || !state.entries.length;
@@ -409,8 +410,15 @@
         showDetails(item);
       }
     },
-    onSelection: setButtons
+    choose: choose
   };
+  function choose(indices, on) {
+    UI.choose(state.model, state.selection, indices, on);
+    tree.redraw();
+    find.redraw();
+    setButtons();
+  }
+
   var tree = new UI.Tree($('tree'), state.selection, handlers);
   var find = new UI.Find({
     input: $('find'), mode: $('find-mode'), count: $('find-count'), results: $('results'),
@@ -425,7 +433,7 @@
       $('tree').focus();
       showDetails({entry: index});
     },
-    onSelection: function () { tree.redraw(); setButtons(); }
+    choose: choose
   });
   var read = function (index, offset, length) { return client().read(index, offset, length); };
   var preview = new UI.Preview($('preview'), read);
@@ -456,6 +464,12 @@
       selectTab(hex);
       $(hex ? 'tab-hex' : 'tab-preview').focus();
     }
+  });
+  $('unchoose').addEventListener('click', function () {
+    UI.chooseNone(state.model, state.selection);
+    tree.redraw();
+    find.redraw();
+    setButtons();
   });
   $('check-all').addEventListener('click', checkAll);
   $('save-list').addEventListener('click', saveList);

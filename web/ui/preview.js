@@ -30,6 +30,7 @@
     if (startsWith(head, '\xff\xd8\xff')) return 'image/jpeg';
     if (startsWith(head, 'GIF87a') || startsWith(head, 'GIF89a')) return 'image/gif';
     if (startsWith(head, 'BM') && head.length >= 26) return 'image/bmp';
+    if (startsWith(head, 'RIFF') && startsWith(head, 'WEBP', 8)) return 'image/webp';
     if (startsWith(head, 'RIFF') && startsWith(head, 'WAVE', 8)) return 'audio/wav';
     if (startsWith(head, 'OggS')) return 'audio/ogg';
     if (startsWith(head, 'fLaC')) return 'audio/flac';

@@ -58,7 +58,33 @@
         f.size += entry.size;
       }
     }
+    model.chosen = new Uint32Array(model.folders.length);
     return model;
+  };
+
+  // Puts the entries of `indices` in the set of chosen ones (`on`) or takes
+  // them out, and keeps each folder's count of chosen entries below it, so
+  // that a folder shows at once whether all of it is chosen.
+  UI.choose = function (model, selection, indices, on) {
+    for (var k = 0; k < indices.length; k++) {
+      var i = indices[k];
+      if (selection.has(i) === on) {
+        continue;
+      }
+      if (on) {
+        selection.add(i);
+      } else {
+        selection.delete(i);
+      }
+      for (var f = model.folders[model.entryFolder[i]]; f; f = f.parent) {
+        model.chosen[f.id] += on ? 1 : -1;
+      }
+    }
+  };
+
+  UI.chooseNone = function (model, selection) {
+    selection.clear();
+    model.chosen.fill(0);
   };
 
   // Every entry index at or below `folder`.
@@ -117,7 +143,8 @@
   }
 
   // handlers: onShow(item) when a row becomes the active one, onOpen(item)
-  // on Enter or a double click; item is {folder} or {entry: index}.
+  // on Enter or a double click, choose(indices, on) on Space or a
+  // Ctrl-click; item is {folder} or {entry: index}.
   // `selection` is the shared set of chosen entry indices.
   function Tree(container, selection, handlers) {
     this.selection = selection;
@@ -181,7 +208,9 @@
       row.className = 'vlist-row folder' + (folder.special ? ' special' : '') +
                       (i === this.list.active ? ' active' : '');
       row.setAttribute('aria-expanded', String(folder.expanded));
-      row.setAttribute('aria-selected', 'false');
+      var chosen = this.model.chosen[folder.id];
+      row.setAttribute('aria-selected', String(chosen > 0 && chosen === folder.count));
+      row.classList.toggle('partly', chosen > 0 && chosen < folder.count);
       parts[0].textContent = folder.expanded ? '▾' : '▸';
       parts[1].textContent = folder.special ? folder.name : UI.shown(folder.name) + '/';
       parts[2].textContent = '';
@@ -260,16 +289,9 @@
   // the selection.
   Tree.prototype.choose = function (item) {
     var indices = item.folder ? UI.entriesBelow(item.folder) : [item.entry];
-    var all = indices.every(function (i) { return this.selection.has(i); }, this);
-    for (var k = 0; k < indices.length; k++) {
-      if (all) {
-        this.selection.delete(indices[k]);
-      } else {
-        this.selection.add(indices[k]);
-      }
-    }
-    this.list.draw();
-    this.handlers.onSelection();
+    var all = item.folder ? this.model.chosen[item.folder.id] === item.folder.count :
+                            this.selection.has(item.entry);
+    this.handlers.choose(indices, !all);
   };
 
   Tree.prototype.click = function (event, i) {
