@@ -150,6 +150,15 @@ def test_reads_and_digests_are_the_bytes_even_past_2_gib(browser, work):
         file = made(work, "entry", data)
         summed = subprocess.run(["sha256sum", str(file)], capture_output=True, text=True)
         assert call(browser, "(p) => kestrunViewer.sha256(p)", name) == summed.stdout.split()[0]
+    # Lengths around SHA-256's 64-byte blocks and its padding.
+    sizes = (0, 1, 55, 56, 63, 64, 65, 119, 120, 1000)
+    path = made(work, "lengths.rbd", package([("files", "n", [
+        (f"{n}", bytes((i * 7) % 256 for i in range(n))) for n in sizes])]))
+    through_input(browser, path)
+    call(browser, OPEN_CHOSEN)
+    for n in sizes:
+        want = hashlib.sha256(bytes((i * 7) % 256 for i in range(n))).hexdigest()
+        assert call(browser, "(p) => kestrunViewer.sha256(p)", f"n/{n}") == want, n
     missing = call(browser, "(p) => kestrunViewer.read(p)", "g/none")
     assert missing["isError"] and "g/none" in missing["error"]
 
