@@ -301,3 +301,27 @@ def test_the_page_logic_at_its_edges(browser):
     assert plan["write"] == [2] and plan["bytes"] == 0
     assert [r["path"] for r in plan["refused"]] == ["C:/x"]
     assert [r["path"] for r in plan["empty"]] == ["d/y"]
+
+
+# Two million rows in a list 240 pixels high: each one reached can be seen.
+TALL_LIST = """
+const view = document.createElement('div');
+view.style.cssText = 'position: relative; overflow: auto; height: 240px';
+document.body.appendChild(view);
+const list = new KestrunUI.VirtualList(view, {
+  rowHeight: 24, idPrefix: 'tall-', role: 'option',
+  render: (row, i) => { row.textContent = 'row ' + i; },
+  onKey: () => false, onClick: () => {}});
+list.setCount(2000000);
+return [0, 1234567, 1999999, 3].map((i) => {
+  list.setActive(i, true);
+  const row = document.getElementById('tall-' + i);
+  return [row.textContent, row.offsetTop - view.scrollTop];
+});"""
+
+
+def test_a_list_of_two_million_rows_reaches_every_row(browser):
+    browser.get(PAGE.as_uri())
+    seen = browser.execute_script(TALL_LIST)
+    assert [text for text, _ in seen] == ["row 0", "row 1234567", "row 1999999", "row 3"]
+    assert all(0 <= top <= 240 - 24 for _, top in seen), seen

@@ -5,6 +5,10 @@
 'use strict';
 (function () {
   var UI = window.KestrunUI;
+  // Browsers lay out no element much taller than this (Firefox stops near
+  // 17.9 million pixels): past it the scroll range stands for the rows at a
+  // scale, so that the millionth row can still be reached.
+  var TALLEST = 8000000;
 
   // options: rowHeight, idPrefix, role (of a row), render(row, i),
   // onKey(event, i) -> true when it took the key, onClick(event, i).
@@ -40,7 +44,7 @@
 
   VirtualList.prototype.setCount = function (count) {
     this.count = count;
-    this.spacer.style.height = count * this.options.rowHeight + 'px';
+    this.spacer.style.height = Math.min(TALLEST, count * this.options.rowHeight) + 'px';
     if (this.active >= count) {
       this.active = count - 1;
     }
@@ -52,9 +56,20 @@
     return Math.max(1, Math.floor(this.container.clientHeight / this.options.rowHeight));
   };
 
+  // How many pixels of rows one pixel of scrolling stands for: 1 unless the
+  // rows are taller than TALLEST.
+  VirtualList.prototype.scale = function () {
+    var view = this.container.clientHeight;
+    var rows = this.count * this.options.rowHeight - view;
+    var range = Math.min(TALLEST, this.count * this.options.rowHeight) - view;
+    return range > 0 && rows > range ? rows / range : 1;
+  };
+
   VirtualList.prototype.draw = function () {
     var height = this.options.rowHeight;
-    var first = Math.floor(this.container.scrollTop / height);
+    var scrolled = this.container.scrollTop;
+    var top = scrolled * this.scale();
+    var first = Math.floor(top / height);
     var shown = Math.min(this.pageRows() + 2, Math.max(0, this.count - first));
     while (this.pool.length < shown) {
       var row = UI.el('div', 'vlist-row');
@@ -73,7 +88,7 @@
       el.hidden = false;
       el.id = this.options.idPrefix + i;
       el.dataset.row = String(i);
-      el.style.top = i * height + 'px';
+      el.style.top = scrolled + i * height - top + 'px';
       el.classList.toggle('active', i === this.active);
       this.options.render(el, i);
     }
@@ -98,12 +113,14 @@
     this.active = Math.max(0, Math.min(this.count - 1, i));
     if (scroll) {
       var height = this.options.rowHeight;
-      var top = this.active * height;
+      var scale = this.scale();
+      var row = this.active * height;
       var view = this.container;
-      if (top < view.scrollTop) {
-        view.scrollTop = top;
-      } else if (top + height > view.scrollTop + view.clientHeight) {
-        view.scrollTop = top + height - view.clientHeight;
+      var seen = view.scrollTop * scale;
+      if (row < seen) {
+        view.scrollTop = Math.floor(row / scale);
+      } else if (row + height > seen + view.clientHeight) {
+        view.scrollTop = Math.ceil((row + height - view.clientHeight) / scale);
       }
     }
     this.draw();
