@@ -227,8 +227,7 @@
       $('preview-tabs').hidden = true;
       preview.clear();
       hexview.clear();
-      $('hex').hidden = true;
-      $('preview').hidden = false;
+      selectTab(false);
       return;
     }
     var entry = state.entries[item.entry];
