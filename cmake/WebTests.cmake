@@ -1,5 +1,5 @@
 # kestrun_web_tests(<page> <kestrun>): the page's tests in a real browser
-# (tests/web/test_page.py), headless chromium driven by selenium, where the
+# (tests/web/), headless chromium driven by selenium, where the
 # Debian packages they need are here; else left out, named by the closing test.
 function(kestrun_web_tests page kestrun)
   set(missing "")
@@ -27,7 +27,7 @@ function(kestrun_web_tests page kestrun)
   endif()
   add_test(NAME web_page_in_browser
     COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider
-      ${PROJECT_SOURCE_DIR}/tests/web/test_page.py)
+      ${PROJECT_SOURCE_DIR}/tests/web)
   set_tests_properties(web_page_in_browser PROPERTIES
     ENVIRONMENT "KESTRUN_PAGE=${page};KESTRUN_BIN=${kestrun}"
     TIMEOUT 300)
