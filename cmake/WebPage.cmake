@@ -11,8 +11,25 @@ endif()
 find_program(KESTRUN_EMCC emcc)
 find_file(KESTRUN_EMSCRIPTEN_TOOLCHAIN Emscripten.cmake
   PATHS /usr/share/emscripten/cmake/Modules/Platform NO_DEFAULT_PATH)
+set(kestrun_web_missing "")
 if(NOT KESTRUN_EMCC OR NOT KESTRUN_EMSCRIPTEN_TOOLCHAIN)
-  kestrun_left_out("the page that reads packages in a browser, and its tests" emscripten)
+  list(APPEND kestrun_web_missing emscripten)
+endif()
+# The page's JavaScript libraries are installed from npm, at the versions
+# web/package-lock.json pins, by `npm ci` in web/ (as .ci/install-packages
+# does): never at build time.
+if(NOT EXISTS ${PROJECT_SOURCE_DIR}/web/node_modules/client-zip/package.json)
+  list(APPEND kestrun_web_missing npm)
+  set(kestrun_web_npm ", and the libraries that `npm ci` in web/ installs")
+endif()
+if(kestrun_web_missing)
+  if(BUILD_TESTING)
+    include(cmake/WebTests.cmake)
+    kestrun_web_tests_missing(kestrun_web_tests_missing)
+    list(APPEND kestrun_web_missing ${kestrun_web_tests_missing})
+  endif()
+  kestrun_left_out("the page that reads packages in a browser, and its tests${kestrun_web_npm}"
+    ${kestrun_web_missing})
   return()
 endif()
 

@@ -1,7 +1,10 @@
 # kestrun_web_tests(<page> <kestrun>): the page's tests in a real browser
 # (tests/web/), headless chromium driven by selenium, where the
 # Debian packages they need are here; else left out, named by the closing test.
-function(kestrun_web_tests page kestrun)
+
+# kestrun_web_tests_missing(<var>): the Debian packages the tests need that
+# are missing here, in <var>.
+function(kestrun_web_tests_missing var)
   set(missing "")
   find_program(KESTRUN_CHROMIUM chromium)
   find_program(KESTRUN_CHROMEDRIVER chromedriver PATHS /usr/bin)
@@ -21,6 +24,11 @@ function(kestrun_web_tests page kestrun)
       list(APPEND missing ${package})
     endif()
   endforeach()
+  set(${var} ${missing} PARENT_SCOPE)
+endfunction()
+
+function(kestrun_web_tests page kestrun)
+  kestrun_web_tests_missing(missing)
   if(missing)
     kestrun_left_out("the page's tests in a browser" ${missing})
     return()
