@@ -54,7 +54,7 @@ extern "C" {
 
 /* The version of this header; kr_version() gives the library's. */
 #define KR_VERSION_MAJOR 1
-#define KR_VERSION_MINOR 1
+#define KR_VERSION_MINOR 2
 #define KR_VERSION_PATCH 0
 
 /* ---- Return codes ------------------------------------------------------ */
