@@ -11,6 +11,7 @@
 #include "../hostkit/hostkit.h"
 #include "../types.h"
 #include "hash/sha256.h"
+#include "interrupt.h"
 #include "loaded_package.h"
 #include "output/streams.h"
 #include "run_mode.h"
@@ -63,6 +64,11 @@ struct RBDDestination {
     std::string shown_root_dir; // -d's directory as the lines show it
     hkDirectory *root;          // -d's directory, open once the header was read
     RBDExtraction extraction;
+    // With several workers (run.mode.jobs): they write the entries that
+    // the walk hands out, and a thread of their own waits for signals.
+    bool in_parallel;
+    RBDParallel parallel;
+    RBDSignalWatch signals;
 };
 
 // --sha256: one hash and one buffer for the whole load, made for the first

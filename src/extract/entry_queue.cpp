@@ -1,0 +1,126 @@
+#include "entry_queue.h"
+
+#include "path_clash.h"
+
+namespace {
+
+const size_t kMostBusyGroups = 64;
+
+RBDSlot &At(const RBDEntryQueue &queue, uint64_t number) {
+    return queue.slots[number % queue.capacity];
+}
+
+} // namespace
+
+void RBD_StartQueue(RBDEntryQueue &queue, size_t capacity) {
+    queue.capacity = capacity > 0 ? capacity : 1;
+    queue.slots.reset(new RBDSlot[queue.capacity]);
+    queue.head = 0;
+    queue.tail = 0;
+    queue.group_id = 0;
+    queue.last_group.clear();
+}
+
+bool RBD_QueueFull(const RBDEntryQueue &queue) {
+    return queue.tail - queue.head >= queue.capacity;
+}
+
+bool RBD_QueueEmpty(const RBDEntryQueue &queue) {
+    return queue.tail == queue.head;
+}
+
+void RBD_PushEntry(RBDEntryQueue &queue, RBDEntryJob &&job, bool reserved) {
+    RBDSlot &slot = At(queue, queue.tail);
+    if (job.group != queue.last_group) {
+        queue.last_group = job.group;
+        ++queue.group_id;
+    }
+    slot.key = RBD_ClashKeyOf(job.group.c_str(), job.name.c_str());
+    slot.group_id = queue.group_id;
+    slot.reserved = reserved;
+    slot.moved.store(0, std::memory_order_relaxed);
+    slot.begun = job.preset;
+    slot.result = RBDEntryResult{job.preset, false, 0};
+    slot.state = job.preset == RBD_ENTRY_WRITTEN ? RBD_SLOT_WAITING : RBD_SLOT_DONE;
+    slot.blockers = 0;
+    slot.job = std::move(job);
+    if (slot.state == RBD_SLOT_WAITING) {
+        for (uint64_t n = queue.head; n < queue.tail; ++n) {
+            const RBDSlot &earlier = At(queue, n);
+            if (earlier.state != RBD_SLOT_DONE && RBD_KeysClash(earlier.key, slot.key)) {
+                ++slot.blockers;
+            }
+        }
+    }
+    ++queue.tail;
+}
+
+RBDSlot *RBD_PickReady(RBDEntryQueue &queue, uint64_t preferred) {
+    RBDSlot *first = nullptr;
+    RBDSlot *idle_group = nullptr;
+    // The groups being written; a few workers at most, each in one.
+    uint64_t busy[kMostBusyGroups];
+    size_t busy_count = 0;
+    for (uint64_t n = queue.head; n < queue.tail && busy_count < kMostBusyGroups; ++n) {
+        const RBDSlot &slot = At(queue, n);
+        if (slot.state == RBD_SLOT_RUNNING) {
+            busy[busy_count++] = slot.group_id;
+        }
+    }
+    for (uint64_t n = queue.head; n < queue.tail; ++n) {
+        RBDSlot &slot = At(queue, n);
+        if (slot.state != RBD_SLOT_WAITING || slot.blockers != 0) {
+            continue;
+        }
+        if (slot.group_id == preferred) {
+            return &slot;
+        }
+        if (first == nullptr) {
+            first = &slot;
+        }
+        bool taken = false;
+        for (size_t i = 0; i < busy_count; ++i) {
+            taken = taken || busy[i] == slot.group_id;
+        }
+        if (idle_group == nullptr && !taken) {
+            idle_group = &slot;
+        }
+    }
+    return idle_group != nullptr ? idle_group : first;
+}
+
+bool RBD_MarkDone(RBDEntryQueue &queue, RBDSlot &slot) {
+    slot.state = RBD_SLOT_DONE;
+    bool freed = false;
+    uint64_t n = queue.head;
+    while (&At(queue, n) != &slot) {
+        ++n;
+    }
+    for (++n; n < queue.tail; ++n) {
+        RBDSlot &later = At(queue, n);
+        if (later.state == RBD_SLOT_WAITING && RBD_KeysClash(slot.key, later.key)) {
+            --later.blockers;
+            freed = freed || later.blockers == 0;
+        }
+    }
+    return freed;
+}
+
+RBDSlot *RBD_DoneFront(RBDEntryQueue &queue) {
+    if (RBD_QueueEmpty(queue) || At(queue, queue.head).state != RBD_SLOT_DONE) {
+        return nullptr;
+    }
+    return &At(queue, queue.head);
+}
+
+void RBD_PopFront(RBDEntryQueue &queue) {
+    ++queue.head;
+}
+
+uint64_t RBD_BytesMoving(const RBDEntryQueue &queue) {
+    uint64_t bytes = 0;
+    for (uint64_t n = queue.head; n < queue.tail; ++n) {
+        bytes += At(queue, n).moved.load(std::memory_order_relaxed);
+    }
+    return bytes;
+}
