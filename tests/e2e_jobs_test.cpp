@@ -164,4 +164,26 @@ TEST_F(JobsTest, DamageAndUnknownGroupsAreToldWhereTheSerialRunTellsThem) {
     ExpectSameWithFour(missing);
 }
 
+TEST_F(JobsTest, ANumberOfWorkersIsAWholeNumberFromOne) {
+    ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(SoundAndText())));
+    const std::string help = "Try \"kestrun --help\" for more information.\n";
+    RunResult empty = RunKestrun(Work(""), {"-x", "--jobs=", "pkg.rbd"});
+    EXPECT_EQ(empty.err, "ERROR: Option \"--jobs\" needs a number of workers!\n" + help);
+    EXPECT_EQ(empty.status, 1);
+    for (const char *wrong : {"0", "-1", "two", "2x"}) {
+        SCOPED_TRACE(wrong);
+        RunResult run = RunKestrun(Work(""), {"-x", "-j", wrong, "pkg.rbd"});
+        EXPECT_EQ(run.err, "ERROR: Option \"-j\" needs a number of workers from 1 up, not \"" +
+                               std::string(wrong) + "\"!\n" + help);
+        EXPECT_EQ(run.status, 1);
+        setenv("KESTRUN_JOBS", wrong, 1);
+        RunResult classic = RunKestrun(Work(""), {"pkg.rbd"});
+        unsetenv("KESTRUN_JOBS");
+        EXPECT_EQ(classic.out, std::string(kBanner) + "ERROR: KESTRUN_JOBS is \"" + wrong +
+                                   "\", not a number of workers from 1 up, aborting!\n");
+        EXPECT_EQ(classic.status, 1);
+    }
+    EXPECT_FALSE(fs::exists(Work("pkg")));
+}
+
 } // namespace
