@@ -89,6 +89,29 @@ RBDSlot *RBD_PickReady(RBDEntryQueue &queue, uint64_t preferred) {
     return idle_group != nullptr ? idle_group : first;
 }
 
+size_t RBD_PickReadyRun(RBDEntryQueue &queue, uint64_t preferred, RBDSlot **out, size_t most) {
+    RBDSlot *first = RBD_PickReady(queue, preferred);
+    if (first == nullptr || most == 0) {
+        return 0;
+    }
+    size_t count = 0;
+    out[count++] = first;
+    uint64_t n = queue.head;
+    while (&At(queue, n) != first) {
+        ++n;
+    }
+    for (++n; n < queue.tail && count < most; ++n) {
+        RBDSlot &slot = At(queue, n);
+        if (slot.group_id != first->group_id) {
+            break;
+        }
+        if (slot.state == RBD_SLOT_WAITING && slot.blockers == 0) {
+            out[count++] = &slot;
+        }
+    }
+    return count;
+}
+
 bool RBD_MarkDone(RBDEntryQueue &queue, RBDSlot &slot) {
     slot.state = RBD_SLOT_DONE;
     bool freed = false;

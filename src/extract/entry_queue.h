@@ -66,6 +66,10 @@ void RBD_PushEntry(RBDEntryQueue &queue, RBDEntryJob &&job, bool reserved);
 // one of a group no worker is in, then the first.
 RBDSlot *RBD_PickReady(RBDEntryQueue &queue, uint64_t preferred);
 
+// Up to `most` waiting entries that may start now, into `out`: the one
+// RBD_PickReady gives, then those of its group after it. Gives how many.
+size_t RBD_PickReadyRun(RBDEntryQueue &queue, uint64_t preferred, RBDSlot **out, size_t most);
+
 // The running entry `slot` is done; true when that let later entries start.
 bool RBD_MarkDone(RBDEntryQueue &queue, RBDSlot &slot);
 

@@ -13,6 +13,10 @@ namespace {
 // few enough that results held behind a large entry stay small.
 const size_t kEntriesPerWorker = 64;
 const std::chrono::milliseconds kMovingInterval(100);
+// Entries a worker takes at once, and that the caller's thread puts in the
+// queue at once: fewer turns of the lock that every thread shares.
+const size_t kTakenAtOnce = 4;
+const size_t kPutAtOnce = 16;
 
 // The engine's entry_begun for a pool's records: notes the outcome for the
 // result, to be told in index order.
@@ -63,26 +67,37 @@ void RunWorker(RBDWorker *w) {
     RBDParallel &p = *w->sink.pool;
     std::unique_lock<std::mutex> hold(p.lock);
     for (;;) {
-        RBDSlot *slot = RBD_PickReady(p.queue, w->last_group);
-        if (slot == nullptr) {
+        RBDSlot *taken[kTakenAtOnce];
+        size_t count = RBD_PickReadyRun(p.queue, w->last_group, taken, kTakenAtOnce);
+        if (count == 0) {
             if (p.stopping) {
                 return;
             }
             p.work.wait(hold);
             continue;
         }
-        slot->state = RBD_SLOT_RUNNING;
-        w->last_group = slot->group_id;
-        w->sink.slot = slot;
+        for (size_t i = 0; i < count; ++i) {
+            taken[i]->state = RBD_SLOT_RUNNING;
+        }
+        w->last_group = taken[0]->group_id;
         hold.unlock();
-        WriteEntry(*w, *slot);
-        hold.lock();
+        for (size_t i = 0; i < count; ++i) {
+            w->sink.slot = taken[i];
+            WriteEntry(*w, *taken[i]);
+        }
         w->sink.slot = nullptr;
-        if (RBD_MarkDone(p.queue, *slot)) {
+        hold.lock();
+        bool freed = false;
+        bool front = false;
+        for (size_t i = 0; i < count; ++i) {
+            freed = RBD_MarkDone(p.queue, *taken[i]) || freed;
+            front = front || RBD_DoneFront(p.queue) == taken[i];
+        }
+        if (freed) {
             p.work.notify_all();
         }
         // The caller's thread waits for the first entry alone.
-        if (RBD_DoneFront(p.queue) == slot) {
+        if (front) {
             p.results.notify_one();
         }
     }
@@ -170,6 +185,7 @@ unsigned RBD_StartParallel(RBDParallel &p, RBDExtraction &x, const RBDParallelHo
     p.hooks = hooks;
     p.inline_sink = RBDBegunSink{&p, nullptr, RBD_ENTRY_WRITTEN};
     p.stopping = false;
+    p.pending.clear();
     p.workers.clear();
     try {
         RBD_StartQueue(p.queue, kEntriesPerWorker * workers);
@@ -185,6 +201,25 @@ unsigned RBD_StartParallel(RBDParallel &p, RBDExtraction &x, const RBDParallelHo
     return static_cast<unsigned>(p.workers.size());
 }
 
+namespace {
+
+// Puts the entries handed out into the queue, as room is made for them.
+void PutPending(RBDParallel &p, std::unique_lock<std::mutex> &hold) {
+    SettleReady(p, hold);
+    for (RBDPendingEntry &entry : p.pending) {
+        while (RBD_QueueFull(p.queue)) {
+            p.work.notify_all();
+            WaitForResult(p, hold);
+            SettleReady(p, hold);
+        }
+        RBD_PushEntry(p.queue, std::move(entry.job), entry.reserved);
+    }
+    p.pending.clear();
+    p.work.notify_all();
+}
+
+} // namespace
+
 void RBD_HandOutEntry(RBDParallel &p, RBDEntryJob &&job) {
     bool charge = job.preset == RBD_ENTRY_WRITTEN &&
                   RBD_DataInPackage(job.offset, job.size, p.main->package_size);
@@ -196,14 +231,11 @@ void RBD_HandOutEntry(RBDParallel &p, RBDEntryJob &&job) {
             return;
         }
     }
-    std::unique_lock<std::mutex> hold(p.lock);
-    SettleReady(p, hold);
-    while (RBD_QueueFull(p.queue)) {
-        WaitForResult(p, hold);
-        SettleReady(p, hold);
+    p.pending.push_back(RBDPendingEntry{std::move(job), charge});
+    if (p.pending.size() >= kPutAtOnce) {
+        std::unique_lock<std::mutex> hold(p.lock);
+        PutPending(p, hold);
     }
-    RBD_PushEntry(p.queue, std::move(job), charge);
-    p.work.notify_one();
 }
 
 void RBD_SettleEntries(RBDParallel &p) {
@@ -211,7 +243,7 @@ void RBD_SettleEntries(RBDParallel &p) {
         return;
     }
     std::unique_lock<std::mutex> hold(p.lock);
-    SettleReady(p, hold);
+    PutPending(p, hold);
     while (!RBD_QueueEmpty(p.queue)) {
         WaitForResult(p, hold);
         SettleReady(p, hold);

@@ -48,6 +48,12 @@ struct RBDWorker {
     std::thread thread;
 };
 
+// An entry handed out, not yet in the queue: they go in a few at a time.
+struct RBDPendingEntry {
+    RBDEntryJob job;
+    bool reserved;
+};
+
 struct RBDParallel {
     RBDExtraction *main; // the caller's record: its budget, its options
     RBDEngineOptions main_options;
@@ -58,6 +64,7 @@ struct RBDParallel {
     std::condition_variable work;    // workers wait here for entries
     std::condition_variable results; // the caller's thread waits here
     bool stopping;
+    std::vector<RBDPendingEntry> pending; // the caller's thread's alone
     // Fixed while the workers run: a signal's thread may look at their
     // records' marks (RBDExtraction::writing).
     std::vector<std::unique_ptr<RBDWorker>> workers;
