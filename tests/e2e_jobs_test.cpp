@@ -1,6 +1,7 @@
 // Extraction with four workers against one: the same lines, the same status
 // and the same tree, byte for byte, through the classic run (KESTRUN_JOBS),
-// option mode (-j) and the library (kr_extract_options.threads), on
+// option mode (-j), the library (kr_extract_options.threads) and the
+// hashing of -t --sha256, on
 // packages whose entries a careless worker pool would reorder: paths that
 // repeat or lie on each other's way, refused names, data past the end,
 // copies cut by a file size limit, damage in the index.
@@ -49,6 +50,7 @@ const Face kFaces[] = {
     {"option mode", "KESTRUN_BIN", {"-x", "-j", "@", "pkg.rbd"}},
     {"option mode, -k", "KESTRUN_BIN", {"-x", "-k", "-j", "@", "pkg.rbd"}},
     {"kr_extract", "KR_DRIVER_BIN", {"pkg.rbd", "pkg"}},
+    {"test, --sha256", "KESTRUN_BIN", {"-t", "--sha256", "-j", "@", "pkg.rbd"}},
 };
 
 class JobsTest : public ExtractTest {

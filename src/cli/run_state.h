@@ -78,6 +78,11 @@ struct RBDHashing {
     std::unique_ptr<char[]> buffer;
 };
 
+// -t --sha256 with workers: one hash and buffer for each (entry_check.h).
+struct RBDWorkerHashing {
+    std::vector<RBDHashing> of_worker;
+};
+
 // -l --sha256: by entry in index order, whether an extraction leaves it, and
 // the entry the walk comes to next (entries_left.h).
 struct RBDEntriesLeft {
@@ -107,6 +112,7 @@ struct RBDRun {
     RBDMembers members;
     RBDDestination destination;
     RBDHashing hashing;
+    RBDWorkerHashing worker_hashing;
     RBDEntriesLeft entries_left;
     RBDLookedAt looked_at;
     RBDStreams out;

@@ -44,10 +44,11 @@ void RBD_PushEntry(RBDEntryQueue &queue, RBDEntryJob &&job, bool reserved) {
     slot.state = job.preset == RBD_ENTRY_WRITTEN ? RBD_SLOT_WAITING : RBD_SLOT_DONE;
     slot.blockers = 0;
     slot.job = std::move(job);
-    if (slot.state == RBD_SLOT_WAITING) {
+    if (slot.state == RBD_SLOT_WAITING && !slot.job.read_only) {
         for (uint64_t n = queue.head; n < queue.tail; ++n) {
             const RBDSlot &earlier = At(queue, n);
-            if (earlier.state != RBD_SLOT_DONE && RBD_KeysClash(earlier.key, slot.key)) {
+            if (earlier.state != RBD_SLOT_DONE && !earlier.job.read_only &&
+                RBD_KeysClash(earlier.key, slot.key)) {
                 ++slot.blockers;
             }
         }
@@ -115,13 +116,17 @@ size_t RBD_PickReadyRun(RBDEntryQueue &queue, uint64_t preferred, RBDSlot **out,
 bool RBD_MarkDone(RBDEntryQueue &queue, RBDSlot &slot) {
     slot.state = RBD_SLOT_DONE;
     bool freed = false;
+    if (slot.job.read_only) {
+        return false;
+    }
     uint64_t n = queue.head;
     while (&At(queue, n) != &slot) {
         ++n;
     }
     for (++n; n < queue.tail; ++n) {
         RBDSlot &later = At(queue, n);
-        if (later.state == RBD_SLOT_WAITING && RBD_KeysClash(slot.key, later.key)) {
+        if (later.state == RBD_SLOT_WAITING && !later.job.read_only &&
+            RBD_KeysClash(slot.key, later.key)) {
             --later.blockers;
             freed = freed || later.blockers == 0;
         }

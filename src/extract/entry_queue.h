@@ -26,6 +26,8 @@ struct RBDEntryJob {
     // caller already decided, the entry touching nothing.
     RBDEntryOutcome preset;
     size_t tag; // the caller's, handed back with the result
+    // Only read (hashed): it clashes with nothing, and nothing waits for it.
+    bool read_only;
 };
 
 enum RBDSlotState { RBD_SLOT_WAITING, RBD_SLOT_RUNNING, RBD_SLOT_DONE };

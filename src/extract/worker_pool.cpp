@@ -54,6 +54,12 @@ RBDEngineOptions PoolOptions(const RBDParallel &p, RBDBegunSink *sink) {
 }
 
 void WriteEntry(RBDWorker &w, RBDSlot &slot) {
+    const RBDParallelHooks &hooks = w.sink.pool->hooks;
+    if (slot.job.read_only && hooks.work != nullptr) {
+        hooks.work(hooks.context, w.index, slot.job, slot.result, slot.moved);
+        slot.begun = slot.result.outcome;
+        return;
+    }
     RBDExtraction &x = w.x;
     if (x.options.pieces.copied != nullptr) {
         x.options.pieces.context = &slot.moved;
@@ -108,6 +114,7 @@ bool AddWorker(RBDParallel &p) {
     try {
         std::unique_ptr<RBDWorker> w(new RBDWorker);
         w->sink = RBDBegunSink{&p, nullptr, RBD_ENTRY_WRITTEN};
+        w->index = static_cast<unsigned>(p.workers.size());
         w->last_group = 0;
         const RBDExtraction &x = *p.main;
         // The budget is the caller's, reserved entry by entry before the
@@ -221,7 +228,7 @@ void PutPending(RBDParallel &p, std::unique_lock<std::mutex> &hold) {
 } // namespace
 
 void RBD_HandOutEntry(RBDParallel &p, RBDEntryJob &&job) {
-    bool charge = job.preset == RBD_ENTRY_WRITTEN &&
+    bool charge = job.preset == RBD_ENTRY_WRITTEN && !job.read_only &&
                   RBD_DataInPackage(job.offset, job.size, p.main->package_size);
     if (charge && !RBD_ChargeOutput(p.main->budget, job.size)) {
         // Earlier entries that write no file give their share back.

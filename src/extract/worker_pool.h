@@ -31,6 +31,11 @@ struct RBDParallelHooks {
     // While the caller's thread waits for results, about 10 times a second:
     // `bytes` the entries in hand have copied so far. Optional.
     void (*moving)(void *context, uint64_t bytes);
+    // What a worker does with an entry in place of writing it: for jobs
+    // that only read (RBDEntryJob::read_only). On the worker's thread,
+    // `worker` from 0, `moved` counting the bytes it got through. Optional.
+    void (*work)(void *context, unsigned worker, const RBDEntryJob &job, RBDEntryResult &result,
+                 std::atomic<uint64_t> &moved);
     void *context;
 };
 
@@ -44,6 +49,7 @@ struct RBDBegunSink {
 struct RBDWorker {
     RBDBegunSink sink; // first: the engine's context is the worker
     RBDExtraction x;
+    unsigned index; // from 0
     uint64_t last_group;
     std::thread thread;
 };
@@ -79,7 +85,8 @@ unsigned RBD_StartParallel(RBDParallel &p, RBDExtraction &x, const RBDParallelHo
                            unsigned workers);
 
 // Hands an entry out, after its earlier ones; first takes back what results
-// are ready, and waits for room when every place in the queue is taken.
+// are ready, and waits for room when every place in the queue is taken. A
+// job that only reads reserves nothing from the budget.
 void RBD_HandOutEntry(RBDParallel &p, RBDEntryJob &&job);
 
 // Waits for every entry handed out, settling each in turn.

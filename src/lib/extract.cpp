@@ -210,7 +210,8 @@ void ExtractInParallel(RBDRun &run, RBDParallel &p) {
                         record.size,
                         (record.flags & KR_ENTRY_UNSAFE_GROUP) == 0,
                         LengthVerdict(record, entry),
-                        entry.index};
+                        entry.index,
+                        false};
         RBD_HandOutEntry(p, std::move(job));
     }
     RBD_EndParallel(p);
@@ -236,7 +237,7 @@ int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_options 
     RBD_StartExtraction(x, root, "", pkg->fd, pkg->info.package_size, run.options.budget);
     unsigned threads = RBD_WorkersFor(run.options.threads);
     RBDParallel p;
-    RBDParallelHooks hooks{SettleJob, nullptr, &run};
+    RBDParallelHooks hooks{SettleJob, nullptr, nullptr, &run};
     if (threads > 1 && RBD_StartParallel(p, x, hooks, threads) > 0) {
         ExtractInParallel(run, p);
     } else {

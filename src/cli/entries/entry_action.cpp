@@ -54,8 +54,7 @@ bool ActOn(RBDRun &run, const RBDWalkEvent &event, bool left) {
         RBD_ListEntryAsJson(run, group, filename, offset, size);
         break;
     case RBD_ACTION_TEST:
-        RBD_CheckEntry(run, raw_group, group, filename, offset, size, event.safe_group);
-        break;
+        return RBD_CheckEntry(run, raw_group, group, filename, offset, size, event.safe_group);
     case RBD_ACTION_TO_STDOUT:
         RBD_CopyEntryToStdout(run, group, filename, offset, size);
         break;
@@ -100,7 +99,7 @@ void RBD_HandleEntry(RBDRun &run, const RBDWalkEvent &event) {
 
 void RBD_EndEntries(RBDRun &run) {
     RBD_CloseOutput(run);
-    RBD_EndChecks(run.looked_at);
+    RBD_EndChecks(run);
     RBD_ForgetEntriesLeft(run.entries_left);
     RBD_ForgetHashing(run.hashing);
 }

@@ -7,6 +7,7 @@
 #include "../output/progress.h"
 #include "../output/shown_text.h"
 #include "../output/status_line.h"
+#include "entry_check.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -146,14 +147,13 @@ void EndWorkers(void *context) {
 
 // Starts the run's workers, with the signals held off and watched; with
 // none to be had, the run goes on writing one entry after another.
-void StartWorkers(RBDRun &run) {
+void StartWorkers(RBDRun &run, const RBDParallelHooks &hooks) {
     RBDDestination &destination = run.destination;
     RBDExtraction &x = destination.extraction;
     RBDEngineOptions serial = x.options;
     x.options.guard = RBD_PassSignalGate;
     x.options.context = &destination.signals;
     RBD_HoldSignals(destination.signals);
-    RBDParallelHooks hooks{EntrySettled, run.out.status.on ? EntriesMoving : nullptr, &run};
     if (RBD_StartParallel(destination.parallel, x, hooks, run.mode.jobs) == 0) {
         RBD_StopWatching(destination.signals);
         x.options = serial;
@@ -202,8 +202,15 @@ void RBD_StartWriting(RBDRun &run) {
     x.options.pieces = RBD_StatusPieces(run.out.status);
     x.options.guard = RBD_HoldSignalsAround;
     x.options.entry_begun = EntryBegun;
-    if (run.mode.action == RBD_ACTION_EXTRACT && run.mode.jobs > 1) {
-        StartWorkers(run);
+    if (run.mode.jobs <= 1) {
+        return;
+    }
+    if (run.mode.action == RBD_ACTION_EXTRACT) {
+        StartWorkers(run,
+                     RBDParallelHooks{EntrySettled, run.out.status.on ? EntriesMoving : nullptr,
+                                      nullptr, &run});
+    } else if (run.mode.action == RBD_ACTION_TEST && run.mode.sha256) {
+        StartWorkers(run, RBD_HashingHooks(run, run.mode.jobs));
     }
 }
 
@@ -221,7 +228,8 @@ void RBD_CloseOutput(RBDRun &run) {
 bool RBD_WriteFile(RBDRun &run, const char *raw_group, const char *group, const char *filename,
                    uint32_t offset, uint32_t size, bool safe_group) {
     if (run.destination.in_parallel) {
-        RBDEntryJob job{raw_group, group, filename, offset, size, safe_group, RBD_ENTRY_WRITTEN, 0};
+        RBDEntryJob job{raw_group,         group, filename, offset, size, safe_group,
+                        RBD_ENTRY_WRITTEN, 0,     false};
         RBD_HandOutEntry(run.destination.parallel, std::move(job));
         return false;
     }
