@@ -2,6 +2,8 @@
 
 #include "output/status_line.h"
 
+#include <chrono>
+
 #ifndef _WIN32
 #include <csignal>
 #include <fcntl.h>
@@ -83,6 +85,7 @@ void RemoveMarked(const RBDExtraction &x) {
 [[noreturn]] void EndBySignal(RBDSignalWatch &watch, int number) {
     // Never let go: the workers stay out of their create and close steps,
     // and the marks stay as they are, until the process ends.
+    watch.closing.store(true);
     watch.gate.lock();
     RemoveMarked(*watch.parallel->main);
     for (const std::unique_ptr<RBDWorker> &w : watch.parallel->workers) {
@@ -145,6 +148,7 @@ void RBD_HoldSignals(RBDSignalWatch &watch) {
     pthread_sigmask(SIG_BLOCK, &held, &watch.previous);
     watch.held = true;
     watch.ending.store(false);
+    watch.closing.store(false);
 }
 
 bool RBD_WatchSignals(RBDSignalWatch &watch, const RBDParallel &parallel) {
@@ -175,6 +179,7 @@ void RBD_StopWatching(RBDSignalWatch &watch) {
 #else
 void RBD_HoldSignals(RBDSignalWatch &watch) {
     watch.held = false;
+    watch.closing.store(false);
 }
 
 bool RBD_WatchSignals(RBDSignalWatch &watch, const RBDParallel &parallel) {
@@ -195,6 +200,11 @@ void RBD_HoldSignalsAround(void * /*context*/, void (*step)(void *), void *step_
 #endif
 
 void RBD_PassSignalGate(void *context, void (*step)(void *), void *step_context) {
-    std::shared_lock<std::shared_mutex> pass(static_cast<RBDSignalWatch *>(context)->gate);
+    auto &watch = *static_cast<RBDSignalWatch *>(context);
+    // The run is ending by a signal: this thread waits for the end.
+    while (watch.closing.load()) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    std::shared_lock<std::shared_mutex> pass(watch.gate);
     step(step_context);
 }

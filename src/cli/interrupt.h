@@ -38,6 +38,9 @@ void RBD_HoldSignalsAround(void *context, void (*step)(void *step_context), void
 // one worker.
 struct RBDSignalWatch {
     std::shared_mutex gate; // shared while a worker creates or closes a file
+    // Set before the gate is shut: no worker comes in any more, so that the
+    // shutting waits only for those inside.
+    std::atomic<bool> closing;
     std::thread thread;
     bool held;
     std::atomic<bool> ending;

@@ -140,8 +140,11 @@ void EndWorkers(void *context) {
     if (!destination.in_parallel) {
         return;
     }
-    RBD_EndParallel(destination.parallel);
+    // Signals are watched while the last entries are written; the workers,
+    // idle then, end once no thread looks at their records.
+    RBD_SettleEntries(destination.parallel);
     RBD_StopWatching(destination.signals);
+    RBD_EndParallel(destination.parallel);
     destination.in_parallel = false;
 }
 
