@@ -212,8 +212,11 @@ namespace {
 
 // Puts the entries handed out into the queue, as room is made for them.
 void PutPending(RBDParallel &p, std::unique_lock<std::mutex> &hold) {
-    SettleReady(p, hold);
     for (RBDPendingEntry &entry : p.pending) {
+        // The first entry may be done already (one decided by its caller,
+        // or one whose end was told before this thread waited): settled
+        // before any wait, as no worker tells of it again.
+        SettleReady(p, hold);
         while (RBD_QueueFull(p.queue)) {
             p.work.notify_all();
             WaitForResult(p, hold);
@@ -251,6 +254,7 @@ void RBD_SettleEntries(RBDParallel &p) {
     }
     std::unique_lock<std::mutex> hold(p.lock);
     PutPending(p, hold);
+    SettleReady(p, hold);
     while (!RBD_QueueEmpty(p.queue)) {
         WaitForResult(p, hold);
         SettleReady(p, hold);
