@@ -2,12 +2,27 @@
 
 #include "path_clash.h"
 
+#include <algorithm>
+
 namespace {
 
 const size_t kMostBusyGroups = 64;
 
 RBDSlot &At(const RBDEntryQueue &queue, uint64_t number) {
     return queue.slots[number % queue.capacity];
+}
+
+// Whether two entries may not be written at once. Within one group only the
+// same name clashes: a name that holds a separator is refused before
+// anything is made, and entries of one group make the same directories,
+// which workers may do at once.
+bool SlotsClash(const RBDSlot &a, const RBDSlot &b) {
+    if (a.group_id == b.group_id) {
+        // From the end: the group's part is the same.
+        return a.key.size() == b.key.size() &&
+               std::equal(a.key.rbegin(), a.key.rend(), b.key.rbegin());
+    }
+    return RBD_KeysClash(a.key, b.key);
 }
 
 } // namespace
@@ -48,7 +63,7 @@ void RBD_PushEntry(RBDEntryQueue &queue, RBDEntryJob &&job, bool reserved) {
         for (uint64_t n = queue.head; n < queue.tail; ++n) {
             const RBDSlot &earlier = At(queue, n);
             if (earlier.state != RBD_SLOT_DONE && !earlier.job.read_only &&
-                RBD_KeysClash(earlier.key, slot.key)) {
+                SlotsClash(earlier, slot)) {
                 ++slot.blockers;
             }
         }
@@ -90,13 +105,15 @@ RBDSlot *RBD_PickReady(RBDEntryQueue &queue, uint64_t preferred) {
     return idle_group != nullptr ? idle_group : first;
 }
 
-size_t RBD_PickReadyRun(RBDEntryQueue &queue, uint64_t preferred, RBDSlot **out, size_t most) {
+size_t RBD_PickReadyRun(RBDEntryQueue &queue, uint64_t preferred, RBDSlot **out, size_t most,
+                        uint64_t most_bytes) {
     RBDSlot *first = RBD_PickReady(queue, preferred);
     if (first == nullptr || most == 0) {
         return 0;
     }
     size_t count = 0;
     out[count++] = first;
+    uint64_t bytes = first->job.size;
     uint64_t n = queue.head;
     while (&At(queue, n) != first) {
         ++n;
@@ -107,6 +124,10 @@ size_t RBD_PickReadyRun(RBDEntryQueue &queue, uint64_t preferred, RBDSlot **out,
             break;
         }
         if (slot.state == RBD_SLOT_WAITING && slot.blockers == 0) {
+            bytes += slot.job.size;
+            if (bytes > most_bytes) {
+                break;
+            }
             out[count++] = &slot;
         }
     }
@@ -125,8 +146,7 @@ bool RBD_MarkDone(RBDEntryQueue &queue, RBDSlot &slot) {
     }
     for (++n; n < queue.tail; ++n) {
         RBDSlot &later = At(queue, n);
-        if (later.state == RBD_SLOT_WAITING && !later.job.read_only &&
-            RBD_KeysClash(slot.key, later.key)) {
+        if (later.state == RBD_SLOT_WAITING && !later.job.read_only && SlotsClash(slot, later)) {
             --later.blockers;
             freed = freed || later.blockers == 0;
         }

@@ -69,8 +69,11 @@ void RBD_PushEntry(RBDEntryQueue &queue, RBDEntryJob &&job, bool reserved);
 RBDSlot *RBD_PickReady(RBDEntryQueue &queue, uint64_t preferred);
 
 // Up to `most` waiting entries that may start now, into `out`: the one
-// RBD_PickReady gives, then those of its group after it. Gives how many.
-size_t RBD_PickReadyRun(RBDEntryQueue &queue, uint64_t preferred, RBDSlot **out, size_t most);
+// RBD_PickReady gives, then those of its group after it while their sizes
+// add up to no more than `most_bytes`, so that large entries go to workers
+// one at a time. Gives how many.
+size_t RBD_PickReadyRun(RBDEntryQueue &queue, uint64_t preferred, RBDSlot **out, size_t most,
+                        uint64_t most_bytes);
 
 // The running entry `slot` is done; true when that let later entries start.
 bool RBD_MarkDone(RBDEntryQueue &queue, RBDSlot &slot);

@@ -8,8 +8,9 @@
 #include <string>
 
 // The key that RBD_KeysClash compares: the names along `group_path` and
-// `name` joined by '/', without empty names or "."; on Windows, whose
-// names are the same in either case, with ASCII letters in lower case.
+// `name` joined by '/', without empty names or ".", with ASCII letters in
+// lower case (file systems that fold case: Windows', and some elsewhere);
+// on Windows a backslash separates names too.
 std::string RBD_ClashKeyOf(const char *group_path, const char *name);
 
 // True when paths with keys `a` and `b` are the same, or one is a directory

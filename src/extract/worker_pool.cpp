@@ -16,6 +16,8 @@ const std::chrono::milliseconds kMovingInterval(100);
 // Entries a worker takes at once, and that the caller's thread puts in the
 // queue at once: fewer turns of the lock that every thread shares.
 const size_t kTakenAtOnce = 4;
+// Bytes of the entries a worker takes at once: small ones only go together.
+const uint64_t kTakenBytesAtOnce = 256 << 10;
 const size_t kPutAtOnce = 16;
 
 // The engine's entry_begun for a pool's records: notes the outcome for the
@@ -74,7 +76,8 @@ void RunWorker(RBDWorker *w) {
     std::unique_lock<std::mutex> hold(p.lock);
     for (;;) {
         RBDSlot *taken[kTakenAtOnce];
-        size_t count = RBD_PickReadyRun(p.queue, w->last_group, taken, kTakenAtOnce);
+        size_t count =
+            RBD_PickReadyRun(p.queue, w->last_group, taken, kTakenAtOnce, kTakenBytesAtOnce);
         if (count == 0) {
             if (p.stopping) {
                 return;
