@@ -161,6 +161,16 @@ RBDSlot *RBD_DoneFront(RBDEntryQueue &queue) {
     return &At(queue, queue.head);
 }
 
+size_t RBD_DoneAtFront(const RBDEntryQueue &queue, size_t most) {
+    size_t count = 0;
+    for (uint64_t n = queue.head; n < queue.tail && count < most; ++n, ++count) {
+        if (At(queue, n).state != RBD_SLOT_DONE) {
+            break;
+        }
+    }
+    return count;
+}
+
 void RBD_PopFront(RBDEntryQueue &queue) {
     ++queue.head;
 }

@@ -81,6 +81,9 @@ bool RBD_MarkDone(RBDEntryQueue &queue, RBDSlot &slot);
 // The first entry not yet taken back, when it is done; else null.
 RBDSlot *RBD_DoneFront(RBDEntryQueue &queue);
 
+// How many entries from the first on are done, counting up to `most`.
+size_t RBD_DoneAtFront(const RBDEntryQueue &queue, size_t most);
+
 // Takes the first entry away.
 void RBD_PopFront(RBDEntryQueue &queue);
 

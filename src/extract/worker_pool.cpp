@@ -97,16 +97,16 @@ void RunWorker(RBDWorker *w) {
         w->sink.slot = nullptr;
         hold.lock();
         bool freed = false;
-        bool front = false;
         for (size_t i = 0; i < count; ++i) {
             freed = RBD_MarkDone(p.queue, *taken[i]) || freed;
-            front = front || RBD_DoneFront(p.queue) == taken[i];
         }
         if (freed) {
             p.work.notify_all();
         }
-        // The caller's thread waits for the first entry alone.
-        if (front) {
+        // The caller's thread is woken once what it waits for is done at
+        // the front, not for each entry.
+        if (p.wanted > 0 && RBD_DoneAtFront(p.queue, p.wanted) >= p.wanted) {
+            p.wanted = 0;
             p.results.notify_one();
         }
     }
@@ -143,9 +143,11 @@ bool AddWorker(RBDParallel &p) {
     }
 }
 
-// Waits for a result, telling the caller meanwhile how far the entries in
-// hand have come.
-void WaitForResult(RBDParallel &p, std::unique_lock<std::mutex> &hold) {
+// Waits until `wanted` entries are done at the front of the queue (fewer
+// may be, when woken early), telling the caller meanwhile how far the
+// entries in hand have come.
+void WaitForResult(RBDParallel &p, std::unique_lock<std::mutex> &hold, size_t wanted) {
+    p.wanted = wanted;
     if (p.hooks.moving == nullptr) {
         p.results.wait(hold);
         return;
@@ -195,6 +197,7 @@ unsigned RBD_StartParallel(RBDParallel &p, RBDExtraction &x, const RBDParallelHo
     p.hooks = hooks;
     p.inline_sink = RBDBegunSink{&p, nullptr, RBD_ENTRY_WRITTEN};
     p.stopping = false;
+    p.wanted = 0;
     p.pending.clear();
     p.workers.clear();
     try {
@@ -222,7 +225,8 @@ void PutPending(RBDParallel &p, std::unique_lock<std::mutex> &hold) {
         SettleReady(p, hold);
         while (RBD_QueueFull(p.queue)) {
             p.work.notify_all();
-            WaitForResult(p, hold);
+            // Room for the rest, not for one entry at a time.
+            WaitForResult(p, hold, kPutAtOnce < p.queue.capacity ? kPutAtOnce : 1);
             SettleReady(p, hold);
         }
         RBD_PushEntry(p.queue, std::move(entry.job), entry.reserved);
@@ -259,7 +263,7 @@ void RBD_SettleEntries(RBDParallel &p) {
     PutPending(p, hold);
     SettleReady(p, hold);
     while (!RBD_QueueEmpty(p.queue)) {
-        WaitForResult(p, hold);
+        WaitForResult(p, hold, 1);
         SettleReady(p, hold);
     }
 }

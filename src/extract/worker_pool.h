@@ -69,6 +69,7 @@ struct RBDParallel {
     std::mutex lock;
     std::condition_variable work;    // workers wait here for entries
     std::condition_variable results; // the caller's thread waits here
+    size_t wanted;                   // for so many entries done at the front
     bool stopping;
     std::vector<RBDPendingEntry> pending; // the caller's thread's alone
     // Fixed while the workers run: a signal's thread may look at their
