@@ -11,7 +11,10 @@
 # CPU time (user + system) is shown too: it suffers less than wall time when
 # other work shares the machine. "progress" is kestrun in option mode with its
 # status line on (--progress, standard error thrown away): the price of the
-# line against the plain run.
+# line against the plain run. "j1", "j2" and "j4" are the plain run with 1, 2
+# and 4 workers (KESTRUN_JOBS); "kestrun" has the default, the processors it
+# may run on, at most 8. wall/sf is the ratio to floor-sf alone, the one-thread
+# floor that the workers are measured against.
 #
 #   bench/run.sh [--build DIR] [--baseline DIR] [--runs N] [--disk] [--smoke]
 #
@@ -41,14 +44,14 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift 2 ;;
     --disk) disk=1; shift ;;
     --smoke) smoke=1; runs=1; shift ;;
-    *) sed -n '2,27p' "$0"; exit 1 ;;
+    *) sed -n '2,30p' "$0"; exit 1 ;;
   esac
 done
 build=$(cd "$build" && pwd)
 for tool in "$build/kestrun" "$build/kestrun_floor" "$build/rbdpack" /usr/bin/time tar python3; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
-tools=(kestrun progress floor floor-sf gnutar)
+tools=(kestrun j1 j2 j4 progress floor floor-sf gnutar)
 if [ -n "$baseline" ]; then
   tools+=(baseline)
 fi
@@ -88,6 +91,7 @@ extract() {
   local command quiet=()
   case "$tool" in
     kestrun) command=("$build/kestrun" "$shm/$load.rbd") ;;
+    j[0-9]) command=(env "KESTRUN_JOBS=${tool#j}" "$build/kestrun" "$shm/$load.rbd") ;;
     progress) command=("$build/kestrun" --progress "$shm/$load.rbd"); quiet=(--quiet) ;;
     baseline) command=("$baseline/kestrun" "$shm/$load.rbd") ;;
     floor) command=("$build/kestrun_floor" "$shm/$load.rbd") ;;
@@ -140,10 +144,11 @@ measure() {
   done
   echo
   echo "== $label: median of $runs runs"
-  printf '%-8s %-8s %8s %8s %9s %9s %8s %9s %9s\n' workload tool wall-s best-s wall/floor \
-    wall/tar cpu-s cpu/tar peak-MiB
+  printf '%-8s %-8s %8s %8s %9s %8s %9s %8s %9s %9s\n' workload tool wall-s best-s wall/floor \
+    wall/sf wall/tar cpu-s cpu/tar peak-MiB
   for load in small large; do
-    local floor_wall tar_wall tar_cpu
+    local floor_wall sf_wall tar_wall tar_cpu
+    sf_wall=$(column_of "$results" "$load" floor-sf 3 | median)
     floor_wall=$( (column_of "$results" "$load" floor 3 | median
       column_of "$results" "$load" floor-sf 3 | median) | sort -n | head -1)
     tar_wall=$(column_of "$results" "$load" gnutar 3 | median)
@@ -154,8 +159,9 @@ measure() {
       best=$(column_of "$results" "$load" "$tool" 3 | sort -n | head -1)
       peak=$(column_of "$results" "$load" "$tool" 4 | median)
       cpu=$(column_of "$results" "$load" "$tool" 5 | median)
-      printf '%-8s %-8s %8.3f %8.3f %8.2fx %8.2fx %8.2f %8.2fx %9.1f\n' "$load" "$tool" \
-        "$wall" "$best" "$(ratio "$wall" "$floor_wall")" "$(ratio "$wall" "$tar_wall")" "$cpu" \
+      printf '%-8s %-8s %8.3f %8.3f %8.2fx %7.2fx %8.2fx %8.2f %8.2fx %9.1f\n' "$load" "$tool" \
+        "$wall" "$best" "$(ratio "$wall" "$floor_wall")" "$(ratio "$wall" "$sf_wall")" \
+        "$(ratio "$wall" "$tar_wall")" "$cpu" \
         "$(ratio "$cpu" "$tar_cpu")" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
     done
   done

@@ -42,6 +42,10 @@ _kestrun() {
       _kestrun_packages '' "$cur"
       return
       ;;
+    -j | --jobs | -[lqtiOxvhVk]*j)
+      mapfile -t COMPREPLY < <(compgen -W '1 2 4 8' -- "$cur")
+      return
+      ;;
   esac
 
   # Options are taken only before the package, and only when the first word
@@ -56,15 +60,17 @@ _kestrun() {
     elif [[ $word == -- ]]; then
       options_open=0
     elif ((options_open)) && [[ $word == -* && $word != - ]]; then
-      # Options that take the next word: -C, -d, -f, --exclude, --diff, and
-      # a bundle ending in C, d or f.
+      # Options that take the next word: -C, -d, -f, -j, --exclude, --diff,
+      # --jobs, and a bundle ending in C, d, f or j.
       case $word in
         --file=*) package=${word#--file=} named=1 ;;
         -f | --file | -[lqtiOxvhVk]*f)
           package=${COMP_WORDS[i + 1]-} named=1
           ((i++))
           ;;
-        -C | --directory | -d | --output | --exclude | --diff | -[lqtiOxvhVk]*[Cd]) ((i++)) ;;
+        -C | --directory | -d | --output | --exclude | --diff | -j | --jobs | -[lqtiOxvhVk]*[Cdj])
+          ((i++))
+          ;;
       esac
     elif ((named)); then
       members=1
@@ -99,6 +105,7 @@ _kestrun() {
     done
     mapfile -t COMPREPLY < <(compgen -W '-x --extract -l --list --json -t --test -i --info
       -O --to-stdout --diff= --sha256 -C --directory= -d --output= -f --file= -k --keep-old-files
+      -j --jobs=
       --exclude= -q --quiet -v --verbose --progress --no-progress -h --help -V --version
       --' -- "$cur")
     if [[ ${COMPREPLY[0]-} == *= ]]; then

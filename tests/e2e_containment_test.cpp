@@ -2,8 +2,9 @@
 // of the package are never followed, opened or overwritten; and the output
 // budget of a package whose records share their data. Every case runs twice:
 // through the command line, and through the library's kr_extract and kr_test
-// (tests/kr_extract_driver.c). Both must write the same tree and refuse the
-// same entries; each tells of them in its own words.
+// (tests/kr_extract_driver.c), each with one worker and with four (-j,
+// kr_extract_options.threads). All must write the same tree and refuse the
+// same entries; each face tells of them in its own words.
 #include "e2e.h"
 
 #include <filesystem>
@@ -16,9 +17,19 @@ namespace fs = std::filesystem;
 
 enum class Extractor { kCommandLine, kLibrary };
 
+struct Extraction {
+    Extractor extractor;
+    int workers;
+};
+
+std::string NameOf(const Extraction &extraction) {
+    return std::string(extraction.extractor == Extractor::kLibrary ? "kr_extract" : "kestrun") +
+           "_workers" + std::to_string(extraction.workers);
+}
+
 // Names the parameter in the tests' names, in place of its bytes.
-void PrintTo(Extractor extractor, std::ostream *out) {
-    *out << (extractor == Extractor::kLibrary ? "kr_extract" : "kestrun");
+void PrintTo(const Extraction &extraction, std::ostream *out) {
+    *out << NameOf(extraction);
 }
 
 // What became of one entry.
@@ -32,10 +43,18 @@ struct EntryOutcome {
 
 const char kTail[] = "Reached end of package indices.\nDone!\n";
 
-class ContainmentTest : public ExtractTest, public ::testing::WithParamInterface<Extractor> {
+class ContainmentTest : public ExtractTest, public ::testing::WithParamInterface<Extraction> {
   protected:
+    void SetUp() override {
+        ExtractTest::SetUp();
+        // The workers of the command line's classic run and of the driver.
+        std::string workers = std::to_string(GetParam().workers);
+        setenv("KESTRUN_JOBS", workers.c_str(), 1);
+        setenv("KR_DRIVER_THREADS", workers.c_str(), 1);
+    }
+
     bool ThroughLibrary() const {
-        return GetParam() == Extractor::kLibrary;
+        return GetParam().extractor == Extractor::kLibrary;
     }
 
     // Extracts work/<package> from work/ into ./<root>/, as `kestrun PACKAGE`
@@ -117,11 +136,11 @@ class ContainmentTest : public ExtractTest, public ::testing::WithParamInterface
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(, ContainmentTest,
-                         ::testing::Values(Extractor::kCommandLine, Extractor::kLibrary),
-                         [](const ::testing::TestParamInfo<Extractor> &param) {
-                             return param.param == Extractor::kLibrary ? "kr_extract" : "kestrun";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    , ContainmentTest,
+    ::testing::Values(Extraction{Extractor::kCommandLine, 1}, Extraction{Extractor::kLibrary, 1},
+                      Extraction{Extractor::kCommandLine, 4}, Extraction{Extractor::kLibrary, 4}),
+    [](const ::testing::TestParamInfo<Extraction> &param) { return NameOf(param.param); });
 
 bool IsRegularFile(const std::string &path) {
     return fs::is_regular_file(fs::symlink_status(path));

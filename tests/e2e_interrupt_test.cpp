@@ -18,7 +18,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using InterruptTest = ExtractTest;
+// Each case runs with one worker and with four (-j), whose signals one
+// thread of their own takes.
+class InterruptTest : public ExtractTest, public ::testing::WithParamInterface<int> {
+  protected:
+    // kestrun's words for an extraction of pkg.rbd into out/, quiet.
+    std::vector<std::string> Args() const {
+        return {"-j", std::to_string(GetParam()), "-q", "-d", "out", "pkg.rbd"};
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(, InterruptTest, ::testing::Values(1, 4),
+                         [](const ::testing::TestParamInfo<int> &param) {
+                             return "workers" + std::to_string(param.param);
+                         });
 
 using Clock = std::chrono::steady_clock;
 
@@ -105,9 +118,9 @@ int WaitForEnd(pid_t pid) {
 
 // How long a run takes to reach the tail, from its start, by which the
 // tries' signals are timed. That run is ended by SIGINT there.
-Clock::duration TimeToTail(const std::string &work) {
+Clock::duration TimeToTail(const std::string &work, const std::vector<std::string> &args) {
     Clock::time_point start = Clock::now();
-    pid_t pid = StartProgram("KESTRUN_BIN", work, {"-q", "-d", "out", "pkg.rbd"});
+    pid_t pid = StartProgram("KESTRUN_BIN", work, args);
     std::error_code missing;
     while (!fs::exists(work + "/out/tail/tail", missing) && waitpid(pid, nullptr, WNOHANG) == 0) {
         usleep(200);
@@ -118,7 +131,7 @@ Clock::duration TimeToTail(const std::string &work) {
     return span;
 }
 
-TEST_F(InterruptTest, RandomSignalsLeaveOnlyWholeEntries) {
+TEST_P(InterruptTest, RandomSignalsLeaveOnlyWholeEntries) {
     if (RunsWrapped()) {
         GTEST_SKIP() << "POSIX signals";
     }
@@ -129,7 +142,7 @@ TEST_F(InterruptTest, RandomSignalsLeaveOnlyWholeEntries) {
     // At most 0.3 s, so that a machine loaded at that moment does not make
     // every try long.
     long long span = std::min<long long>(
-        std::chrono::duration_cast<std::chrono::microseconds>(TimeToTail(scratch_ / "work"))
+        std::chrono::duration_cast<std::chrono::microseconds>(TimeToTail(scratch_ / "work", Args()))
             .count(),
         300000);
     ASSERT_EQ(NotWhole(Work("out"), entries), "");
@@ -163,7 +176,7 @@ TEST_F(InterruptTest, RandomSignalsLeaveOnlyWholeEntries) {
                      (gap_us < 0
                           ? "none"
                           : std::to_string(second) + " " + std::to_string(gap_us) + " us later"));
-        std::vector<std::string> args = {"-q", "-d", "out", "pkg.rbd"};
+        std::vector<std::string> args = Args();
         if (keep) {
             args.insert(args.begin(), "-k");
         }

@@ -7,6 +7,8 @@
  *   kr_extract_driver PACKAGE DIR     kr_extract of PACKAGE into DIR
  *   kr_extract_driver --test PACKAGE  kr_test of PACKAGE
  *
+ * KR_DRIVER_THREADS in the environment, when set, is kr_extract's threads.
+ *
  * Prints "CODE PATH[: WHY]" for each report, then "= CODE[: WHY]" for the
  * result; exits 0 for KR_OK, 2 for KR_INCOMPLETE and 1 for anything else, as
  * the command line does. */
@@ -16,6 +18,7 @@
 
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static const char *CodeName(int code) {
@@ -62,7 +65,11 @@ int main(int argc, char **argv) {
     kr_package *pkg = NULL;
     kr_error err;
     kr_extract_options options = {.struct_size = sizeof(kr_extract_options), .report = Report};
+    const char *threads = getenv("KR_DRIVER_THREADS");
     int code;
+    if (threads != NULL) {
+        options.threads = (unsigned)strtoul(threads, NULL, 10);
+    }
     if (argc != 3) {
         fputs("usage: kr_extract_driver PACKAGE DIR | --test PACKAGE\n", stderr);
         return 1;

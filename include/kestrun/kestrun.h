@@ -281,11 +281,20 @@ typedef struct kr_extract_options {
      * KR_OK when it was written, else the KR_E_* code of why not, and `why`
      * the details (null for KR_OK). Null reports nothing.
      * Both are called on the thread that called kr_extract or kr_test, one
-     * entry at a time. `e` and `why` are valid during the call only (e's
-     * strings until kr_close). They may call any function on the package
-     * except kr_close. */
+     * entry at a time, `report` in index order. With several threads,
+     * kr_extract calls `select` for entries ahead of those reported so far.
+     * `e` and `why` are valid during the call only (e's strings until
+     * kr_close). They may call any function on the package except kr_close. */
     void (*report)(void *ctx, const kr_entry *e, int outcome, const kr_error *why);
     void *ctx; /* handed to select and report */
+    /* Threads that kr_extract writes with, besides the caller's, which walks
+     * the entries and reports: 0 means the processors the process may run on,
+     * at most 8 (1 on Windows); 1 writes one entry after another on the
+     * calling thread. The files, the results and the order of reports are the
+     * same with any number. Where threads can't be made, fewer are used.
+     * kr_test ignores it. A caller built against an older header
+     * passes a smaller struct_size, and gets the default. */
+    unsigned threads;
 } kr_extract_options;
 
 /* Writes the chosen entries below `dir`, in index order. `dir` is the output

@@ -514,7 +514,9 @@ class Package:
 
     # -- Extracting ----------------------------------------------------------
 
-    def extractall(self, path: StrOrBytesPath = ".", members: Members = None) -> Report:
+    def extractall(
+        self, path: StrOrBytesPath = ".", members: Members = None, threads: Optional[int] = None
+    ) -> Report:
         """Writes entries below ``path``, the output root itself (made when
         missing; its parent must exist): entry "data/a.wav" goes to
         path/data/a.wav. Returns a Report of what was written, refused and
@@ -532,9 +534,19 @@ class Package:
         later entry of a path replaces an earlier one; a file that could not
         be written whole is removed; and the run stops at an output budget
         of 64 times the package's size plus 1 GiB. OSError when ``path``
-        can't be made or opened."""
+        can't be made or opened.
+
+        ``threads`` is how many threads write the files: None means as many
+        as the processors this process may use, at most 8 (1 on Windows); 1
+        writes one entry after another. The tree and the Report are the same
+        with any number. A callable ``members`` is called for entries ahead
+        of those written so far, always on the calling thread. ValueError for
+        a number below 1."""
+        if threads is not None and (type(threads) is not int or threads < 1):
+            raise ValueError(f"threads is None or a number from 1 up, not {threads!r}")
         handle = self._open()
-        return self._run(handle, os.fsencode(path), self._selection(handle, members))
+        selection = self._selection(handle, members)
+        return self._run(handle, os.fsencode(path), selection, threads or 0)
 
     def extract(self, member: Member, path: StrOrBytesPath = ".") -> Report:
         """Writes the one entry ``member`` (a name: its last entry; or an
@@ -661,8 +673,9 @@ class Package:
         handle: _kestrun.Handle,
         path: Optional[bytes],
         selection: Union[None, bytes, Callable[[int], object]],
+        threads: int = 0,
     ) -> Report:
-        status, written, problems, stop = handle.extract(path, selection)
+        status, written, problems, stop = handle.extract(path, selection, threads)
         refused: list[Problem] = []
         failed: list[Problem] = []
         for index, code, os_error, message in problems:

@@ -39,6 +39,7 @@ class Handle:
         self,
         dir: Optional[bytes],
         selection: Union[None, bytes, Callable[[int], object]],
+        threads: int = 0,
     ) -> tuple[int, list[int], list[_ProblemTuple], Optional[tuple[int, str]]]: ...
 
 # A package being written; its calls from several threads run one at a time.

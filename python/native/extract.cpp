@@ -135,16 +135,24 @@ bool TakeSelection(PyObject *selection, Run &run) {
 
 } // namespace
 
-// extract(dir, selection) -> (status, written, problems, stop). `dir` (bytes)
-// is the output root; None tests instead of writing. `status` is KR_OK,
+// extract(dir, selection[, threads]) -> (status, written, problems, stop).
+// `dir` (bytes) is the output root; None tests instead of writing. `threads`
+// is kr_extract_options.threads (0, the default: as many as the processors). `status` is KR_OK,
 // KR_INCOMPLETE or KR_E_BUDGET; `written` the indices of the entries
 // written; `problems` (index, code, os_error, message) for each entry refused
 // or failed; `stop` (code, message) when the budget ended the run, else None.
 // Other failures raise.
 PyObject *KrHandleExtract(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
-    if (nargs != 2) {
-        PyErr_SetString(PyExc_TypeError, "extract(dir, selection)");
+    if (nargs != 2 && nargs != 3) {
+        PyErr_SetString(PyExc_TypeError, "extract(dir, selection[, threads])");
         return nullptr;
+    }
+    unsigned long threads = 0;
+    if (nargs == 3) {
+        threads = PyLong_AsUnsignedLong(args[2]);
+        if (PyErr_Occurred() != nullptr) {
+            return nullptr;
+        }
     }
     PyObject *dir = args[0];
     if (dir != Py_None && !PyBytes_Check(dir)) {
@@ -170,6 +178,7 @@ PyObject *KrHandleExtract(PyObject *self, PyObject *const *args, Py_ssize_t narg
     options.select = SelectEntry;
     options.report = ReportEntry;
     options.ctx = &run;
+    options.threads = threads > 1000000 ? 1000000 : static_cast<unsigned>(threads);
     kr_error err;
     int status = KR_OK;
     run.released = PyEval_SaveThread();

@@ -447,3 +447,23 @@ def test_diff_of_packages_and_of_an_edited_extraction(tmp_path):
         lines.sort(key=lambda line: os.fsencode(line[1]))
         assert run.stdout.decode() == "".join(f"{letter}\t{path}\n" for letter, path in lines)
         assert run.returncode == 2
+
+
+def test_extractall_with_threads_gives_what_one_thread_gives(tmp_path):
+    # Many small entries beside the mixed ones, so that the threads meet.
+    tree = MIXED + [("files", "many", [(f"f{i}", bytes([i]) * i) for i in range(60)])]
+    with kestrun.Package(write(tmp_path / "p.rbd", package(tree))) as pkg:
+        seen = []
+        for threads in (1, 4, None):
+            chosen = []
+            report = pkg.extractall(tmp_path / f"t{threads}", lambda e: chosen.append(e.index) or 1,
+                                    threads=threads)
+            outcome = ([e.index for e in report.written],
+                       [(p.entry.index, p.code, p.message) for p in report.refused + report.failed],
+                       report.complete, chosen)
+            seen.append((outcome, tree_of(tmp_path / f"t{threads}")))
+        assert seen[1] == seen[0] and seen[2] == seen[0]
+        for wrong in (0, -1, 2.5, True):
+            with pytest.raises(ValueError):
+                pkg.extractall(tmp_path / "wrong", threads=wrong)
+    assert not os.path.exists(tmp_path / "wrong")

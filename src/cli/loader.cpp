@@ -5,6 +5,7 @@
 #include "../package/open_package.h"
 #include "../package/walk.h"
 #include "entries/entry_action.h"
+#include "entries/writer.h"
 #include "output/messages.h"
 #include "output/shown_text.h"
 #include "output/status_line.h"
@@ -161,6 +162,7 @@ void MeetGroup(RBDRun &run, RBDTopLevel &top, const RBDWalkEvent &event) {
         top.insert_point = &top.current->next;
     }
     if (event.group->flags != RBD_DIRECTORY_GROUP && event.group->flags != RBD_FILE_GROUP) {
+        RBD_SettleWrites(run); // the lines of the entries before it come first
         RBD_Warning(run.out, "WARNING: Unknown group flag, %x, aborting!\n", event.group->flags);
     }
 }
@@ -185,6 +187,7 @@ void Walk(RBDRun &run, RBDWalk &walk, RBDPackage *package) {
             RBD_HandleEntry(run, event);
             break;
         case RBD_EVENT_END_OF_INDEX:
+            RBD_SettleWrites(run);
             if (!run.mode.hide_progress) {
                 RBD_ClearStatusForStdout(run.out.status);
                 std::puts("Reached end of package indices.");

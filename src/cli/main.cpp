@@ -38,6 +38,7 @@ namespace {
         RBD_Fatal(run.out, "ERROR: %s\n", ShownInMessage(error.c_str()));
     }
     RBD_ChooseMembers(run.members, members, {});
+    RBD_ChooseJobs(run, 0);
     RBD_PreparePackage(run, input, true);
     RBD_RemoveCutEntryOnSignals(run.destination.extraction);
     RBDPackage *pack = RBD_LoadPackage(run);

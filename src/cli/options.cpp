@@ -24,6 +24,7 @@ enum RBDOptionId {
     OPTION_SHA256,
     OPTION_FILE,
     OPTION_DIFF,
+    OPTION_JOBS,
 };
 
 struct RBDOptionWord {
@@ -53,6 +54,7 @@ const RBDOptionWord kOptions[] = {
     {OPTION_SHA256, 0, "--sha256", nullptr},
     {OPTION_FILE, 'f', "--file", "a package"},
     {OPTION_DIFF, 0, "--diff", "a package or a directory"},
+    {OPTION_JOBS, 'j', "--jobs", "a number of workers"},
 };
 
 const RBDOptionWord *ByLetter(char letter) {
@@ -217,6 +219,14 @@ bool Apply(RBDChoice &choice, const RBDOptionWord &option, const std::string &wo
     case OPTION_DIFF:
         options.diff_other = value;
         return ChooseAction(choice, RBD_ACTION_DIFF, word);
+    case OPTION_JOBS:
+        if (value == nullptr || !RBD_ParseJobs(value, options.jobs)) {
+            *choice.error = "Option " + Quoted(word) +
+                            " needs a number of workers from 1 up, not " +
+                            Quoted(value != nullptr ? value : "") + "!";
+            return false;
+        }
+        break;
     }
     return true;
 }
@@ -283,6 +293,29 @@ bool CheckCombination(const RBDChoice &choice) {
 }
 
 } // namespace
+
+namespace {
+
+const unsigned long kMostJobs = 1000000;
+
+} // namespace
+
+bool RBD_ParseJobs(const char *text, unsigned &jobs) {
+    unsigned long number = 0;
+    const char *c = text;
+    for (; *c >= '0' && *c <= '9'; ++c) {
+        // More than the most workers is as good as the most.
+        number = number * 10 + static_cast<unsigned long>(*c - '0');
+        if (number > kMostJobs) {
+            number = kMostJobs;
+        }
+    }
+    if (c == text || *c != '\0' || number == 0) {
+        return false;
+    }
+    jobs = static_cast<unsigned>(number);
+    return true;
+}
 
 bool RBD_IsOptionWord(const char *word) {
     const char *value = nullptr;

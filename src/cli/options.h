@@ -23,6 +23,7 @@ struct RBDOptions {
     const char *output_root; // -d DIR, or null
     const char *package;     // by -f, or the first word after the options; null if none
     const char *diff_other;  // --diff OTHER: the package or directory compared with it
+    unsigned jobs;           // -j N: the workers that write or hash; 0 when not given
     std::vector<const char *> patterns;
     std::vector<const char *> excludes;
 };
@@ -38,6 +39,10 @@ bool RBD_IsOptionWord(const char *word);
 // with `error` saying so in one sentence, when one of them is an option word,
 // since options go before the package.
 bool RBD_CheckMemberWords(const std::vector<const char *> &words, std::string &error);
+
+// Reads a number of workers, as -j and KESTRUN_JOBS take it: a whole
+// number from 1 up, in decimal. False for anything else.
+bool RBD_ParseJobs(const char *text, unsigned &jobs);
 
 // Reads argv[1] onwards. False, with `error` saying what is wrong in one
 // sentence, for an unknown option, a missing value, a missing package, two

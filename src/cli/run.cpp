@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include "../extract/worker_count.h"
 #include "../hostkit/hostkit.h"
 #include "../package/root_name.h"
 #include "contents.h"
@@ -19,6 +20,7 @@
 #include "usage.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #ifdef _WIN32
@@ -167,6 +169,17 @@ void RBD_PreparePackage(RBDRun &run, const char *input, bool names_root) {
     }
 }
 
+void RBD_ChooseJobs(RBDRun &run, unsigned asked) {
+    unsigned jobs = asked;
+    const char *text = std::getenv("KESTRUN_JOBS");
+    if (jobs == 0 && text != nullptr && *text != '\0' && !RBD_ParseJobs(text, jobs)) {
+        RBD_Fatal(run.out,
+                  "ERROR: KESTRUN_JOBS is \"%s\", not a number of workers from 1 up, aborting!\n",
+                  ShownInMessage(text));
+    }
+    run.mode.jobs = RBD_WorkersFor(jobs);
+}
+
 void RBD_RunWithOptions(RBDRun &run, int argc, char **argv) {
     RBDOptions options = ParsedOrPointer(argc, argv);
     if (options.help) {
@@ -178,6 +191,7 @@ void RBD_RunWithOptions(RBDRun &run, int argc, char **argv) {
         RBD_Exit(0);
     }
     SetRunMode(run, options);
+    RBD_ChooseJobs(run, options.jobs);
     RBD_ChooseMembers(run.members, options.patterns, options.excludes);
     if (options.action == RBD_ACTION_DIFF) {
         RBD_RunDiff(run, options);

@@ -33,4 +33,8 @@ struct RBDRunMode {
     bool keep_existing; // -k: whatever has an entry's name stays
     bool sha256;        // --sha256: every chosen entry is hashed
     RBDProgress progress;
+    // Workers that write the entries (-j, KESTRUN_JOBS, or as many as the
+    // process has processors); 0 or 1: one after another, on the run's
+    // thread.
+    unsigned jobs;
 };

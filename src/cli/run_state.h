@@ -11,6 +11,7 @@
 #include "../hostkit/hostkit.h"
 #include "../types.h"
 #include "hash/sha256.h"
+#include "interrupt.h"
 #include "loaded_package.h"
 #include "output/streams.h"
 #include "run_mode.h"
@@ -63,6 +64,11 @@ struct RBDDestination {
     std::string shown_root_dir; // -d's directory as the lines show it
     hkDirectory *root;          // -d's directory, open once the header was read
     RBDExtraction extraction;
+    // With several workers (run.mode.jobs): they write the entries that
+    // the walk hands out, and a thread of their own waits for signals.
+    bool in_parallel;
+    RBDParallel parallel;
+    RBDSignalWatch signals;
 };
 
 // --sha256: one hash and one buffer for the whole load, made for the first
@@ -70,6 +76,11 @@ struct RBDDestination {
 struct RBDHashing {
     RBDSha256 *hash;
     std::unique_ptr<char[]> buffer;
+};
+
+// -t --sha256 with workers: one hash and buffer for each (entry_check.h).
+struct RBDWorkerHashing {
+    std::vector<RBDHashing> of_worker;
 };
 
 // -l --sha256: by entry in index order, whether an extraction leaves it, and
@@ -101,6 +112,7 @@ struct RBDRun {
     RBDMembers members;
     RBDDestination destination;
     RBDHashing hashing;
+    RBDWorkerHashing worker_hashing;
     RBDEntriesLeft entries_left;
     RBDLookedAt looked_at;
     RBDStreams out;

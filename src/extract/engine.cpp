@@ -52,7 +52,11 @@ bool IsPackage(const RBDExtraction &x, const hkFileId &id) {
 
 // Whether what has identity `id` may be removed to make way for an entry.
 bool MayReplace(const RBDExtraction &x, const hkFileId &id) {
-    return x.replaces_names || x.created.count({id.volume, id.file}) != 0;
+    if (x.replaces_names) {
+        return true;
+    }
+    std::lock_guard<std::mutex> hold(x.created->lock);
+    return x.created->ids.count({id.volume, id.file}) != 0;
 }
 
 // Notes the file just created as `fd`, where only this run's files may be
@@ -63,7 +67,8 @@ void NoteCreated(RBDExtraction &x, int fd) {
         return;
     }
     try {
-        x.created.insert({id.volume, id.file});
+        std::lock_guard<std::mutex> hold(x.created->lock);
+        x.created->ids.insert({id.volume, id.file});
     } catch (const std::bad_alloc &) {
     }
 }
@@ -128,6 +133,15 @@ void CreateAndMark(void *context) {
     }
 }
 
+// Runs `step` within the caller's guard, or simply where there is none.
+void Guarded(RBDExtraction &x, void (*step)(void *), void *step_context) {
+    if (x.options.guard != nullptr) {
+        x.options.guard(x.options.context, step, step_context);
+    } else {
+        step(step_context);
+    }
+}
+
 // The entry's new file, marked, within the caller's guard; -1 with `result`
 // saying why there is none.
 int CreateMarked(RBDExtraction &x, hkDirectory *dir, const char *name, RBDEntryResult &result) {
@@ -135,32 +149,41 @@ int CreateMarked(RBDExtraction &x, hkDirectory *dir, const char *name, RBDEntryR
     std::snprintf(x.writing_name, sizeof x.writing_name, "%s", name);
     x.writing_dir_fd = hkDirectoryFd(dir);
     RBDCreation creation{&x, dir, name, &result, -1};
-    if (x.options.guard != nullptr) {
-        x.options.guard(x.options.context, CreateAndMark, &creation);
-    } else {
-        CreateAndMark(&creation);
-    }
+    Guarded(x, CreateAndMark, &creation);
     return creation.fd;
 }
 
-// Removes the file being written, which is cut or not to be, and only then
-// takes its mark away.
-void RemoveOutput(RBDExtraction &x) {
-    hkRemoveBelow(x.group_dir, x.writing_name);
-    x.writing.store(false, std::memory_order_release);
+// The step that ends an entry's file, within the caller's guard: closed,
+// and kept when it was written whole and `keep`; else removed. Only then is
+// its mark taken away.
+struct RBDClosing {
+    RBDExtraction *x;
+    int fd;
+    bool keep;
+    bool closed;
+    int os_error;
+};
+
+void CloseAndUnmark(void *context) {
+    RBDClosing &c = *static_cast<RBDClosing *>(context);
+    c.closed = hkCloseFile(c.fd);
+    if (!c.keep || !c.closed) {
+        c.os_error = hkErrorCode();
+        hkRemoveBelow(c.x->group_dir, c.x->writing_name);
+    }
+    c.x->writing.store(false, std::memory_order_release);
 }
 
 // Closes the output file; when it was not written whole or the close failed,
 // removes it, so that no cut entry is left behind.
 void FinishOutput(RBDExtraction &x, int fd, bool written, RBDEntryResult &result) {
-    bool closed = hkCloseFile(fd);
-    if (written && closed) {
-        x.writing.store(false, std::memory_order_release);
+    RBDClosing closing{&x, fd, written, false, 0};
+    Guarded(x, CloseAndUnmark, &closing);
+    if (written && closing.closed) {
         return;
     }
     result.outcome = RBD_ENTRY_WRITE_FAILED;
-    result.os_error = hkErrorCode();
-    RemoveOutput(x);
+    result.os_error = closing.os_error;
 }
 
 // Moves the entry's bytes from the package into the new output file.
@@ -171,8 +194,8 @@ void CopyEntry(RBDExtraction &x, int fd, uint32_t offset, uint32_t size, RBDEntr
         return;
     }
     if (!RBD_ChargeOutput(x.budget, size)) {
-        hkCloseFile(fd);
-        RemoveOutput(x);
+        RBDClosing closing{&x, fd, false, false, 0};
+        Guarded(x, CloseAndUnmark, &closing);
         result.outcome = RBD_ENTRY_OVER_BUDGET;
         return;
     }
@@ -223,7 +246,12 @@ void RBD_StartExtraction(RBDExtraction &x, hkDirectory *base, const char *root_n
     x.writing_dir_fd = -1;
     x.writing_name[0] = '\0';
     x.replaces_names = hkCanReplaceNames();
-    x.created.clear();
+    x.own_created.ids.clear();
+    x.created = &x.own_created;
+}
+
+void RBD_ShareCreatedFiles(RBDExtraction &worker, RBDExtraction &x) {
+    worker.created = x.created;
 }
 
 RBDEntryOutcome RBD_EntryVerdict(const char *root_name, const char *group_path, const char *name,
@@ -254,5 +282,5 @@ void RBD_EndExtraction(RBDExtraction &x) {
     hkCloseDirectory(x.group_dir);
     x.group_dir = nullptr;
     x.group_path[0] = '\0';
-    std::set<std::pair<uint64_t, uint64_t>>().swap(x.created);
+    std::set<std::pair<uint64_t, uint64_t>>().swap(x.own_created.ids);
 }

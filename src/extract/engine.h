@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <set>
 #include <utility>
 
@@ -57,11 +58,12 @@ struct RBDEngineOptions {
     // How entry bytes are copied: in one call of each entry's full size, or
     // in pieces that a caller can show moving.
     RBDPieces pieces;
-    // Runs `step(step_context)`, once: the step that creates an entry's file
-    // and marks it as the one being written (see RBDExtraction::writing).
-    // The command line holds its signals off meanwhile, so that a signal
-    // finds either no file of this run under the name, or one marked for
-    // its handler to remove. None: the step simply runs (the library).
+    // Runs `step(step_context)`, once: a step that creates an entry's file
+    // and marks it as the one being written, or one that closes or removes
+    // it and takes the mark away (see RBDExtraction::writing). The command
+    // line holds its signals off meanwhile, so that a signal finds either no
+    // file of this run under the name, or one marked for it to remove, and
+    // never a mark that is being changed. None: the step simply runs.
     void (*guard)(void *context, void (*step)(void *step_context), void *step_context);
     // Called once for every entry, before any of its bytes is copied and
     // before RBD_ExtractEntry returns: `outcome` is RBD_ENTRY_WRITTEN when
@@ -70,6 +72,14 @@ struct RBDEngineOptions {
     void (*entry_begun)(void *context, const char *group_path, const char *name, uint32_t size,
                         RBDEntryOutcome outcome);
     void *context; // the caller's, for guard and entry_begun
+};
+
+// Where names can't be replaced safely, the identities (volume, file) of
+// the files a run created: a later entry of the same path still replaces an
+// earlier one. The workers of one run share it, hence the lock.
+struct RBDCreatedFiles {
+    std::mutex lock;
+    std::set<std::pair<uint64_t, uint64_t>> ids;
 };
 
 struct RBDExtraction {
@@ -95,17 +105,22 @@ struct RBDExtraction {
     std::atomic<bool> writing;
     int writing_dir_fd;
     char writing_name[RBD_NAME_FIELD];
-    // Where names can't be replaced safely, the identities (volume, file) of
-    // the files this run created: a later entry of the same path still
-    // replaces an earlier one. Empty, and unused, everywhere else.
+    // Where names can't be replaced safely, the files this run created:
+    // `own_created`, or a worker's run's (RBD_ShareCreatedFiles). Unused
+    // everywhere else.
     bool replaces_names;
-    std::set<std::pair<uint64_t, uint64_t>> created;
+    RBDCreatedFiles own_created;
+    RBDCreatedFiles *created;
 };
 
 // Prepares `x` for writing entries of the package open as `package_fd`
 // below `base` (kept, not closed by the engine) as the root `root_name`.
 void RBD_StartExtraction(RBDExtraction &x, hkDirectory *base, const char *root_name, int package_fd,
                          uint64_t package_size, uint64_t budget);
+
+// Makes `worker` note the files it creates where `x` does, and look there
+// for the files it may replace: the workers of one run share one record.
+void RBD_ShareCreatedFiles(RBDExtraction &worker, RBDExtraction &x);
 
 // What extraction makes of an entry's path before touching the disk:
 // RBD_ENTRY_WRITTEN when it may be written, else UNSAFE or TOO_LONG.

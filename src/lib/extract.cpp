@@ -3,6 +3,8 @@
 #include "../extract/engine.h"
 #include "../extract/entry_data.h"
 #include "../extract/outcome_text.h"
+#include "../extract/worker_count.h"
+#include "../extract/worker_pool.h"
 #include "errors.h"
 #include "package_table.h"
 #include "verdict.h"
@@ -24,12 +26,16 @@ struct RBDRun {
     const kr_package *pkg;
     kr_extract_options options;
     bool incomplete;
+    int stop;     // KR_E_BUDGET once an entry passed the budget
+    kr_error why; // the last outcome's details
 };
 
 int TakeOptions(RBDRun &run, const kr_package *pkg, const kr_extract_options *opt, kr_error *err) {
     run.pkg = pkg;
     run.options = kr_extract_options{};
     run.incomplete = false;
+    run.stop = KR_OK;
+    RBD_ClearError(&run.why);
     if (pkg == nullptr) {
         return RBD_SetError(err, KR_E_INVALID, 0, KR_NO_RECORD, "no package given");
     }
@@ -41,7 +47,10 @@ int TakeOptions(RBDRun &run, const kr_package *pkg, const kr_extract_options *op
                                 "kr_extract_options.struct_size is %llu, too small",
                                 static_cast<unsigned long long>(opt->struct_size));
         }
-        run.options = *opt;
+        // Only what the caller's record holds is read: one built against an
+        // older header is smaller.
+        size_t size = opt->struct_size < sizeof run.options ? opt->struct_size : sizeof run.options;
+        std::memcpy(&run.options, opt, size);
     }
     if (run.options.budget == 0) {
         run.options.budget = RBD_DefaultBudget(pkg->info.package_size);
@@ -146,6 +155,70 @@ hkDirectory *OpenRoot(const char *dir, kr_error *err) {
 
 } // namespace
 
+namespace {
+
+// What became of one entry, told to the caller; the budget's refusal ends
+// the run.
+void Settle(RBDRun &run, const kr_entry &entry, const RBDEntryResult &result) {
+    int outcome = OutcomeCode(run, result, entry, run.why);
+    Report(run, entry, outcome, outcome == KR_OK ? nullptr : &run.why);
+    if (outcome == KR_E_BUDGET) {
+        run.stop = KR_E_BUDGET;
+    }
+}
+
+// The engine's result for an entry whose output path is too long, or
+// RBD_ENTRY_WRITTEN. The engine, given the normal group path, would measure
+// it; the limit measures the group path as the package spells it.
+RBDEntryOutcome LengthVerdict(const RBDEntryRecord &record, const kr_entry &entry) {
+    bool fits = RBD_OutputLengthFits(0, record.raw_group_length, std::strlen(entry.name));
+    return fits ? RBD_ENTRY_WRITTEN : RBD_ENTRY_TOO_LONG;
+}
+
+void ExtractSerially(RBDRun &run, RBDExtraction &x) {
+    uint32_t next = 0;
+    kr_entry entry;
+    while (run.stop == KR_OK && NextChosen(run, next, entry)) {
+        const RBDEntryRecord &record = run.pkg->entries[entry.index];
+        bool safe_group = (record.flags & KR_ENTRY_UNSAFE_GROUP) == 0;
+        RBDEntryResult result{LengthVerdict(record, entry), false, 0};
+        if (result.outcome == RBD_ENTRY_WRITTEN) {
+            result = RBD_ExtractEntry(x, entry.group, entry.name, record.offset, record.size,
+                                      safe_group);
+        }
+        Settle(run, entry, result);
+    }
+}
+
+void SettleJob(void *context, const RBDEntryJob &job, RBDEntryOutcome /*begun*/,
+               const RBDEntryResult &result) {
+    RBDRun &run = *static_cast<RBDRun *>(context);
+    kr_entry entry;
+    RBD_ViewEntry(*run.pkg, static_cast<uint32_t>(job.tag), entry);
+    Settle(run, entry, result);
+}
+
+void ExtractInParallel(RBDRun &run, RBDParallel &p) {
+    uint32_t next = 0;
+    kr_entry entry;
+    while (run.stop == KR_OK && NextChosen(run, next, entry)) {
+        const RBDEntryRecord &record = run.pkg->entries[entry.index];
+        RBDEntryJob job{entry.group,
+                        entry.group,
+                        entry.name,
+                        record.offset,
+                        record.size,
+                        (record.flags & KR_ENTRY_UNSAFE_GROUP) == 0,
+                        LengthVerdict(record, entry),
+                        entry.index,
+                        false};
+        RBD_HandOutEntry(p, std::move(job));
+    }
+    RBD_EndParallel(p);
+}
+
+} // namespace
+
 int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_options *opt,
                kr_error *err) {
     RBDRun run;
@@ -166,30 +239,17 @@ int kr_extract(const kr_package *pkg, const char *dir, const kr_extract_options 
     }
     RBDExtraction x;
     RBD_StartExtraction(x, root, "", pkg->fd, pkg->info.package_size, run.options.budget);
-    int stop = KR_OK;
-    kr_error why;
-    RBD_ClearError(&why);
-    uint32_t next = 0;
-    kr_entry entry;
-    while (stop == KR_OK && NextChosen(run, next, entry)) {
-        const RBDEntryRecord &record = pkg->entries[entry.index];
-        bool safe_group = (record.flags & KR_ENTRY_UNSAFE_GROUP) == 0;
-        // The engine, given the normal group path, would measure it; the
-        // limit measures the group path as the package spells it.
-        RBDEntryResult result{RBD_ENTRY_TOO_LONG, false, 0};
-        if (RBD_OutputLengthFits(0, record.raw_group_length, std::strlen(entry.name))) {
-            result = RBD_ExtractEntry(x, entry.group, entry.name, record.offset, record.size,
-                                      safe_group);
-        }
-        int outcome = OutcomeCode(run, result, entry, why);
-        Report(run, entry, outcome, outcome == KR_OK ? nullptr : &why);
-        if (outcome == KR_E_BUDGET) {
-            stop = KR_E_BUDGET;
-        }
+    unsigned threads = RBD_WorkersFor(run.options.threads);
+    RBDParallel p;
+    RBDParallelHooks hooks{SettleJob, nullptr, nullptr, &run};
+    if (threads > 1 && RBD_StartParallel(p, x, hooks, threads) > 0) {
+        ExtractInParallel(run, p);
+    } else {
+        ExtractSerially(run, x);
     }
     RBD_EndExtraction(x);
     hkCloseDirectory(root);
-    return Finish(run, stop, why, err);
+    return Finish(run, run.stop, run.why, err);
 }
 
 int kr_test(const kr_package *pkg, const kr_extract_options *opt, kr_error *err) {

@@ -34,8 +34,9 @@ uint64_t ChosenBytes(RBDRun &run) {
     }
 }
 
-// Does with a chosen entry what the run's mode says.
-void ActOn(RBDRun &run, const RBDWalkEvent &event, bool left) {
+// Does with a chosen entry what the run's mode says. False when the entry
+// was handed to a worker, to be told of once written.
+bool ActOn(RBDRun &run, const RBDWalkEvent &event, bool left) {
     const char *raw_group = event.group_path;
     const char *group = event.normal_group_path;
     const char *filename = event.files->name;
@@ -43,8 +44,7 @@ void ActOn(RBDRun &run, const RBDWalkEvent &event, bool left) {
     uint32_t size = event.files->size;
     switch (run.mode.action) {
     case RBD_ACTION_EXTRACT:
-        RBD_WriteFile(run, raw_group, group, filename, offset, size, event.safe_group);
-        break;
+        return RBD_WriteFile(run, raw_group, group, filename, offset, size, event.safe_group);
     case RBD_ACTION_LIST:
         if (left) {
             RBD_ListEntry(run, group, filename, offset, size);
@@ -54,8 +54,7 @@ void ActOn(RBDRun &run, const RBDWalkEvent &event, bool left) {
         RBD_ListEntryAsJson(run, group, filename, offset, size);
         break;
     case RBD_ACTION_TEST:
-        RBD_CheckEntry(run, raw_group, group, filename, offset, size, event.safe_group);
-        break;
+        return RBD_CheckEntry(run, raw_group, group, filename, offset, size, event.safe_group);
     case RBD_ACTION_TO_STDOUT:
         RBD_CopyEntryToStdout(run, group, filename, offset, size);
         break;
@@ -63,6 +62,7 @@ void ActOn(RBDRun &run, const RBDWalkEvent &event, bool left) {
     case RBD_ACTION_DIFF:
         break;
     }
+    return true;
 }
 
 } // namespace
@@ -88,7 +88,9 @@ void RBD_HandleEntry(RBDRun &run, const RBDWalkEvent &event) {
     }
     ++run.totals.entries;
     run.totals.bytes += event.files->size;
-    ActOn(run, event, left);
+    if (!ActOn(run, event, left)) {
+        return;
+    }
     if (run.out.status.on) {
         RBD_EntryDoneForStatus(run.out.status, event.files->size);
     }
@@ -96,8 +98,8 @@ void RBD_HandleEntry(RBDRun &run, const RBDWalkEvent &event) {
 }
 
 void RBD_EndEntries(RBDRun &run) {
-    RBD_CloseOutput(run.destination);
-    RBD_EndChecks(run.looked_at);
+    RBD_CloseOutput(run);
+    RBD_EndChecks(run);
     RBD_ForgetEntriesLeft(run.entries_left);
     RBD_ForgetHashing(run.hashing);
 }

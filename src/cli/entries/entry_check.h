@@ -13,12 +13,19 @@
 // entry by its path under the output root (`group`, the normal group path,
 // and its name), as in "WARNING: Failed to read in data, "data/a.wav"!"; the
 // length of an output path is measured on `raw_group`, the group path as
-// the package spells it, as extraction measures it.
-void RBD_CheckEntry(RBDRun &run, const char *raw_group, const char *group, const char *filename,
+// the package spells it, as extraction measures it. With workers (-j) the
+// hashing is theirs, and the entry's warning comes once it and every entry
+// before it are hashed: false then, true when it was checked and told here.
+bool RBD_CheckEntry(RBDRun &run, const char *raw_group, const char *group, const char *filename,
                     uint32_t offset, uint32_t size, bool safe_group);
 
-// Closes what the checks keep open between entries.
-void RBD_EndChecks(RBDLookedAt &looked_at);
+// The hooks of workers that hash the entries of -t --sha256, with a hash
+// for each of `workers` made ready in `run`.
+RBDParallelHooks RBD_HashingHooks(RBDRun &run, unsigned workers);
+
+// Closes what the checks keep open between entries, and gives back the
+// workers' hashes.
+void RBD_EndChecks(RBDRun &run);
 
 // "Tested: entries N, groups G, bytes B, package bytes P, expansion X": the
 // entries chosen, the group records read, the entries' bytes, the package's

@@ -7,6 +7,7 @@
 #include "../output/progress.h"
 #include "../output/shown_text.h"
 #include "../output/status_line.h"
+#include "entry_check.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -112,6 +113,66 @@ hkDirectory *OpenRoot(RBDRun &run) {
     return root;
 }
 
+// An entry written by a worker is over, its turn come: its lines, as the
+// serial run prints them around its copy.
+void EntrySettled(void *context, const RBDEntryJob &job, RBDEntryOutcome begun,
+                  const RBDEntryResult &result) {
+    RBDRun &run = *static_cast<RBDRun *>(context);
+    const char *group = run.mode.options ? job.group.c_str() : job.raw_group.c_str();
+    PrintLine(run, begun == RBD_ENTRY_KEPT, group, job.name.c_str());
+    ReportOutcome(run, result, group, job.name.c_str());
+    if (run.out.status.on) {
+        RBD_EntryDoneForStatus(run.out.status, job.size);
+    }
+    RBD_LinePrinted(run.out);
+}
+
+void EntriesMoving(void *context, uint64_t bytes) {
+    RBD_ShowMoving(static_cast<RBDRun *>(context)->out.status, bytes);
+}
+
+// The run's one way to stop with workers (RBDStreams::stop): the entries
+// handed out are written and told, the workers ended, and signals reach the
+// run's thread again.
+void EndWorkers(void *context) {
+    RBDRun &run = *static_cast<RBDRun *>(context);
+    RBDDestination &destination = run.destination;
+    if (!destination.in_parallel) {
+        return;
+    }
+    // Signals are watched while the last entries are written; the workers,
+    // idle then, end once no thread looks at their records.
+    RBD_SettleEntries(destination.parallel);
+    RBD_StopWatching(destination.signals);
+    RBD_EndParallel(destination.parallel);
+    destination.in_parallel = false;
+}
+
+// Starts the run's workers, with the signals held off and watched; with
+// none to be had, the run goes on writing one entry after another.
+void StartWorkers(RBDRun &run, const RBDParallelHooks &hooks) {
+    RBDDestination &destination = run.destination;
+    RBDExtraction &x = destination.extraction;
+    RBDEngineOptions serial = x.options;
+    x.options.guard = RBD_PassSignalGate;
+    x.options.context = &destination.signals;
+    RBD_HoldSignals(destination.signals);
+    if (RBD_StartParallel(destination.parallel, x, hooks, run.mode.jobs) == 0) {
+        RBD_StopWatching(destination.signals);
+        x.options = serial;
+        return;
+    }
+    if (!RBD_WatchSignals(destination.signals, destination.parallel)) {
+        RBD_EndParallel(destination.parallel);
+        RBD_StopWatching(destination.signals);
+        x.options = serial;
+        return;
+    }
+    destination.in_parallel = true;
+    run.out.stop = EndWorkers;
+    run.out.stop_context = &run;
+}
+
 } // namespace
 
 bool RBD_SetOutputBase(RBDDestination &destination, const char *dir) {
@@ -119,7 +180,7 @@ bool RBD_SetOutputBase(RBDDestination &destination, const char *dir) {
     if (base == nullptr) {
         return false;
     }
-    RBD_CloseOutput(destination);
+    RBD_EndExtraction(destination.extraction);
     hkCloseDirectory(destination.base);
     destination.base = base;
     return true;
@@ -144,14 +205,37 @@ void RBD_StartWriting(RBDRun &run) {
     x.options.pieces = RBD_StatusPieces(run.out.status);
     x.options.guard = RBD_HoldSignalsAround;
     x.options.entry_begun = EntryBegun;
+    if (run.mode.jobs <= 1) {
+        return;
+    }
+    if (run.mode.action == RBD_ACTION_EXTRACT) {
+        StartWorkers(run,
+                     RBDParallelHooks{EntrySettled, run.out.status.on ? EntriesMoving : nullptr,
+                                      nullptr, &run});
+    } else if (run.mode.action == RBD_ACTION_TEST && run.mode.sha256) {
+        StartWorkers(run, RBD_HashingHooks(run, run.mode.jobs));
+    }
 }
 
-void RBD_CloseOutput(RBDDestination &destination) {
-    RBD_EndExtraction(destination.extraction);
+void RBD_SettleWrites(RBDRun &run) {
+    if (run.destination.in_parallel) {
+        RBD_SettleEntries(run.destination.parallel);
+    }
 }
 
-void RBD_WriteFile(RBDRun &run, const char *raw_group, const char *group, const char *filename,
+void RBD_CloseOutput(RBDRun &run) {
+    RBD_StopWorkers(run.out);
+    RBD_EndExtraction(run.destination.extraction);
+}
+
+bool RBD_WriteFile(RBDRun &run, const char *raw_group, const char *group, const char *filename,
                    uint32_t offset, uint32_t size, bool safe_group) {
+    if (run.destination.in_parallel) {
+        RBDEntryJob job{raw_group,         group, filename, offset, size, safe_group,
+                        RBD_ENTRY_WRITTEN, 0,     false};
+        RBD_HandOutEntry(run.destination.parallel, std::move(job));
+        return false;
+    }
     // Option mode names the file that lands on disk; the classic run's lines
     // stay as they always were. The engine takes the group path as the
     // package spells it, which its limits are measured on.
@@ -160,6 +244,7 @@ void RBD_WriteFile(RBDRun &run, const char *raw_group, const char *group, const 
     x.options.context = &entry;
     RBDEntryResult result = RBD_ExtractEntry(x, raw_group, filename, offset, size, safe_group);
     ReportOutcome(run, result, entry.group, filename);
+    return true;
 }
 
 void RBD_ChargeOrStop(RBDRun &run, uint64_t size) {

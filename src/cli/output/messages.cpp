@@ -19,6 +19,14 @@ void Print(RBDStreams &out, const char *format, va_list args) {
 
 } // namespace
 
+void RBD_StopWorkers(RBDStreams &out) {
+    void (*stop)(void *) = out.stop;
+    out.stop = nullptr;
+    if (stop != nullptr) {
+        stop(out.stop_context);
+    }
+}
+
 void RBD_Warning(RBDStreams &out, const char *format, ...) {
     out.warned = true;
     va_list args;
@@ -28,6 +36,7 @@ void RBD_Warning(RBDStreams &out, const char *format, ...) {
 }
 
 void RBD_Fatal(RBDStreams &out, const char *format, ...) {
+    RBD_StopWorkers(out);
     va_list args;
     va_start(args, format);
     Print(out, format, args);

@@ -17,6 +17,10 @@ void RBD_Warning(RBDStreams &out, const char *format, ...) __attribute__((format
 [[noreturn]] void RBD_Fatal(RBDStreams &out, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 
+// Calls `out.stop`, if set, and takes it away: the workers of an
+// extraction end before a run's last lines (RBDStreams::stop).
+void RBD_StopWorkers(RBDStreams &out);
+
 // Ends the process with `status` after flushing standard output: the one
 // place where a run stops.
 [[noreturn]] void RBD_Exit(int status);

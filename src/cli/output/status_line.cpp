@@ -63,7 +63,8 @@ void FormatTimeLeft(char *out, size_t size, double seconds) {
 }
 
 void Draw(RBDStatusLine &status, long long now_ms) {
-    double done = static_cast<double>(status.done);
+    uint64_t counted = status.done + status.moving;
+    double done = static_cast<double>(counted < status.total ? counted : status.total);
     double total = static_cast<double>(status.total);
     double percent = status.total == 0 ? 100 : 100 * done / total;
     double seconds = static_cast<double>(now_ms - status.start_ms) / 1000;
@@ -126,6 +127,14 @@ void Advance(void *context, uint64_t bytes) {
 }
 
 } // namespace
+
+void RBD_ShowMoving(RBDStatusLine &status, uint64_t bytes) {
+    if (!status.on) {
+        return;
+    }
+    status.moving = bytes;
+    DrawWhenDue(status);
+}
 
 RBDPieces RBD_StatusPieces(RBDStatusLine &status) {
     return RBDPieces{status.on ? kStatusPiece : 0, Advance, &status};

@@ -20,6 +20,7 @@ struct RBDStatusLine {
     uint64_t total;
     uint64_t done;
     uint64_t entry_done; // of `done`, what belongs to the entry in hand
+    uint64_t moving;     // with workers: what the entries in hand have copied
     long long start_ms;
     long long drawn_ms; // when it was last drawn (or started)
 };
@@ -34,6 +35,10 @@ void RBD_AdvanceStatus(RBDStatusLine &status, uint64_t bytes);
 // How a copy is to be cut while the line is on, so that it moves within a
 // large entry too: pieces that advance it; one piece when it is off.
 RBDPieces RBD_StatusPieces(RBDStatusLine &status);
+
+// With workers: the entries in hand, not counted in `done`, have copied
+// `bytes` so far.
+void RBD_ShowMoving(RBDStatusLine &status, uint64_t bytes);
 
 // An entry of `size` bytes is over, whatever became of it: the bytes of it
 // that RBD_AdvanceStatus has not counted yet are counted.

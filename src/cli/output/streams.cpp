@@ -68,6 +68,7 @@ FILE *RBD_Product() {
 
 void RBD_FailProduct(RBDStreams &out) {
     if (ReaderGone()) {
+        RBD_StopWorkers(out); // after ReaderGone: it may change errno
         EndAtClosedPipe(out);
     }
     RBD_Fatal(out, "ERROR: Failed to write to standard output, aborting!\n%s\n", hkGetError());

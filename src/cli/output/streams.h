@@ -18,6 +18,12 @@ struct RBDStreams {
     // the monotonic clock; not yet, so that the first line goes out at once.
     bool flushed;
     long long last_flush_ms;
+    // The one way to stop: every fatal error (messages.h) calls it first,
+    // once, so that an extraction's workers end, the entries they have in
+    // hand finished and their lines printed, before the error's line. Null
+    // while no worker runs.
+    void (*stop)(void *context);
+    void *stop_context;
 };
 
 // Sets up the streams once, before anything is printed. With
