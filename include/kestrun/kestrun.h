@@ -293,7 +293,7 @@ typedef struct kr_extract_options {
      * calling thread. The files, the results and the order of reports are the
      * same with any number. Where threads can't be made, fewer are used.
      * kr_test ignores it. A caller built against an older header
-     * passes a smaller struct_size, and gets the default. */
+     * passes a smaller struct_size, and gets the default. Since 1.2.0. */
     unsigned threads;
 } kr_extract_options;
 
