@@ -3,35 +3,18 @@
 # page's Web Worker calls (web/glue/), assembled with the page's scripts and
 # styles into one folder, build/web/kestrun-web/, that works from file:// and
 # from any static host. Only the reader is built: no writer, no command line.
+include(cmake/ReaderSources.cmake)
 set(kestrun_web_sources
-  src/lib/system_text.cpp
-  src/lib/siphash.cpp
+  ${kestrun_reader_sources}
   src/lib/open.cpp
   src/lib/read.cpp
   src/lib/errors.cpp
   src/lib/package_table.cpp
   src/lib/verdict.cpp
   src/lib/rules.cpp
-  src/package/walk.cpp
-  src/package/group_path.cpp
-  src/package/safe_name.cpp
-  src/package/root_name.cpp
-  src/package/header_text.cpp
-  src/package/open_package.cpp
-  src/package/package_source.cpp
-  src/package/escaped_text.cpp
-  src/package/utf8.cpp
-  src/package/text_store.cpp
-  src/package/entry_paths.cpp
-  src/extract/engine.cpp
-  src/extract/outcome_text.cpp
-  src/extract/piece_copy.cpp
-  src/extract/entry_data.cpp
-  src/extract/output_budget.cpp
   src/hostkit/hostkit_posix.cpp
   src/hostkit/hostkit_output_posix.cpp
   src/hostkit/hostkit_target_posix.cpp
-  src/cli/entries/pattern.cpp
   web/glue/sha256.cpp
   web/glue/kestrun_web.cpp)
 add_executable(kestrun_wasm ${kestrun_web_sources})

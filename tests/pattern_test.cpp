@@ -1,5 +1,5 @@
 // The member patterns' matcher.
-#include "cli/entries/pattern.h"
+#include "package/member_pattern.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "arguments.h"
 
-#include "../../src/cli/entries/pattern.h"
+#include "../../src/package/member_pattern.h"
 
 #include <cstring>
 

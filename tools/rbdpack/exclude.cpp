@@ -1,6 +1,6 @@
 #include "exclude.h"
 
-#include "../../src/cli/entries/pattern.h"
+#include "../../src/package/member_pattern.h"
 
 #include <algorithm>
 #include <cctype>

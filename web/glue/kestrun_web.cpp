@@ -2,9 +2,9 @@
 // File, entries handed over packed, bounded reads, SHA-256 in steps, and the
 // command line's member patterns. One package is open at a time; this module
 // is the worker's alone, so its state is one record here.
-#include "../../src/cli/entries/pattern.h"
 #include "../../src/cli/hash/sha256.h"
 #include "../../src/extract/outcome_text.h"
+#include "../../src/package/member_pattern.h"
 #include "kestrun/kestrun.h"
 
 #include <emscripten/emscripten.h>
@@ -101,36 +101,16 @@ void ReasonOf(const kr_entry &entry, char *text, size_t size) {
     }
 }
 
-// The command line's member rule: the pattern matches the entry's path or
-// the path of one of its groups ("a/b", then "a"), tried from the innermost.
-// The groups' answer is the same for every entry of a file table, which
-// shares one group text, so it is worked out once per table.
-// The whole rule, for a name that holds a slash of its own (an unsafe one),
-// where the command line cuts the path inside the name too.
-bool MatchesMember(const std::string &pattern, std::string path) {
-    for (;;) {
-        if (MatchPattern(pattern.c_str(), path.c_str())) {
-            return true;
-        }
-        size_t slash = path.rfind('/');
-        if (slash == std::string::npos) {
-            return false;
-        }
-        path.erase(slash);
-    }
-}
-
+// The command line's member rule (RBD_MemberMatches) for every entry of a
+// file table answers alike for the table's groups ("a/b", then "a"), which
+// share one group text: that part is worked out once per table.
 bool GroupMatches(const std::string &pattern, const char *group) {
     std::string path(group);
-    while (!path.empty()) {
-        path.pop_back(); // the slash that ends the group's name
-        if (MatchPattern(pattern.c_str(), path.c_str())) {
-            return true;
-        }
-        size_t slash = path.rfind('/');
-        path.erase(slash == std::string::npos ? 0 : slash + 1);
+    if (path.empty()) {
+        return false;
     }
-    return false;
+    path.pop_back(); // the slash that ends the innermost group's name
+    return RBD_MemberMatches(pattern, path);
 }
 
 void EndHash() {
@@ -273,7 +253,7 @@ EMSCRIPTEN_KEEPALIVE uint32_t kw_match(const char *given) {
             group_matches = GroupMatches(pattern, group);
         }
         bool chosen = std::strchr(entry.name, '/') != nullptr
-                          ? MatchesMember(pattern, entry.path)
+                          ? RBD_MemberMatches(pattern, entry.path)
                           : group_matches || MatchPattern(pattern.c_str(), entry.path);
         if (chosen) {
             state.matched.push_back(i);

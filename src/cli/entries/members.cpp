@@ -1,29 +1,10 @@
 #include "members.h"
 
+#include "../../package/member_pattern.h"
 #include "../output/messages.h"
 #include "../output/shown_text.h"
-#include "pattern.h"
 
 #include <string>
-
-namespace {
-
-// The entry's own path, then the path of each group above it, from the
-// innermost out: "a/b/f", "a/b", "a".
-bool Matches(const std::string &pattern, std::string entry_path) {
-    for (;;) {
-        if (MatchPattern(pattern.c_str(), entry_path.c_str())) {
-            return true;
-        }
-        size_t slash = entry_path.rfind('/');
-        if (slash == std::string::npos) {
-            return false;
-        }
-        entry_path.erase(slash);
-    }
-}
-
-} // namespace
 
 void RBD_ChooseMembers(RBDMembers &members, const std::vector<const char *> &patterns,
                        const std::vector<const char *> &excludes) {
@@ -43,13 +24,13 @@ bool RBD_IsChosen(RBDMembers &members, const char *path, const char *filename) {
     bool chosen = members.patterns.empty();
     // Every pattern is tried, so that each one that matches is noted.
     for (RBDMember &member : members.patterns) {
-        if (Matches(member.pattern, entry_path)) {
+        if (RBD_MemberMatches(member.pattern, entry_path)) {
             member.matched = true;
             chosen = true;
         }
     }
     for (const std::string &pattern : members.excludes) {
-        if (chosen && Matches(pattern, entry_path)) {
+        if (chosen && RBD_MemberMatches(pattern, entry_path)) {
             chosen = false;
         }
     }

@@ -1,5 +1,6 @@
 // SHA-256 by the system's own library: OpenSSL's libcrypto, or CNG
-// (bcrypt.dll) on Windows. No hashing code of our own.
+// (bcrypt.dll) on Windows. The page's WebAssembly build has no such library
+// and implements the same calls itself (web/glue/sha256.cpp).
 #pragma once
 
 #include <cstddef>

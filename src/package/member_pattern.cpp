@@ -1,4 +1,4 @@
-#include "pattern.h"
+#include "member_pattern.h"
 
 #include <cstring>
 
@@ -96,4 +96,17 @@ std::string NormalizedPattern(const char *given) {
         pattern.pop_back();
     }
     return pattern;
+}
+
+bool RBD_MemberMatches(const std::string &pattern, std::string entry_path) {
+    for (;;) {
+        if (MatchPattern(pattern.c_str(), entry_path.c_str())) {
+            return true;
+        }
+        size_t slash = entry_path.rfind('/');
+        if (slash == std::string::npos) {
+            return false;
+        }
+        entry_path.erase(slash);
+    }
 }

@@ -16,3 +16,9 @@ bool MatchPattern(const char *pattern, const char *text);
 // a leading "./" and trailing slashes are dropped, so "./data/" names the
 // group data.
 std::string NormalizedPattern(const char *given);
+
+// True when the normalised `pattern` chooses the entry at `entry_path`, as
+// the command line chooses members: it matches the whole path or the path of
+// one of its groups, tried from the innermost ("a/b/f", "a/b", then "a"), so
+// that naming a group chooses everything below it.
+bool RBD_MemberMatches(const std::string &pattern, std::string entry_path);
