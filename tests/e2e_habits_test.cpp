@@ -320,8 +320,15 @@ TEST_F(HabitsTest, ASignalMidEntryLeavesNoCutFileAndEndsTheRunByIt) {
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(WIFSIGNALED(status)) << "ended with status " << WEXITSTATUS(status);
         EXPECT_EQ(WTERMSIG(status), number);
-        EXPECT_EQ(Tree(), (std::vector<std::string>{"g/", "g/small"}));
-        EXPECT_EQ(ReadFile(Work("pkg/g/small")), "done");
+        // With several workers the small entry may still be in flight when
+        // the big one starts, and is then removed with it: whole or absent.
+        std::vector<std::string> tree = Tree();
+        if (tree.size() == 2) {
+            EXPECT_EQ(tree, (std::vector<std::string>{"g/", "g/small"}));
+            EXPECT_EQ(ReadFile(Work("pkg/g/small")), "done");
+        } else {
+            EXPECT_EQ(tree, std::vector<std::string>{"g/"});
+        }
         fs::remove_all(Work("pkg"));
     }
 }
