@@ -233,6 +233,9 @@ void CompareWithCommandLine(const std::string &bytes) {
         char byte = 0;
         EXPECT_EQ(kr_read(pkg, i, entry.size + 1, &byte, 1, nullptr),
                   in_package ? 0 : KR_E_NO_DATA);
+        char warning[512];
+        EXPECT_EQ(kr_outcome_text(pkg, i, "", KR_OUTCOME_NO_DATA, warning, sizeof warning) > 0,
+                  true);
 
         // What the command line left at the entry's path.
         const std::string on_disk = scratch / ("work/" + std::string(entry.path));
@@ -631,6 +634,30 @@ TEST(LibraryTest, SourceFunctionReachesPastTwoGibAndReportsItsFailures) {
     EXPECT_EQ(kr_open_source(&too_small, 0, &pkg, &err), KR_E_INVALID);
     EXPECT_EQ(kr_open_source(nullptr, 0, &pkg, &err), KR_E_INVALID);
     EXPECT_EQ(pkg, nullptr);
+}
+
+// The command line's member rule: a pattern chooses a path or everything
+// below a group it names, less a leading "./" and trailing slashes.
+TEST(LibraryRulesTest, MemberMatchChoosesAsTheCommandLineDoes) {
+    const struct {
+        const char *pattern;
+        const char *path;
+        int chosen;
+    } cases[] = {{"data", "data/snd/a.wav", 1},
+                 {"./data/", "data/snd/a.wav", 1},
+                 {"data/snd", "data/snd/a.wav", 1},
+                 {"*.wav", "data/snd/a.wav", 1},
+                 {"d?ta/*", "data/a.wav", 1},
+                 {"[!x]ata", "data/a.wav", 1},
+                 {"dat", "data/a.wav", 0},
+                 {"a.wav", "data/a.wav", 0},
+                 {"data/snd/a", "data/snd/a.wav", 0},
+                 {"", "data/a.wav", 0}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(kr_member_match(c.pattern, c.path), c.chosen) << c.pattern << " " << c.path;
+    }
+    EXPECT_EQ(kr_member_match(nullptr, "a"), 0);
+    EXPECT_EQ(kr_member_match("a", nullptr), 0);
 }
 
 } // namespace

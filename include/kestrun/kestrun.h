@@ -346,18 +346,21 @@ KR_API int kr_root_name(const char *path, char *root);
 
 /* What extraction makes of an entry. */
 enum {
-    KR_OUTCOME_WRITTEN = 0,     /* written whole */
-    KR_OUTCOME_UNSAFE = 1,      /* its name, or a name on its group path, could lead
-                                   outside the output root */
-    KR_OUTCOME_TOO_LONG = 2,    /* its output path "./ROOT/<group path><name>", the
-                                   group path as the package spells it, passes 258
-                                   bytes */
-    KR_OUTCOME_EMPTY_NAME = 3,  /* its name is empty: its group's directories are
-                                   made, and no file */
-    KR_OUTCOME_NO_PATH = 4,     /* a directory of its group path could not be made
-                                   (something that is no directory has its name) */
-    KR_OUTCOME_WRITE_FAILED = 5 /* its file could not be made or written (a directory
+    KR_OUTCOME_WRITTEN = 0,      /* written whole */
+    KR_OUTCOME_UNSAFE = 1,       /* its name, or a name on its group path, could lead
+                                    outside the output root */
+    KR_OUTCOME_TOO_LONG = 2,     /* its output path "./ROOT/<group path><name>", the
+                                    group path as the package spells it, passes 258
+                                    bytes */
+    KR_OUTCOME_EMPTY_NAME = 3,   /* its name is empty: its group's directories are
+                                    made, and no file */
+    KR_OUTCOME_NO_PATH = 4,      /* a directory of its group path could not be made
+                                    (something that is no directory has its name) */
+    KR_OUTCOME_WRITE_FAILED = 5, /* its file could not be made or written (a directory
                                    has its name) */
+    KR_OUTCOME_NO_DATA = 6       /* written as an empty file, its data running past
+                                    the package's end (KR_ENTRY_NO_DATA): never a
+                                    verdict, a warning for kr_outcome_text. Since 1.2.0 */
 };
 
 /* The verdict of extraction on entry `index` below an output root named
@@ -382,6 +385,15 @@ KR_API int kr_entry_verdict(const kr_package *pkg, uint32_t index, const char *r
  * null `text` with `size` > 0. Since 1.1.0. */
 KR_API int kr_outcome_text(const kr_package *pkg, uint32_t index, const char *root_name,
                            int outcome, char *text, size_t size);
+
+/* Nonzero when the member pattern `pattern` chooses the entry path `path`
+ * (kr_entry.path), as `kestrun PACKAGE MEMBER...` chooses: the pattern, less
+ * a leading "./" and any trailing "/", matches the whole path or the path of
+ * one of its groups, so that "data" chooses everything below data/. `*` and
+ * `?` match any run of characters and any one, "/" included; `[abc]`,
+ * `[a-z]` and `[!a]` one character of a set; `\` takes the next character
+ * as it is. 0 for a null argument. Since 1.2.0. */
+KR_API int kr_member_match(const char *pattern, const char *path);
 
 /* ---- Writing ----------------------------------------------------------- */
 

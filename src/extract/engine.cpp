@@ -250,7 +250,7 @@ void RBD_StartExtraction(RBDExtraction &x, hkDirectory *base, const char *root_n
     x.created = &x.own_created;
 }
 
-void RBD_ShareCreatedFiles(RBDExtraction &worker, RBDExtraction &x) {
+void RBD_ShareCreatedFiles(RBDExtraction &worker, const RBDExtraction &x) {
     worker.created = x.created;
 }
 

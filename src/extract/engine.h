@@ -120,7 +120,7 @@ void RBD_StartExtraction(RBDExtraction &x, hkDirectory *base, const char *root_n
 
 // Makes `worker` note the files it creates where `x` does, and look there
 // for the files it may replace: the workers of one run share one record.
-void RBD_ShareCreatedFiles(RBDExtraction &worker, RBDExtraction &x);
+void RBD_ShareCreatedFiles(RBDExtraction &worker, const RBDExtraction &x);
 
 // What extraction makes of an entry's path before touching the disk:
 // RBD_ENTRY_WRITTEN when it may be written, else UNSAFE or TOO_LONG.

@@ -71,6 +71,8 @@ void RBD_PushEntry(RBDEntryQueue &queue, RBDEntryJob &&job, bool reserved) {
     ++queue.tail;
 }
 
+// The queue's slots are changed through it, though not the queue itself.
+// cppcheck-suppress constParameter
 RBDSlot *RBD_PickReady(RBDEntryQueue &queue, uint64_t preferred) {
     RBDSlot *first = nullptr;
     RBDSlot *idle_group = nullptr;
@@ -134,6 +136,8 @@ size_t RBD_PickReadyRun(RBDEntryQueue &queue, uint64_t preferred, RBDSlot **out,
     return count;
 }
 
+// The queue's slots are changed through it, though not the queue itself.
+// cppcheck-suppress constParameter
 bool RBD_MarkDone(RBDEntryQueue &queue, RBDSlot &slot) {
     slot.state = RBD_SLOT_DONE;
     bool freed = false;
@@ -154,6 +158,8 @@ bool RBD_MarkDone(RBDEntryQueue &queue, RBDSlot &slot) {
     return freed;
 }
 
+// The queue's slots are changed through it, though not the queue itself.
+// cppcheck-suppress constParameter
 RBDSlot *RBD_DoneFront(RBDEntryQueue &queue) {
     if (RBD_QueueEmpty(queue) || At(queue, queue.head).state != RBD_SLOT_DONE) {
         return nullptr;

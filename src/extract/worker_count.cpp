@@ -1,5 +1,7 @@
 #include "worker_count.h"
 
+#include <algorithm>
+
 #if defined(__linux__)
 #include <sched.h>
 #elif !defined(_WIN32)
@@ -30,8 +32,7 @@ unsigned UsableProcessors() {
 } // namespace
 
 unsigned RBD_DefaultWorkers() {
-    unsigned count = UsableProcessors();
-    return count < kMostByDefault ? count : kMostByDefault;
+    return std::min(UsableProcessors(), kMostByDefault);
 }
 
 unsigned RBD_WorkersFor(unsigned asked) {

@@ -12,7 +12,7 @@ namespace {
 // own (two workers creating files in one directory are slower than in two),
 // few enough that results held behind a large entry stay small.
 const size_t kEntriesPerWorker = 64;
-const std::chrono::milliseconds kMovingInterval(100);
+constexpr std::chrono::milliseconds kMovingInterval{100};
 // Entries a worker takes at once, and that the caller's thread puts in the
 // queue at once: fewer turns of the lock that every thread shares.
 const size_t kTakenAtOnce = 4;

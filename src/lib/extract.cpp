@@ -198,7 +198,7 @@ void SettleJob(void *context, const RBDEntryJob &job, RBDEntryOutcome /*begun*/,
     Settle(run, entry, result);
 }
 
-void ExtractInParallel(RBDRun &run, RBDParallel &p) {
+void ExtractInParallel(const RBDRun &run, RBDParallel &p) {
     uint32_t next = 0;
     kr_entry entry;
     while (run.stop == KR_OK && NextChosen(run, next, entry)) {

@@ -1,9 +1,11 @@
 // Extraction's rules for a caller that lays out the tree itself (the mount):
 // the output root's name, each entry's verdict, the command line's words for
-// what becomes of an entry, and names escaped as it shows them on a terminal.
+// what becomes of an entry, its member rule, and names escaped as it shows
+// them on a terminal.
 #include "../extract/outcome_text.h"
 #include "../hostkit/hostkit.h"
 #include "../package/escaped_text.h"
+#include "../package/member_pattern.h"
 #include "../package/root_name.h"
 #include "package_table.h"
 #include "verdict.h"
@@ -35,6 +37,9 @@ bool ToEngineOutcome(int outcome, RBDEntryOutcome &out) {
         return true;
     case KR_OUTCOME_WRITE_FAILED:
         out = RBD_ENTRY_WRITE_FAILED;
+        return true;
+    case KR_OUTCOME_NO_DATA:
+        out = RBD_ENTRY_WRITTEN;
         return true;
     default:
         return false;
@@ -87,8 +92,23 @@ int kr_outcome_text(const kr_package *pkg, uint32_t index, const char *root_name
     RBD_ViewEntry(*pkg, index, entry);
     RBDOutcomeSubject subject{root_name, entry.group, entry.name, 0};
     char phrase[RBD_OUTCOME_TEXT];
-    RBD_WordOutcome(RBD_WORDING_CLASSIC, result, subject, phrase, sizeof phrase);
+    if (outcome == KR_OUTCOME_NO_DATA) {
+        RBD_WordDataMissing(RBD_WORDING_CLASSIC, subject, phrase, sizeof phrase);
+    } else {
+        RBD_WordOutcome(RBD_WORDING_CLASSIC, result, subject, phrase, sizeof phrase);
+    }
     return std::snprintf(text, size, "%s", phrase);
+}
+
+int kr_member_match(const char *pattern, const char *path) {
+    if (pattern == nullptr || path == nullptr) {
+        return 0;
+    }
+    try {
+        return RBD_MemberMatches(NormalizedPattern(pattern), path) ? 1 : 0;
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
 }
 
 int kr_escape_text(const char *text, char *out, size_t size) {

@@ -59,14 +59,14 @@ bool MatchOne(const char *element, char c, const char **next) {
     return *element == c;
 }
 
-} // namespace
-
-bool MatchPattern(const char *pattern, const char *text) {
+// MatchPattern for the text from `text` to `end`, so that the paths of an
+// entry's groups are matched inside its path, with no copy.
+bool MatchUpTo(const char *pattern, const char *text, const char *end) {
     // On a mismatch, the last '*' takes one more character and matching
     // resumes after it: enough for any pattern, with no recursion.
     const char *star = nullptr;
     const char *star_text = nullptr;
-    while (*text != '\0') {
+    while (text != end) {
         const char *next = nullptr;
         if (*pattern == '*') {
             star = ++pattern;
@@ -87,6 +87,12 @@ bool MatchPattern(const char *pattern, const char *text) {
     return *pattern == '\0';
 }
 
+} // namespace
+
+bool MatchPattern(const char *pattern, const char *text) {
+    return MatchUpTo(pattern, text, text + std::strlen(text));
+}
+
 std::string NormalizedPattern(const char *given) {
     std::string pattern = given;
     while (pattern.compare(0, 2, "./") == 0) {
@@ -98,15 +104,19 @@ std::string NormalizedPattern(const char *given) {
     return pattern;
 }
 
-bool RBD_MemberMatches(const std::string &pattern, std::string entry_path) {
+bool RBD_MemberMatches(const std::string &pattern, const char *entry_path) {
+    size_t length = std::strlen(entry_path);
     for (;;) {
-        if (MatchPattern(pattern.c_str(), entry_path.c_str())) {
+        if (MatchUpTo(pattern.c_str(), entry_path, entry_path + length)) {
             return true;
         }
-        size_t slash = entry_path.rfind('/');
-        if (slash == std::string::npos) {
+        // The path of the group above: the text before the last '/'.
+        while (length > 0 && entry_path[length - 1] != '/') {
+            --length;
+        }
+        if (length == 0) {
             return false;
         }
-        entry_path.erase(slash);
+        --length;
     }
 }

@@ -3,8 +3,6 @@
 // command line's member patterns. One package is open at a time; this module
 // is the worker's alone, so its state is one record here.
 #include "../../src/cli/hash/sha256.h"
-#include "../../src/extract/outcome_text.h"
-#include "../../src/package/member_pattern.h"
 #include "kestrun/kestrun.h"
 
 #include <emscripten/emscripten.h>
@@ -96,21 +94,8 @@ void ReasonOf(const kr_entry &entry, char *text, size_t size) {
     if (verdict > KR_OUTCOME_WRITTEN) {
         kr_outcome_text(state.pkg, entry.index, "", verdict, text, size);
     } else if ((entry.flags & KR_ENTRY_NO_DATA) != 0) {
-        RBDOutcomeSubject subject{"", entry.group, entry.name, 0};
-        RBD_WordDataMissing(RBD_WORDING_CLASSIC, subject, text, size);
+        kr_outcome_text(state.pkg, entry.index, "", KR_OUTCOME_NO_DATA, text, size);
     }
-}
-
-// The command line's member rule (RBD_MemberMatches) for every entry of a
-// file table answers alike for the table's groups ("a/b", then "a"), which
-// share one group text: that part is worked out once per table.
-bool GroupMatches(const std::string &pattern, const char *group) {
-    std::string path(group);
-    if (path.empty()) {
-        return false;
-    }
-    path.pop_back(); // the slash that ends the innermost group's name
-    return RBD_MemberMatches(pattern, path);
 }
 
 void EndHash() {
@@ -193,7 +178,7 @@ EMSCRIPTEN_KEEPALIVE const unsigned char *kw_pack_entries(uint32_t *length) {
             Append32(out, static_cast<uint32_t>(entry.offset));
             Append32(out, static_cast<uint32_t>(entry.offset >> 32));
         }
-        char reason[RBD_OUTCOME_TEXT];
+        char reason[1024]; // a path is at most 258 bytes, the words far fewer
         for (uint32_t i = 0; i < count; ++i) {
             kr_entry_at(state.pkg, i, &entry);
             AppendText(out, entry.group);
@@ -242,20 +227,10 @@ EMSCRIPTEN_KEEPALIVE int kw_find(const char *path) {
 // would: their count, the indices in kw_matched.
 EMSCRIPTEN_KEEPALIVE uint32_t kw_match(const char *given) {
     state.matched.clear();
-    std::string pattern = NormalizedPattern(given);
     kr_entry entry{};
-    const char *group = nullptr;
-    bool group_matches = false;
     for (uint32_t i = 0; i < kr_entry_count(state.pkg); ++i) {
         kr_entry_at(state.pkg, i, &entry);
-        if (entry.group != group) {
-            group = entry.group;
-            group_matches = GroupMatches(pattern, group);
-        }
-        bool chosen = std::strchr(entry.name, '/') != nullptr
-                          ? RBD_MemberMatches(pattern, entry.path)
-                          : group_matches || MatchPattern(pattern.c_str(), entry.path);
-        if (chosen) {
+        if (kr_member_match(given, entry.path) != 0) {
             state.matched.push_back(i);
         }
     }
