@@ -104,8 +104,13 @@ int kr_member_match(const char *pattern, const char *path) {
     if (pattern == nullptr || path == nullptr) {
         return 0;
     }
+    // Most patterns are as the user means them: no copy for those.
+    size_t length = std::strlen(pattern);
+    if (std::strncmp(pattern, "./", 2) != 0 && (length == 0 || pattern[length - 1] != '/')) {
+        return RBD_MemberMatches(pattern, path) ? 1 : 0;
+    }
     try {
-        return RBD_MemberMatches(NormalizedPattern(pattern), path) ? 1 : 0;
+        return RBD_MemberMatches(NormalizedPattern(pattern).c_str(), path) ? 1 : 0;
     } catch (const std::bad_alloc &) {
         return 0;
     }

@@ -104,10 +104,10 @@ std::string NormalizedPattern(const char *given) {
     return pattern;
 }
 
-bool RBD_MemberMatches(const std::string &pattern, const char *entry_path) {
+bool RBD_MemberMatches(const char *pattern, const char *entry_path) {
     size_t length = std::strlen(entry_path);
     for (;;) {
-        if (MatchUpTo(pattern.c_str(), entry_path, entry_path + length)) {
+        if (MatchUpTo(pattern, entry_path, entry_path + length)) {
             return true;
         }
         // The path of the group above: the text before the last '/'.

@@ -21,4 +21,4 @@ std::string NormalizedPattern(const char *given);
 // the command line chooses members: it matches the whole path or the path of
 // one of its groups, tried from the innermost ("a/b/f", "a/b", then "a"), so
 // that naming a group chooses everything below it.
-bool RBD_MemberMatches(const std::string &pattern, const char *entry_path);
+bool RBD_MemberMatches(const char *pattern, const char *entry_path);

@@ -24,13 +24,13 @@ bool RBD_IsChosen(RBDMembers &members, const char *path, const char *filename) {
     bool chosen = members.patterns.empty();
     // Every pattern is tried, so that each one that matches is noted.
     for (RBDMember &member : members.patterns) {
-        if (RBD_MemberMatches(member.pattern, entry_path.c_str())) {
+        if (RBD_MemberMatches(member.pattern.c_str(), entry_path.c_str())) {
             member.matched = true;
             chosen = true;
         }
     }
     for (const std::string &pattern : members.excludes) {
-        if (chosen && RBD_MemberMatches(pattern, entry_path.c_str())) {
+        if (chosen && RBD_MemberMatches(pattern.c_str(), entry_path.c_str())) {
             chosen = false;
         }
     }
