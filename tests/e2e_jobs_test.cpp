@@ -81,9 +81,17 @@ class JobsTest : public ExtractTest {
 
     // Every face gives with four workers, three times over, what it gives
     // with one.
-    void ExpectSameWithFour(const PackLayout &layout, const RunOptions &options = {}) {
+    // Under Wine, the library's driver is not built for Windows, and a file
+    // size limit is a POSIX process limit.
+    void ExpectSameWithFour(const PackLayout &layout, RunOptions options = {}) {
         ASSERT_TRUE(WriteBytes(Work("pkg.rbd"), BuildPackage(layout)));
+        if (RunsWrapped()) {
+            options.file_size_limit = 0;
+        }
         for (const Face &face : kFaces) {
+            if (RunsWrapped() && std::string(face.binary_variable) == "KR_DRIVER_BIN") {
+                continue;
+            }
             SCOPED_TRACE(face.name);
             Seen serial = Run(face, 1, options);
             for (int again = 0; again < 3; ++again) {
