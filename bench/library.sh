@@ -34,24 +34,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-python=/usr/bin/python3
-
-build=build/release
-runs=9
-smoke=0
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --build) build=$2; shift 2 ;;
-    --runs) runs=$2; shift 2 ;;
-    --smoke) smoke=1; runs=1; shift ;;
-    *) sed -n '2,30p' "$0"; exit 1 ;;
-  esac
-done
-build=$(cd "$build" && pwd)
-for tool in "$build/libkestrun.so" "$build/rbdpack" "$build/kestrun_floor" /usr/bin/time c++ cc \
-  "$python"; do
-  command -v "$tool" >/dev/null || [ -e "$tool" ] || { echo "missing: $tool" >&2; exit 1; }
-done
+. bench/options.sh
+bench_options 2,30 "$@"
+bench_require "$build/libkestrun.so" "$build/rbdpack" "$build/kestrun_floor" /usr/bin/time c++ cc "$python"
 
 shm=$(mktemp -d /dev/shm/kestrun-library-bench.XXXXXX)
 trap 'rm -rf "$shm"' EXIT

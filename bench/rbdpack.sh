@@ -36,24 +36,9 @@
 # something fails to run. The machine may be shared: expect some noise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-python=/usr/bin/python3
-
-build=build/release
-runs=9
-smoke=0
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --build) build=$2; shift 2 ;;
-    --runs) runs=$2; shift 2 ;;
-    --smoke) smoke=1; runs=1; shift ;;
-    *) sed -n '2,35p' "$0"; exit 1 ;;
-  esac
-done
-build=$(cd "$build" && pwd)
-for tool in "$build/rbdpack" "$build/kestrun" "$build/libkestrun.so" /usr/bin/time c++ zip \
-  "$python"; do
-  command -v "$tool" >/dev/null || [ -e "$tool" ] || { echo "missing: $tool" >&2; exit 1; }
-done
+. bench/options.sh
+bench_options 2,35 "$@"
+bench_require "$build/rbdpack" "$build/kestrun" "$build/libkestrun.so" /usr/bin/time c++ zip "$python"
 
 shm=$(mktemp -d /dev/shm/kestrun-rbdpack-bench.XXXXXX)
 trap 'rm -rf "$shm"' EXIT
