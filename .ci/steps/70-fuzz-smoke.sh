@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A minute of coverage-guided fuzzing of the loader and entry writer under
+# Half a minute of coverage-guided fuzzing of the loader and entry writer under
 # AddressSanitizer + UBSan, from the committed seeds and regression inputs.
 # Any crash, hang, leak, sanitizer report or broken invariant fails CI.
 set -euo pipefail
@@ -8,4 +8,4 @@ cd "$(dirname "$0")/../.."
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j 2
 rm -rf build/fuzz-work
-bash fuzz/run.sh "${KESTRUN_FUZZ_SECONDS:-60}"
+bash fuzz/run.sh "${KESTRUN_FUZZ_SECONDS:-30}"
